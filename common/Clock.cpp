@@ -1,0 +1,53 @@
+#include "Clock.h"
+
+#include <atomic>
+#include <ctime>
+#include <new>
+
+namespace common {
+
+namespace {
+
+struct HostClock {
+  ClockFunction function;
+  void *context;
+  const HostClock *older;
+};
+
+// Set from the host's thread and read from the plug-in's: one pointer, swapped whole.
+std::atomic<const HostClock *> gHostClock{nullptr};
+// Every setting ever made, newest first. A reader may still hold an older one, so none is
+// freed; a host sets its clock a handful of times, so this keeps a few bytes.
+std::atomic<const HostClock *> gAllClocks{nullptr};
+
+}  // namespace
+
+DateTime SystemNow() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  localtime_r(&now.tv_sec, &local);
+  DateTime date = MakeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                               local.tm_hour, local.tm_min, local.tm_sec);
+  return AddSeconds(date, static_cast<double>(now.tv_nsec) / 1e9);
+}
+
+DateTime Now() {
+  const HostClock *clock = gHostClock.load(std::memory_order_acquire);
+  return clock != nullptr ? clock->function(clock->context) : SystemNow();
+}
+
+void SetClock(ClockFunction function, void *context) noexcept {
+  if (function == nullptr) {
+    gHostClock.store(nullptr, std::memory_order_release);
+    return;
+  }
+  auto *next = new (std::nothrow) HostClock{function, context, nullptr};
+  if (next == nullptr) return;
+  next->older = gAllClocks.load(std::memory_order_relaxed);
+  while (!gAllClocks.compare_exchange_weak(next->older, next, std::memory_order_acq_rel)) {
+  }
+  gHostClock.store(next, std::memory_order_release);
+}
+
+}  // namespace common

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <sys/types.h>
+
+namespace common {
+
+// The POSIX calls through which the plug-ins touch files, gathered so that a test can make any
+// of them fail. Production code never changes the table.
+struct PosixCalls {
+  int (*open)(const char *path, int flags, mode_t mode);
+  ssize_t (*read)(int fd, void *buffer, size_t size);
+  ssize_t (*write)(int fd, const void *buffer, size_t size);
+  int (*close)(int fd);
+  int (*rename)(const char *from, const char *to);
+  int (*unlink)(const char *path);
+  int (*ftruncate)(int fd, off_t length);
+};
+
+// The table in use.
+PosixCalls &Posix() noexcept;
+// The real calls.
+const PosixCalls &RealPosix() noexcept;
+
+}  // namespace common

@@ -1,0 +1,97 @@
+#include "clsConfig.h"
+
+#include <vector>
+
+#include "Convert.h"
+#include "KvError.h"
+#include "Logs.h"
+
+namespace common {
+
+namespace {
+
+constexpr Site kSite{"  Class: clsConfig  ", "clsConfig"};
+
+// The fields of a configuration text; reading past the last is error 9.
+class Fields {
+ public:
+  explicit Fields(std::string_view text) {
+    if (text.empty()) return;
+    size_t start = 0;
+    for (;;) {
+      size_t end = text.find(';', start);
+      fields_.push_back(text.substr(start, end - start));
+      if (end == std::string_view::npos) break;
+      start = end + 1;
+    }
+  }
+
+  std::string_view operator[](size_t position) const {
+    if (position >= fields_.size()) Raise(kSite, kSubscriptOutOfRange);
+    return fields_[position];
+  }
+
+ private:
+  std::vector<std::string_view> fields_;
+};
+
+}  // namespace
+
+void clsConfig::Initialize(std::string_view text) {
+  Guard(kSite, "Sub: Initialize", [&] {
+    StoreFields(text);
+    if (trace_) TraceSettings();
+  });
+}
+
+void clsConfig::StoreFields(std::string_view text) {
+  const Fields field(text);
+  server_ = field[0];
+  flowdeckURL_ = field[1];
+  flowdeckFilterURI_ = field[2];
+  addShieldURL_ = field[3];
+  removeShieldURL_ = field[4];
+  thresholdBase_ = TextToSingle(kSite, field[5]);
+  thresholdIncrement_ = TextToSingle(kSite, field[6]);
+  periodBase_ = TextToInteger(kSite, field[7]);
+  periodIncrement_ = TextToInteger(kSite, field[8]);
+  fernwickActive_ = TextToBoolean(kSite, field[9]);
+  fernwickPath_ = field[10];
+  if (layout_ == ConfigLayout::kCorvane) {
+    sensitivity_ = TextToInteger(kSite, field[11]);
+    possibleStrength_ = ToInteger(kSite, TextToSingle(kSite, field[12]));
+    certainStrength_ = ToInteger(kSite, TextToSingle(kSite, field[13]));
+    trace_ = TextToBoolean(kSite, field[14]);
+  } else {
+    trace_ = TextToBoolean(kSite, field[11]);
+  }
+}
+
+void clsConfig::TraceSettings() const {
+  const bool corvane = layout_ == ConfigLayout::kCorvane;
+  auto trace = [](std::string_view label, std::string_view value) {
+    std::string line(label);
+    line.append(value);
+    AppendTrace(line);
+  };
+  AppendTrace("clsConfig - Initialize complete");
+  trace("Server=", server_);
+  trace("FlowdeckURL=", flowdeckURL_);
+  trace("FlowdeckFilterURI=", flowdeckFilterURI_);
+  trace("AddShieldURL=", addShieldURL_);
+  trace("RemoveShieldURL=", removeShieldURL_);
+  trace("PeriodBase=", std::to_string(periodBase_));
+  trace("PeriodIncrement=", std::to_string(periodIncrement_));
+  trace("ThresholdBase=", GeneralNumber(thresholdBase_, 7));
+  trace("ThresholdIncrement=", GeneralNumber(thresholdIncrement_, 7));
+  trace("FernwickActive=", BooleanText(fernwickActive_));
+  trace(corvane ? "FernwickPath=" : "Fernwickpath=", fernwickPath_);
+  if (corvane) {
+    trace("Sensitivity=", std::to_string(sensitivity_));
+    trace("PossibleStrength=", std::to_string(possibleStrength_));
+    trace("CertainStrength=", std::to_string(certainStrength_));
+  }
+  trace("Trace=", BooleanText(trace_));
+}
+
+}  // namespace common

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace common {
+
+// Which plug-in's field layout a configuration text follows: the shield plug-in reads twelve
+// fields, the monitor fifteen.
+enum class ConfigLayout { kVantrel, kCorvane };
+
+// The settings of a plug-in, read from one semicolon-separated positional text.
+class clsConfig {
+ public:
+  explicit clsConfig(ConfigLayout layout) noexcept : layout_(layout) {}
+
+  // Stores the fields one after the other; a missing or bad field raises and leaves it and
+  // every later field as they were. Traces the settings when Trace is on.
+  void Initialize(std::string_view text);
+
+  const std::string &Server() const noexcept { return server_; }
+  const std::string &FlowdeckURL() const noexcept { return flowdeckURL_; }
+  const std::string &FlowdeckFilterURI() const noexcept { return flowdeckFilterURI_; }
+  const std::string &AddShieldURL() const noexcept { return addShieldURL_; }
+  const std::string &RemoveShieldURL() const noexcept { return removeShieldURL_; }
+  int16_t PeriodBase() const noexcept { return periodBase_; }
+  int16_t PeriodIncrement() const noexcept { return periodIncrement_; }
+  float ThresholdBase() const noexcept { return thresholdBase_; }
+  float ThresholdIncrement() const noexcept { return thresholdIncrement_; }
+  bool FernwickActive() const noexcept { return fernwickActive_; }
+  const std::string &FernwickPath() const noexcept { return fernwickPath_; }
+  int16_t Sensitivity() const noexcept { return sensitivity_; }
+  int16_t PossibleStrength() const noexcept { return possibleStrength_; }
+  int16_t CertainStrength() const noexcept { return certainStrength_; }
+  bool Trace() const noexcept { return trace_; }
+
+ private:
+  void StoreFields(std::string_view text);
+  void TraceSettings() const;
+
+  ConfigLayout layout_;
+  std::string server_;
+  std::string flowdeckURL_;
+  std::string flowdeckFilterURI_;
+  std::string addShieldURL_;
+  std::string removeShieldURL_;
+  int16_t periodBase_ = 0;
+  int16_t periodIncrement_ = 0;
+  float thresholdBase_ = 0;
+  float thresholdIncrement_ = 0;
+  bool fernwickActive_ = false;
+  std::string fernwickPath_;
+  int16_t sensitivity_ = 0;
+  int16_t possibleStrength_ = 0;
+  int16_t certainStrength_ = 0;
+  bool trace_ = false;
+};
+
+}  // namespace common

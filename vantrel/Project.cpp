@@ -1,0 +1,3 @@
+#include "Project.h"
+
+std::string_view common::ProjectName() noexcept { return "KvVantrel"; }
