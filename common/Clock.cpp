@@ -27,8 +27,8 @@ DateTime SystemNow() {
   clock_gettime(CLOCK_REALTIME, &now);
   tm local{};
   localtime_r(&now.tv_sec, &local);
-  DateTime date = MakeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                               local.tm_hour, local.tm_min, local.tm_sec);
+  DateTime date = MakeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                               local.tm_min, local.tm_sec);
   return AddSeconds(date, static_cast<double>(now.tv_nsec) / 1e9);
 }
 

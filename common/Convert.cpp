@@ -9,8 +9,12 @@ namespace common {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
@@ -46,7 +50,8 @@ long DecimalMagnitude(std::string_view text) {
   if (exponentAt != std::string_view::npos) {
     std::string_view digits = text.substr(exponentAt + 1);
     bool negative = !digits.empty() && digits.front() == '-';
-    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) digits.remove_prefix(1);
+    if (!digits.empty() && (digits.front() == '+' || digits.front() == '-'))
+      digits.remove_prefix(1);
     if (std::from_chars(digits.data(), digits.data() + digits.size(), exponent).ec != std::errc()) {
       exponent = 1'000'000;  // more digits than a long holds: far out of any range
     }
@@ -57,8 +62,8 @@ long DecimalMagnitude(std::string_view text) {
   if (first == std::string_view::npos) return std::numeric_limits<long>::min();
   size_t point = text.find('.');
   if (point == std::string_view::npos) point = text.size();
-  long position = first < point ? static_cast<long>(point - first)
-                                : -static_cast<long>(first - point - 1);
+  long position =
+      first < point ? static_cast<long>(point - first) : -static_cast<long>(first - point - 1);
   return position + exponent;
 }
 
@@ -95,7 +100,9 @@ float TextToSingle(const Site &site, std::string_view text) {
   return static_cast<float>(value);
 }
 
-double RoundHalfEven(double value) noexcept { return std::nearbyint(value); }
+double RoundHalfEven(double value) noexcept {
+  return std::nearbyint(value);
+}
 
 int16_t ToInteger(const Site &site, double value) {
   double rounded = RoundHalfEven(value);
@@ -132,7 +139,9 @@ std::string GeneralNumber(double value, int significantDigits) {
   return result;
 }
 
-std::string_view BooleanText(bool value) noexcept { return value ? "True" : "False"; }
+std::string_view BooleanText(bool value) noexcept {
+  return value ? "True" : "False";
+}
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) return false;

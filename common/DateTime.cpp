@@ -11,7 +11,9 @@ constexpr int64_t kSecondsPerDay = 86400;
 // Days from 1970-01-01 back to 1899-12-30.
 constexpr int64_t kUnixEpochSerialDays = 25569;
 
-int64_t FloorDiv(int64_t a, int64_t b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+int64_t FloorDiv(int64_t a, int64_t b) {
+  return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
 
 // Days since 1970-01-01 of a civil date (Howard Hinnant's algorithm).
 int64_t UnixDaysFromCivil(int64_t y, int64_t m, int64_t d) {
@@ -40,7 +42,9 @@ int64_t ToSeconds(DateTime value) {
   return static_cast<int64_t>(std::llround(value * static_cast<double>(kSecondsPerDay)));
 }
 
-int Hour12(int hour) { return hour % 12 == 0 ? 12 : hour % 12; }
+int Hour12(int hour) {
+  return hour % 12 == 0 ? 12 : hour % 12;
+}
 
 }  // namespace
 
@@ -75,7 +79,9 @@ DateTime AddSeconds(DateTime value, double seconds) {
   return value + seconds / static_cast<double>(kSecondsPerDay);
 }
 
-int64_t WholeSecondsBetween(DateTime from, DateTime to) { return ToSeconds(to) - ToSeconds(from); }
+int64_t WholeSecondsBetween(DateTime from, DateTime to) {
+  return ToSeconds(to) - ToSeconds(from);
+}
 
 std::string FormatGeneralDate(DateTime value) {
   const DateParts p = SplitDateTime(value);
@@ -100,8 +106,8 @@ std::string FormatPaddedDate12(DateTime value) {
 std::string FormatPaddedDate24(DateTime value) {
   const DateParts p = SplitDateTime(value);
   char text[64];
-  std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d", p.month, p.day, p.year,
-                p.hour, p.minute, p.second);
+  std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d", p.month, p.day, p.year, p.hour,
+                p.minute, p.second);
   return text;
 }
 

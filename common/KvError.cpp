@@ -11,18 +11,30 @@ namespace common {
 
 std::string_view StandardDescription(int32_t number) noexcept {
   switch (number) {
-    case kInvalidArgument: return "Invalid procedure call or argument";
-    case kOverflow: return "Overflow";
-    case kOutOfMemory: return "Out of memory";
-    case kSubscriptOutOfRange: return "Subscript out of range";
-    case kTypeMismatch: return "Type mismatch";
-    case kFileNotFound: return "File not found";
-    case kDiskFull: return "Disk full";
-    case kPermissionDenied: return "Permission denied";
-    case kPathFileAccessError: return "Path/File access error";
-    case kPathNotFound: return "Path not found";
-    case kDuplicateKey: return "This key is already associated with an element of this collection";
-    default: return "Application-defined or object-defined error";
+    case kInvalidArgument:
+      return "Invalid procedure call or argument";
+    case kOverflow:
+      return "Overflow";
+    case kOutOfMemory:
+      return "Out of memory";
+    case kSubscriptOutOfRange:
+      return "Subscript out of range";
+    case kTypeMismatch:
+      return "Type mismatch";
+    case kFileNotFound:
+      return "File not found";
+    case kDiskFull:
+      return "Disk full";
+    case kPermissionDenied:
+      return "Permission denied";
+    case kPathFileAccessError:
+      return "Path/File access error";
+    case kPathNotFound:
+      return "Path not found";
+    case kDuplicateKey:
+      return "This key is already associated with an element of this collection";
+    default:
+      return "Application-defined or object-defined error";
   }
 }
 
@@ -49,15 +61,20 @@ void Raise(const Site &site, int32_t number) {
 
 static int32_t FileErrorNumber(int errnum, bool pathMissing) {
   switch (errnum) {
-    case ENOENT: return pathMissing ? kPathNotFound : kFileNotFound;
-    case ENOTDIR: return kPathNotFound;
+    case ENOENT:
+      return pathMissing ? kPathNotFound : kFileNotFound;
+    case ENOTDIR:
+      return kPathNotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return kPermissionDenied;
+    case EROFS:
+      return kPermissionDenied;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG: return kDiskFull;
-    default: return kPathFileAccessError;
+    case EFBIG:
+      return kDiskFull;
+    default:
+      return kPathFileAccessError;
   }
 }
 
@@ -65,9 +82,8 @@ KvError FileError(const Site &site, int errnum, std::string_view path) {
   // A missing file in an existing directory is "File not found"; a missing directory is a path.
   bool pathMissing = false;
   if (errnum == ENOENT) {
-    std::string dir(path.substr(0, path.find_last_of('/') == std::string_view::npos
-                                        ? 0
-                                        : path.find_last_of('/')));
+    std::string dir(path.substr(
+        0, path.find_last_of('/') == std::string_view::npos ? 0 : path.find_last_of('/')));
     pathMissing = !dir.empty() && access(dir.c_str(), F_OK) != 0;
   }
   int32_t number = FileErrorNumber(errnum, pathMissing);

@@ -21,7 +21,9 @@ std::string LogPath(std::string_view suffix) {
 
 }  // namespace
 
-void AppendTrace(std::string_view text) { AppendLine(kLogSite, LogPath("Trace.LOG"), text); }
+void AppendTrace(std::string_view text) {
+  AppendLine(kLogSite, LogPath("Trace.LOG"), text);
+}
 
 std::string ErrorLogLine(std::string_view classLabel, const KvError &error) {
   std::string line = FormatGeneralDate(Now());

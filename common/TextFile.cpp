@@ -19,8 +19,8 @@ constexpr size_t kReadBuffer = 1 << 16;
 constexpr mode_t kFileMode = 0644;
 
 int OpenForWriting(const std::string &path, TextWriter::Mode mode) {
-  int flags = O_WRONLY | O_CREAT | O_CLOEXEC |
-              (mode == TextWriter::Mode::kAppend ? O_APPEND : O_TRUNC);
+  int flags =
+      O_WRONLY | O_CREAT | O_CLOEXEC | (mode == TextWriter::Mode::kAppend ? O_APPEND : O_TRUNC);
   return Posix().open(path.c_str(), flags, kFileMode);
 }
 
@@ -61,8 +61,8 @@ void TextWriter::Flush() {
       // Keep only the complete lines of what went out.
       size_t lastLineEnd = buffer_.rfind('\n', done == 0 ? 0 : done - 1);
       size_t keep = (done == 0 || lastLineEnd == std::string::npos) ? 0 : lastLineEnd + 1;
-      linesWritten_ += static_cast<size_t>(std::count(buffer_.begin(), buffer_.begin() +
-                                                          static_cast<std::ptrdiff_t>(keep), '\n'));
+      linesWritten_ += static_cast<size_t>(
+          std::count(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(keep), '\n'));
       committedSize_ += static_cast<long long>(keep);
       if (committedSize_ >= 0 && keep < done) Posix().ftruncate(fd_, committedSize_);
       buffer_.clear();
@@ -84,7 +84,9 @@ void TextWriter::Close() {
   if (Posix().close(fd) != 0) Fail(errno);
 }
 
-void TextWriter::Fail(int errnum) { throw FileError(site_, errnum, path_); }
+void TextWriter::Fail(int errnum) {
+  throw FileError(site_, errnum, path_);
+}
 
 std::optional<TextReader> TextReader::TryOpen(std::string path) {
   int fd = Posix().open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
@@ -155,6 +157,8 @@ void ReplaceFile(const Site &site, const std::string &from, const std::string &t
   if (Posix().rename(from.c_str(), to.c_str()) != 0) throw FileError(site, errno, to);
 }
 
-bool RemoveFile(const std::string &path) noexcept { return Posix().unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string &path) noexcept {
+  return Posix().unlink(path.c_str()) == 0;
+}
 
 }  // namespace common

@@ -62,13 +62,27 @@ void AppendXmlAttribute(std::string &out, std::string_view value) {
     if (i == value.size()) break;
     const uint8_t c = static_cast<uint8_t>(value[i]);
     switch (c) {
-      case '&': out.append("&amp;"); break;
-      case '<': out.append("&lt;"); break;
-      case '>': out.append("&gt;"); break;
-      case '"': out.append("&quot;"); break;
-      case '\t': out.append("&#9;"); break;
-      case '\n': out.append("&#10;"); break;
-      case '\r': out.append("&#13;"); break;
+      case '&':
+        out.append("&amp;");
+        break;
+      case '<':
+        out.append("&lt;");
+        break;
+      case '>':
+        out.append("&gt;");
+        break;
+      case '"':
+        out.append("&quot;");
+        break;
+      case '\t':
+        out.append("&#9;");
+        break;
+      case '\n':
+        out.append("&#10;");
+        break;
+      case '\r':
+        out.append("&#13;");
+        break;
       default:
         if (c < 0x80) {
           out.append(kReplacement);  // a control character

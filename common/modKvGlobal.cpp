@@ -29,7 +29,9 @@ SerialFields SplitSerial(double x) {
   return fields;
 }
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+  return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int FullYear(int twoDigitYear) {
   if (twoDigitYear < 0 || twoDigitYear > 99) return twoDigitYear;
@@ -85,9 +87,9 @@ double ElapsedSerial(double start, double end) {
       }
       result.value[field] = d;
     }
-    return result.value[kYear] * 1e13 + result.value[kMonth] * 1e11 +
-           result.value[kDay] * 1e9 + result.value[kHour] * 1e7 + result.value[kMinute] * 1e5 +
-           result.value[kSecond] * 1e3 + result.value[kMs];
+    return result.value[kYear] * 1e13 + result.value[kMonth] * 1e11 + result.value[kDay] * 1e9 +
+           result.value[kHour] * 1e7 + result.value[kMinute] * 1e5 + result.value[kSecond] * 1e3 +
+           result.value[kMs];
   });
 }
 
@@ -117,9 +119,8 @@ std::string ElapsedSerialToString(double elapsed) {
       std::string_view text;
       bool plural;
     };
-    static constexpr Unit kUnits[] = {{0, 2, "yr", true},  {2, 2, "mth", true},
-                                      {4, 2, "dy", true},  {6, 2, "h", false},
-                                      {8, 2, "m", false},  {10, 2, "s", false},
+    static constexpr Unit kUnits[] = {{0, 2, "yr", true},  {2, 2, "mth", true}, {4, 2, "dy", true},
+                                      {6, 2, "h", false},  {8, 2, "m", false},  {10, 2, "s", false},
                                       {12, 3, "ms", false}};
     const std::string digits = SerialDigits(elapsed);
     std::string result;

@@ -73,8 +73,7 @@ float PearsonsR(const Hits &hits) {
 }
 
 // The browser family and version a user agent names ("MSIE" and "6.0").
-void GetBroswerAndVersion(const std::string &userAgent, std::string &browser,
-                          std::string &version);
+void GetBroswerAndVersion(const std::string &userAgent, std::string &browser, std::string &version);
 
 // The value of the first name="value" in a line; empty when there is none.
 std::string GetTagValue(std::string_view line, std::string_view name);

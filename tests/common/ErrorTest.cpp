@@ -18,7 +18,9 @@ constexpr Site kStreamSite{"  Class: Corvane  ", "Corvane"};
 constexpr Site kCycleSite{"  Class: Corvane  ", "Corvane"};
 constexpr Site kModuleSite{"  Module: modKvGlobal  ", ""};
 
-double FixedClock(void *) { return common::MakeDateTime(2026, 12, 7, 21, 21, 55); }
+double FixedClock(void *) {
+  return common::MakeDateTime(2026, 12, 7, 21, 21, 55);
+}
 
 class ErrorLog : public testing::Test {
  protected:

@@ -1,3 +1,5 @@
 #include "Project.h"
 
-std::string_view common::ProjectName() noexcept { return "KvTest"; }
+std::string_view common::ProjectName() noexcept {
+  return "KvTest";
+}

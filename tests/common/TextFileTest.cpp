@@ -46,7 +46,8 @@ TEST(TextFile, WritesCrLfLinesAndReadsThemBack) {
 TEST(TextFile, NamesThePathAndCauseOfAFailure) {
   testing_support::TempDir dir;
   try {
-    common::TextWriter writer(kSite, dir.File("no/such/dir.txt"), common::TextWriter::Mode::kAppend);
+    common::TextWriter writer(kSite, dir.File("no/such/dir.txt"),
+                              common::TextWriter::Mode::kAppend);
     FAIL();
   } catch (const common::KvError &error) {
     EXPECT_EQ(error.Number(), 76);

@@ -21,11 +21,11 @@ TEST(XmlText, EscapesMarkupAndKeepsLineBreaksAsReferences) {
 TEST(XmlText, PassesValidUtf8AndReadsOtherBytesAsLatin1) {
   EXPECT_EQ(Escaped("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
             "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");
-  EXPECT_EQ(Escaped("\xE9t\xE9"), "\xC3\xA9t\xC3\xA9");                   // Latin-1 bytes
-  EXPECT_EQ(Escaped("\xC0\xAF"), "\xC3\x80\xC2\xAF");                     // overlong "/"
-  EXPECT_EQ(Escaped("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80");         // a surrogate
-  EXPECT_EQ(Escaped("\xE2\x82"), "\xC3\xA2\xC2\x82");                     // cut short
-  EXPECT_EQ(Escaped("\xEF\xBF\xBE"), "\xEF\xBF\xBD");                     // U+FFFE
+  EXPECT_EQ(Escaped("\xE9t\xE9"), "\xC3\xA9t\xC3\xA9");            // Latin-1 bytes
+  EXPECT_EQ(Escaped("\xC0\xAF"), "\xC3\x80\xC2\xAF");              // overlong "/"
+  EXPECT_EQ(Escaped("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xC2\x80");  // a surrogate
+  EXPECT_EQ(Escaped("\xE2\x82"), "\xC3\xA2\xC2\x82");              // cut short
+  EXPECT_EQ(Escaped("\xEF\xBF\xBE"), "\xEF\xBF\xBD");              // U+FFFE
 }
 
 }  // namespace

@@ -18,7 +18,9 @@ class Config : public testing::Test {
  protected:
   void SetUp() override { common::SetPluginDirectoryForTests(dir.Path()); }
   void TearDown() override { common::SetPluginDirectoryForTests(""); }
-  std::vector<std::string> Trace() { return testing_support::ReadLines(dir.File("KvTestTrace.LOG")); }
+  std::vector<std::string> Trace() {
+    return testing_support::ReadLines(dir.File("KvTestTrace.LOG"));
+  }
   testing_support::TempDir dir;
 };
 
@@ -41,12 +43,22 @@ TEST_F(Config, ReadsAndTracesTheMonitorLayout) {
   EXPECT_TRUE(config.FernwickActive());
   EXPECT_EQ(config.PossibleStrength(), 2);  // 2.5 to the even neighbour
   EXPECT_EQ(config.CertainStrength(), 4);   // 3.5 likewise
-  const std::vector<std::string> expected = {
-      "clsConfig - Initialize complete", "Server=srv", "FlowdeckURL=/fd",
-      "FlowdeckFilterURI=/filter", "AddShieldURL=add=1", "RemoveShieldURL=remove=1",
-      "PeriodBase=20", "PeriodIncrement=2", "ThresholdBase=0.9", "ThresholdIncrement=0.1",
-      "FernwickActive=True", "FernwickPath=/tmp/", "Sensitivity=1", "PossibleStrength=2",
-      "CertainStrength=4", "Trace=True"};
+  const std::vector<std::string> expected = {"clsConfig - Initialize complete",
+                                             "Server=srv",
+                                             "FlowdeckURL=/fd",
+                                             "FlowdeckFilterURI=/filter",
+                                             "AddShieldURL=add=1",
+                                             "RemoveShieldURL=remove=1",
+                                             "PeriodBase=20",
+                                             "PeriodIncrement=2",
+                                             "ThresholdBase=0.9",
+                                             "ThresholdIncrement=0.1",
+                                             "FernwickActive=True",
+                                             "FernwickPath=/tmp/",
+                                             "Sensitivity=1",
+                                             "PossibleStrength=2",
+                                             "CertainStrength=4",
+                                             "Trace=True"};
   EXPECT_EQ(Trace(), expected);
 }
 

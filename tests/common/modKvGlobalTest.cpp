@@ -34,8 +34,8 @@ TestHits HitsWithGaps(const std::vector<int> &gaps) {
     ms += gap;
     // Build the serial of the start plus ms milliseconds within the same hour.
     int64_t seconds = 9 + ms / 1000, minutes = 7 + seconds / 60;
-    double next = 40305140000000 + static_cast<double>(minutes * 100000 + (seconds % 60) * 1000 +
-                                                       ms % 1000);
+    double next =
+        40305140000000 + static_cast<double>(minutes * 100000 + (seconds % 60) * 1000 + ms % 1000);
     result.hits.push_back({next});
   }
   return result;
@@ -166,8 +166,7 @@ TEST(ElapsedSerialToString, WritesUnitsWithTheirPlurals) {
 }
 
 TEST(GetDateFromSerial, RestoresTheLeadingZeroAndDropsMilliseconds) {
-  EXPECT_EQ(common::GetDateFromSerial(40305140709250),
-            common::MakeDateTime(2004, 3, 5, 14, 7, 9));
+  EXPECT_EQ(common::GetDateFromSerial(40305140709250), common::MakeDateTime(2004, 3, 5, 14, 7, 9));
   EXPECT_EQ(common::FormatGeneralDate(common::GetDateFromSerial(40305140709250)),
             "3/5/2004 2:07:09 PM");
   EXPECT_EQ(common::GetDateFromSerial(991231235959000.0),

@@ -27,9 +27,9 @@ std::set<std::string> DefinedSymbols(const std::string &path) {
   return symbols;
 }
 
-const std::set<std::string> kInterface = {
-    "flowdeck_plugin_name", "flowdeck_plugin_create", "flowdeck_plugin_destroy",
-    "flowdeck_plugin_stream", "flowdeck_plugin_set_clock"};
+const std::set<std::string> kInterface = {"flowdeck_plugin_name", "flowdeck_plugin_create",
+                                          "flowdeck_plugin_destroy", "flowdeck_plugin_stream",
+                                          "flowdeck_plugin_set_clock"};
 
 TEST(PluginInterface, EachPluginExportsExactlyTheFunctionsOfTheHeader) {
   EXPECT_EQ(DefinedSymbols(std::string(FLOWDECK_PLUGIN_DIR) + "/KvVantrel.so"), kInterface);

@@ -9,7 +9,9 @@ namespace testing_support {
 
 namespace {
 
-double ReadClock(void *context) { return *static_cast<const double *>(context); }
+double ReadClock(void *context) {
+  return *static_cast<const double *>(context);
+}
 
 template <class Function>
 Function Resolve(void *handle, const char *name, bool required) {
@@ -51,7 +53,9 @@ void LoadedPlugin::SetClock(const double *now) const {
   setClock_(now != nullptr ? ReadClock : nullptr, const_cast<double *>(now));
 }
 
-void *LoadedPlugin::Symbol(const char *name) const { return dlsym(handle_, name); }
+void *LoadedPlugin::Symbol(const char *name) const {
+  return dlsym(handle_, name);
+}
 
 double LocalDate(int year, int month, int day, int hour, int minute, int second) {
   // Days from 1899-12-30 by the civil-date count, plus the time of day.

@@ -47,6 +47,8 @@ void WriteFile(const std::string &path, const std::string &content) {
   out << content;
 }
 
-bool FileExists(const std::string &path) { return std::filesystem::exists(path); }
+bool FileExists(const std::string &path) {
+  return std::filesystem::exists(path);
+}
 
 }  // namespace testing_support

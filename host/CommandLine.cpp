@@ -1,0 +1,194 @@
+#include "CommandLine.h"
+
+#include <unistd.h>
+
+#include <charconv>
+#include <filesystem>
+
+namespace host {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ExecutableDir() {
+  std::error_code error;
+  fs::path self = fs::read_symlink("/proc/self/exe", error);
+  return error ? std::string(".") : self.parent_path().string();
+}
+
+// The default definitions file: the repository's examples, found from the built program
+// (build/bin/flowdeck) or from the current directory.
+std::string DefaultTripwires() {
+  for (const fs::path &candidate : {fs::path(ExecutableDir()) / "../../examples/tripwires.cfg",
+                                    fs::path("examples/tripwires.cfg")}) {
+    if (fs::exists(candidate)) return candidate.lexically_normal().string();
+  }
+  return "";
+}
+
+LogFormat ParseFormat(const std::string &name) {
+  if (name == "auto") return LogFormat::kAuto;
+  if (name == "common") return LogFormat::kCommon;
+  if (name == "combined") return LogFormat::kCombined;
+  if (name == "vhost_combined") return LogFormat::kVhostCombined;
+  throw UsageError("--format: expected auto, common, combined or vhost_combined, got '" + name +
+                   "'");
+}
+
+// A plug-in path: a directory holding both plug-ins, or one plug-in file.
+void PlacePluginPath(const std::string &path, SessionOptions &session) {
+  if (fs::is_directory(path)) {
+    session.shieldPlugin = (fs::path(path) / "KvVantrel.so").string();
+    session.monitorPlugin = (fs::path(path) / "KvCorvane.so").string();
+  } else if (fs::path(path).filename().string().starts_with("KvVantrel")) {
+    session.shieldPlugin = path;
+  } else if (fs::path(path).filename().string().starts_with("KvCorvane")) {
+    session.monitorPlugin = path;
+  } else {
+    throw UsageError("--plugin: '" + path +
+                     "' is neither a directory nor KvVantrel.so or KvCorvane.so");
+  }
+}
+
+void CheckReadable(const std::string &path, const std::string &what) {
+  if (path != "-" && access(path.c_str(), R_OK) != 0) {
+    throw UsageError(path + ": cannot read the " + what);
+  }
+}
+
+}  // namespace
+
+RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
+  RunOptions options;
+  options.session.shieldPlugin = ExecutableDir() + "/../plugins/KvVantrel.so";
+  options.session.monitorPlugin = ExecutableDir() + "/../plugins/KvCorvane.so";
+  options.session.tripwires = DefaultTripwires();
+  std::string configPath;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string &arg = args[i];
+    auto value = [&]() -> const std::string & {
+      if (i + 1 >= args.size()) throw UsageError(arg + " needs a value");
+      return args[++i];
+    };
+    if (arg == "--help" || arg == "-h") {
+      options.help = true;
+    } else if (arg == "--config") {
+      configPath = value();
+    } else if (arg == "--tripwires") {
+      options.session.tripwires = value();
+      CheckReadable(options.session.tripwires, "definitions file");
+    } else if (arg == "--out") {
+      options.session.outDir = value();
+    } else if (arg == "--plugin") {
+      PlacePluginPath(value(), options.session);
+    } else if (arg == "--format") {
+      options.format = ParseFormat(value());
+    } else if (arg == "--key") {
+      const std::string &key = value();
+      if (key == "address")
+        options.session.fields.key = VisitorKey::kAddress;
+      else if (key == "address+agent")
+        options.session.fields.key = VisitorKey::kAddressAndAgent;
+      else
+        throw UsageError("--key: expected address or address+agent, got '" + key + "'");
+    } else if (arg == "--server-name") {
+      options.session.fields.serverName = value();
+    } else if (arg == "--document-root") {
+      options.session.fields.documentRoot = value();
+    } else if (arg == "--cycle") {
+      const std::string &text = value();
+      auto [end, error] =
+          std::from_chars(text.data(), text.data() + text.size(), options.cycleSeconds);
+      if (error != std::errc() || end != text.data() + text.size() || options.cycleSeconds < 1) {
+        throw UsageError("--cycle: expected a whole number of seconds from 1 on, got '" + text +
+                         "'");
+      }
+    } else if (arg == "--quiet" || arg == "-q") {
+      options.session.quiet = true;
+    } else if (follow && arg == "--from-start") {
+      options.fromStart = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      throw UsageError("unknown option " + arg);
+    } else {
+      options.logs.push_back(arg);
+    }
+  }
+  if (options.help) return options;
+  if (options.logs.empty()) throw UsageError("no log given");
+  if (follow && options.logs.size() > 1) throw UsageError("follow reads one log");
+  for (const std::string &log : options.logs) CheckReadable(log, "log");
+  if (options.session.tripwires.empty()) {
+    throw UsageError("no definitions file: give one with --tripwires FILE");
+  }
+  if (!configPath.empty()) {
+    CheckReadable(configPath, "configuration file");
+    try {
+      options.config.Load(configPath);
+    } catch (const std::runtime_error &error) {
+      throw UsageError(error.what());
+    }
+  }
+  return options;
+}
+
+std::string MainHelp() {
+  return "usage: flowdeck COMMAND [options]\n"
+         "\n"
+         "Runs the shield (KvVantrel) and visitor-monitor (KvCorvane) plug-ins on web-server\n"
+         "access logs.\n"
+         "\n"
+         "commands:\n"
+         "  replay LOG...   stream logs through both plug-ins in time order, then summarise\n"
+         "  follow LOG      do the same live on a growing log, until SIGINT or SIGTERM\n"
+         "\n"
+         "'flowdeck COMMAND --help' describes each command. Exit status: 0 success, 1 a failure\n"
+         "while running, 2 bad usage or a file that cannot be read.\n";
+}
+
+namespace {
+
+const char *kCommonOptions =
+    "  --config FILE         settings, 'key = value' lines (see examples/flowdeck.conf)\n"
+    "  --tripwires FILE      tripwire definitions (default examples/tripwires.cfg)\n"
+    "  --out DIR             where the run writes everything (default ./flowdeck-out); the\n"
+    "                        files of a previous run there are replaced\n"
+    "  --plugin PATH         a directory holding KvVantrel.so and KvCorvane.so, or one of\n"
+    "                        them (default: build/plugins beside the program)\n"
+    "  --format NAME         auto (default), common, combined or vhost_combined\n"
+    "  --key KIND            a visitor is an 'address' (default) or 'address+agent'\n"
+    "  --server-name NAME    the host of lines without a vhost (default localhost)\n"
+    "  --document-root DIR   joined with each path for the physical path (/var/www/html)\n"
+    "  --cycle SECONDS       a cycle every so many seconds (default 10)\n"
+    "  --quiet, -q           no progress and no line per shield\n"
+    "  --help, -h            this text\n";
+
+}  // namespace
+
+std::string ReplayHelp() {
+  return std::string(
+             "usage: flowdeck replay [options] LOG...\n"
+             "\n"
+             "Streams every request of the logs (Common, Combined or vhost_combined; .gz read\n"
+             "as it is; '-' is standard input) to both plug-ins. Several logs are merged in time\n"
+             "order. The plug-ins' clock follows the log, with a cycle every --cycle seconds of\n"
+             "log time and one at the end. Shield requests are received on port 80 of the\n"
+             "configured Server; a shielded address is locked in the monitor.\n"
+             "\n"
+             "options:\n") +
+         kCommonOptions;
+}
+
+std::string FollowHelp() {
+  return std::string(
+             "usage: flowdeck follow [options] LOG\n"
+             "\n"
+             "Follows a growing log as 'tail -F' does (rotation included) and streams each new\n"
+             "request to both plug-ins, on the system clock, with a cycle every --cycle seconds.\n"
+             "SIGINT or SIGTERM ends it cleanly after a last cycle.\n"
+             "\n"
+             "options:\n") +
+         kCommonOptions + "  --from-start          read the file from its start, not its end\n";
+}
+
+}  // namespace host

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "HostConfig.h"
+#include "LogParser.h"
+#include "Session.h"
+
+namespace host {
+
+// A mistake in the command line or a file the run cannot read: exit status 2.
+struct UsageError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Everything a replay or follow run was asked to do.
+struct RunOptions {
+  std::vector<std::string> logs;
+  LogFormat format = LogFormat::kAuto;
+  int cycleSeconds = 10;
+  bool fromStart = false;  // follow: read the whole file first
+  bool help = false;
+  SessionOptions session;
+  HostConfig config;
+};
+
+// Reads the options of "replay" (follow = false) or "follow"; throws UsageError.
+RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow);
+
+std::string ReplayHelp();
+std::string FollowHelp();
+std::string MainHelp();
+
+}  // namespace host

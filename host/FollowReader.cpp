@@ -1,0 +1,84 @@
+#include "FollowReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace host {
+
+namespace {
+constexpr size_t kChunk = 1 << 16;
+constexpr size_t kMaxLine = 1 << 20;
+}  // namespace
+
+FollowReader::FollowReader(std::string path, bool fromStart) : path_(std::move(path)) {
+  Open(!fromStart);
+}
+
+FollowReader::~FollowReader() {
+  if (fd_ >= 0) close(fd_);
+}
+
+bool FollowReader::Open(bool atEnd) {
+  int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  fstat(fd, &info);
+  if (fd_ >= 0) close(fd_);
+  fd_ = fd;
+  inode_ = info.st_ino;
+  offset_ = atEnd ? info.st_size : 0;
+  lseek(fd_, offset_, SEEK_SET);
+  if (atEnd) buffer_.clear(), begin_ = 0;
+  return true;
+}
+
+bool FollowReader::ReadMore() {
+  if (fd_ < 0) return false;
+  if (begin_ > 0) {
+    buffer_.erase(0, begin_);
+    begin_ = 0;
+  }
+  size_t old = buffer_.size();
+  buffer_.resize(old + kChunk);
+  ssize_t n = read(fd_, buffer_.data() + old, kChunk);
+  buffer_.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
+  if (n > 0) offset_ += n;
+  return n > 0;
+}
+
+bool FollowReader::Next(std::string_view &line) {
+  for (;;) {
+    size_t newline = buffer_.find('\n', begin_);
+    if (newline != std::string::npos) {
+      line = std::string_view(buffer_).substr(begin_, newline - begin_);
+      begin_ = newline + 1;
+      if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      return true;
+    }
+    if (buffer_.size() - begin_ > kMaxLine) {  // an endless line: hand on its head, drop it
+      line = std::string_view(buffer_).substr(begin_, kMaxLine);
+      begin_ = buffer_.size();
+      return true;
+    }
+    if (!ReadMore()) return false;
+  }
+}
+
+void FollowReader::Poll() {
+  struct stat info {};
+  if (stat(path_.c_str(), &info) != 0) return;  // rotated away, the new file not there yet
+  if (fd_ < 0 || info.st_ino != inode_) {
+    // Whatever the old file still held was read before Next returned false.
+    buffer_.clear();
+    begin_ = 0;
+    Open(false);
+  } else if (info.st_size < offset_) {
+    lseek(fd_, 0, SEEK_SET);  // truncated: start again from its beginning
+    offset_ = 0;
+    buffer_.clear();
+    begin_ = 0;
+  }
+}
+
+}  // namespace host

@@ -1,0 +1,5 @@
+#include "Project.h"
+
+std::string_view common::ProjectName() noexcept {
+  return "flowdeck";
+}

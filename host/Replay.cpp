@@ -1,0 +1,133 @@
+#include "Replay.h"
+
+#include <poll.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <ostream>
+#include <thread>
+
+#include "Clock.h"
+#include "DateTime.h"
+#include "FollowReader.h"
+#include "LogMerger.h"
+#include "Progress.h"
+#include "Summary.h"
+
+namespace host {
+
+namespace {
+
+double LocalDateTime(const LogTime &time) {
+  return common::AddSeconds(
+      common::MakeDateTime(time.year, time.month, time.day, time.hour, time.minute, time.second),
+      time.millisecond / 1000.0);
+}
+
+std::atomic<bool> gStop{false};
+
+void RequestStop(int) {
+  gStop.store(true);
+}
+
+void ReportListener(const Session &session, std::ostream &err) {
+  if (!session.Listening()) {
+    err << "flowdeck: " << session.ListenProblem()
+        << "; shield requests are not received this run (shields still go to KvVantrel.xml)\n";
+  }
+}
+
+}  // namespace
+
+int RunReplay(RunOptions &options, std::ostream &out, std::ostream &err) {
+  LineStats stats;
+  LogMerger merger(options.logs, options.format, stats);
+  Session session(options.session, options.config, out);
+  ReportListener(session, err);
+  Progress progress(err, !options.session.quiet);
+  const double cycle = options.cycleSeconds / 86400.0;
+  double nextCycle = 0;
+  bool started = false;
+  ParseOutcome outcome;
+  while (const LogRecord *record = merger.Next(outcome)) {
+    const double time = LocalDateTime(record->time);
+    if (!started) {
+      session.UseHostClock(time);
+      session.Configure();
+      nextCycle = time + cycle;
+      started = true;
+    }
+    session.AdvanceClock(time);
+    if (session.Clock() >= nextCycle) {
+      session.Cycle();
+      nextCycle = session.Clock() + cycle;
+    }
+    if (outcome == ParseOutcome::kRequest) {
+      ++stats.requests;
+      session.Request(*record);
+    } else {
+      ++stats.withoutRequest;
+    }
+    progress.Update(stats.lines, merger.BytesRead());
+  }
+  if (!started) {
+    session.UseHostClock(common::SystemNow());
+    session.Configure();
+  }
+  session.Cycle();
+  progress.Finish();
+  stats.bytes = merger.BytesRead();
+  PrintSummary(out, stats, session, progress.Seconds());
+  return 0;
+}
+
+int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
+  LineStats stats;
+  FollowReader reader(options.logs.front(), options.fromStart);
+  Session session(options.session, options.config, out);
+  ReportListener(session, err);
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  session.Configure();
+  Progress progress(err, !options.session.quiet);
+  LogRecord record;
+  auto nextCycle = std::chrono::steady_clock::now() + std::chrono::seconds(options.cycleSeconds);
+  while (!gStop.load()) {
+    std::string_view line;
+    bool any = false;
+    while (!gStop.load() && reader.Next(line)) {
+      any = true;
+      ++stats.lines;
+      switch (ParseLogLine(line, options.format, record)) {
+        case ParseOutcome::kRequest:
+          ++stats.requests;
+          session.Request(record);
+          break;
+        case ParseOutcome::kNoRequest:
+          ++stats.withoutRequest;
+          break;
+        case ParseOutcome::kMalformed:
+          stats.Malformed(options.logs.front(), stats.lines);
+          break;
+      }
+      if (std::chrono::steady_clock::now() >= nextCycle) break;
+    }
+    if (std::chrono::steady_clock::now() >= nextCycle) {
+      session.Cycle();
+      nextCycle = std::chrono::steady_clock::now() + std::chrono::seconds(options.cycleSeconds);
+    }
+    if (!any) {
+      reader.Poll();
+      poll(nullptr, 0, 200);
+    }
+  }
+  session.Cycle();
+  progress.Finish();
+  PrintSummary(out, stats, session, progress.Seconds());
+  return 0;
+}
+
+}  // namespace host

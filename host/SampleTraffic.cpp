@@ -1,0 +1,182 @@
+#include "SampleTraffic.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ostream>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace host {
+
+namespace {
+
+// The day the traffic happens on: 7 December 2026, 08:00 +0000.
+constexpr int64_t kStartSecond = 8 * 3600;
+
+const char *kBrowsers[] = {
+    "Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) "
+    "Chrome/131.0 Safari/537.36",
+    "Mozilla/5.0 (Macintosh; Intel Mac OS X 14_2) AppleWebKit/605.1.15 (KHTML, like Gecko) "
+    "Version/17.2 Safari/605.1.15",
+    "Mozilla/5.0 (X11; Linux x86_64; rv:133.0) Gecko/20100101 Firefox/133.0",
+    "Mozilla/5.0 (iPhone; CPU iPhone OS 17_2 like Mac OS X) AppleWebKit/605.1.15 (KHTML, like "
+    "Gecko) Version/17.2 Mobile/15E148 Safari/604.1"};
+const char *kPages[] = {"/",
+                        "/index.html",
+                        "/products/",
+                        "/products/item-%d.html",
+                        "/blog/post-%d.html",
+                        "/about.html",
+                        "/contact.html",
+                        "/search?q=item%d"};
+const char *kAssets[] = {"/static/css/site.css", "/static/js/app.js", "/images/logo.png",
+                         "/images/item-%d.jpg", "/favicon.ico"};
+const char *kProbePaths[] = {"/wp-login.php",         "/.env",
+                             "/phpmyadmin/index.php", "/xmlrpc.php",
+                             "/admin/config.php",     "/.git/config",
+                             "/cgi-bin/test.cgi",     "/backup.zip",
+                             "/server-status",        "/wp-admin/setup-config.php"};
+
+struct Hit {
+  double seconds;  // since the start of the day
+  std::string address, method, path, agent, referrer;
+  int status, bytes;
+};
+
+class Generator {
+ public:
+  Generator(const SampleOptions &options) : options_(options), random_(options.seed) {}
+
+  std::vector<Hit> Run() {
+    for (int i = 0; i < options_.humans; ++i) Human(i);
+    for (int i = 0; i < options_.crawlers; ++i) Crawler(i);
+    for (int i = 0; i < options_.scanners; ++i) Scanner(i);
+    for (int i = 0; i < options_.steadyClients; ++i) Steady(i);
+    if (options_.probe) Probe();
+    for (int i = options_.humans; static_cast<int64_t>(hits_.size()) < options_.minimumLines; ++i) {
+      Human(i);
+    }
+    std::stable_sort(hits_.begin(), hits_.end(),
+                     [](const Hit &a, const Hit &b) { return a.seconds < b.seconds; });
+    return std::move(hits_);
+  }
+
+ private:
+  double Uniform(double low, double high) {
+    return std::uniform_real_distribution<double>(low, high)(random_);
+  }
+  int Pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random_); }
+  double Span() const { return options_.hours * 3600; }
+
+  std::string Fill(const char *pattern) {
+    char text[128];
+    std::snprintf(text, sizeof text, pattern, 1 + Pick(60));
+    return text;
+  }
+
+  void Add(double at, const std::string &address, const std::string &path, const std::string &agent,
+           const std::string &referrer = "-", int status = 200, const char *method = "GET") {
+    if (at >= Span()) return;
+    hits_.push_back({at, address, method, path, agent, referrer, status, 200 + Pick(30000)});
+  }
+
+  // A person: pages at think times of seconds to minutes, each followed by a burst of assets.
+  void Human(int index) {
+    char who[32];
+    std::snprintf(who, sizeof who, "100.%d.%d.%d", 64 + (index >> 16), (index >> 8) & 255,
+                  index & 255);
+    const std::string agent = kBrowsers[Pick(4)];
+    double at = Uniform(0, Span() * 0.9);
+    const int pages = 5 + Pick(36);
+    std::lognormal_distribution<double> think(std::log(20.0), 1.0);
+    std::string previous = "-";
+    for (int page = 0; page < pages; ++page) {
+      const std::string path = Fill(kPages[Pick(8)]);
+      Add(at, who, path, agent, previous);
+      const int assets = Pick(9);
+      for (int a = 0; a < assets; ++a) {
+        Add(at + Uniform(0.05, 2.0), who, Fill(kAssets[Pick(5)]), agent,
+            "https://shop.example" + path);
+      }
+      previous = "https://shop.example" + path;
+      at += std::clamp(think(random_), 2.0, 600.0);
+    }
+  }
+
+  // A search robot: many pages, loosely even gaps.
+  void Crawler(int index) {
+    const std::string address = "66.249.66." + std::to_string(10 + index);
+    double at = Uniform(0, 60);
+    while (at < Span()) {
+      Add(at, address, Fill(kPages[Pick(8)]),
+          "Mozilla/5.0 (compatible; Googlebot/2.1; +http://www.google.com/bot.html)");
+      at += Uniform(1, 12);
+    }
+  }
+
+  // A vulnerability scanner: bursts over probe paths, fast and uneven.
+  void Scanner(int index) {
+    const std::string address = "192.0.2." + std::to_string(50 + index);
+    double at = Uniform(0, Span() * 0.5);
+    for (int burst = 0; burst < 4; ++burst) {
+      for (int i = 0; i < 25; ++i) {
+        Add(at, address, kProbePaths[Pick(10)], "Mozilla/5.0 zgrab/0.x", "-", 404);
+        at += Uniform(0, 1.5);
+      }
+      at += Uniform(60, 600);
+    }
+  }
+
+  // A client on one URL at a steady pace: 1% jitter around its period.
+  void Steady(int index) {
+    const std::string address = "203.0.113." + std::to_string(100 + index % 150);
+    const double period = 2 + Pick(29);
+    const std::string path = "/api/price?item=" + std::to_string(1 + Pick(50));
+    double at = Uniform(0, Span() * 0.5);
+    const int hits = 30 + Pick(171);
+    for (int i = 0; i < hits; ++i) {
+      Add(at, address, path, "python-requests/2.31.0");
+      at += period * Uniform(0.99, 1.01);
+    }
+  }
+
+  // The script the sample is about: it tries the admin login every 5 seconds.
+  void Probe() {
+    const std::string address = "203.0.113.66";
+    double at = Span() * 0.25;
+    for (int i = 0; i < 45; ++i) {
+      Add(at, address, "/admin/login.php", "curl/8.5.0", "-", 401, i % 2 ? "POST" : "GET");
+      at += 5 * Uniform(0.99, 1.01);
+    }
+  }
+
+  SampleOptions options_;
+  std::mt19937_64 random_;
+  std::vector<Hit> hits_;
+};
+
+void WriteTime(std::ostream &out, double seconds) {
+  int64_t whole = kStartSecond + static_cast<int64_t>(seconds);
+  int day = 7 + static_cast<int>(whole / 86400);
+  whole %= 86400;
+  char text[64];
+  std::snprintf(text, sizeof text, "[%02d/Dec/2026:%02d:%02d:%02d +0000]", day,
+                static_cast<int>(whole / 3600), static_cast<int>(whole / 60 % 60),
+                static_cast<int>(whole % 60));
+  out << text;
+}
+
+}  // namespace
+
+void WriteSampleLog(std::ostream &out, const SampleOptions &options) {
+  for (const Hit &hit : Generator(options).Run()) {
+    out << hit.address << " - - ";
+    WriteTime(out, hit.seconds);
+    out << " \"" << hit.method << ' ' << hit.path << " HTTP/1.1\" " << hit.status << ' '
+        << hit.bytes << " \"" << hit.referrer << "\" \"" << hit.agent << "\"\n";
+  }
+}
+
+}  // namespace host

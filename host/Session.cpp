@@ -1,0 +1,121 @@
+#include "Session.h"
+
+#include <filesystem>
+#include <ostream>
+#include <stdexcept>
+
+#include "DateTime.h"
+#include "StreamFields.h"
+
+namespace host {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What a previous run left in the output directory; a new run starts without it.
+constexpr const char *kRunFiles[] = {
+    "KvVantrel.xml",     "KvVantrel.tmp",      "KvVantrelTrace.LOG", "KvVantrelErrors.LOG",
+    "KvCorvane.xml",     "KvCorvane.tmp",      "KvCorvaneTrace.LOG", "KvCorvaneErrors.LOG",
+    "KvCorvaneHits.Out", "KvCorvaneAlerts.Out"};
+
+double ReadHostClock(void *context) {
+  return *static_cast<const double *>(context);
+}
+
+std::string PlaceFile(const std::string &from, const std::string &dir) {
+  fs::path target = fs::path(dir) / fs::path(from).filename();
+  std::error_code error;
+  fs::copy_file(from, target, fs::copy_options::overwrite_existing, error);
+  if (error) throw std::runtime_error(from + ": cannot copy to " + dir + ": " + error.message());
+  return target.string();
+}
+
+std::string AbsoluteDir(const std::string &dir) {
+  std::error_code error;
+  fs::create_directories(dir, error);
+  if (error)
+    throw std::runtime_error(dir + ": cannot create the output directory: " + error.message());
+  return fs::absolute(dir).lexically_normal().string();
+}
+
+}  // namespace
+
+Session::Session(const SessionOptions &options, HostConfig config, std::ostream &out)
+    : out_(out),
+      outDir_(AbsoluteDir(options.outDir)),
+      config_(std::move(config)),
+      quiet_(options.quiet),
+      listener_(config_.Get("Server"), options.shieldPort),
+      fields_(options.fields) {
+  if (config_.Get("FernwickPath").empty()) config_.Set("FernwickPath", outDir_ + "/", "default");
+  for (const char *name : kRunFiles) fs::remove(fs::path(outDir_) / name);
+  if (!options.tripwires.empty()) {
+    std::error_code error;
+    fs::copy_file(options.tripwires, fs::path(outDir_) / "KvVantrel.CFG",
+                  fs::copy_options::overwrite_existing, error);
+    if (error) throw std::runtime_error(options.tripwires + ": cannot read: " + error.message());
+  }
+  shield_ = std::make_unique<PluginLibrary>(PlaceFile(options.shieldPlugin, outDir_),
+                                            "KvVantrel.Vantrel");
+  monitor_ = std::make_unique<PluginLibrary>(PlaceFile(options.monitorPlugin, outDir_),
+                                             "KvCorvane.Corvane");
+}
+
+Session::~Session() = default;
+
+void Session::UseHostClock(double now) {
+  clock_ = now;
+  shield_->SetClock(ReadHostClock, &clock_);
+  monitor_->SetClock(ReadHostClock, &clock_);
+}
+
+void Session::AdvanceClock(double now) {
+  if (now > clock_) clock_ = now;  // a line a little out of order never moves time back
+}
+
+void Session::Send(PluginLibrary &plugin, const flowdeck_text *fields) {
+  if (!plugin.Stream(fields)) ++failedCalls_;
+}
+
+void Session::Configure() {
+  const std::string shieldText = config_.ShieldConfigText();
+  const std::string monitorText = config_.MonitorConfigText();
+  Send(*shield_, ActionFields("CONFIG").Set(common::kUserAgent, shieldText).Fields());
+  CollectShields();
+  Send(*monitor_, ActionFields("CONFIG").Set(common::kUserAgent, monitorText).Fields());
+}
+
+void Session::Request(const LogRecord &record) {
+  const bool locked = !shielded_.empty() && shielded_.contains(std::string(record.client));
+  const flowdeck_text *fields = fields_.Build(record, locked ? "1" : "0");
+  Send(*shield_, fields);
+  Send(*monitor_, fields);
+  ++requests_;
+}
+
+void Session::Cycle() {
+  Send(*shield_, ActionFields("CYCLE").Fields());
+  CollectShields();
+  Send(*monitor_, ActionFields("CYCLE").Fields());
+  ++cycles_;
+}
+
+void Session::CollectShields() {
+  for (ShieldRequest &request : listener_.Collect()) {
+    shielded_.insert(request.address);
+    Send(*monitor_, ActionFields("LOCKED")
+                        .Set(common::kRemoteAddr, request.address)
+                        .Set(common::kLocked, "1")
+                        .Fields());
+    ShieldEvent event{std::move(request), common::FormatGeneralDate(clock_)};
+    if (!quiet_) {
+      out_ << "shield: " << event.request.address << " on " << event.request.host
+           << event.request.resource << " -> " << event.request.deflect << " (" << event.logTime
+           << ")\n";
+    }
+    shields_.push_back(std::move(event));
+  }
+}
+
+}  // namespace host

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "HostConfig.h"
+#include "LogParser.h"
+#include "PluginLibrary.h"
+#include "RequestFields.h"
+#include "ShieldListener.h"
+
+namespace host {
+
+// Where a run reads its plug-ins and definitions and writes everything.
+struct SessionOptions {
+  std::string shieldPlugin;   // path of KvVantrel.so
+  std::string monitorPlugin;  // path of KvCorvane.so
+  std::string outDir = "flowdeck-out";
+  std::string tripwires;  // the definitions file to place in outDir
+  FieldOptions fields;
+  bool quiet = false;
+  int shieldPort = 80;
+};
+
+struct ShieldEvent {
+  ShieldRequest request;
+  std::string logTime;
+};
+
+// Both plug-ins loaded from the output directory, configured, fed requests and cycles, and the
+// shield loop closed: a shield request marks its address and locks it in the monitor.
+class Session {
+ public:
+  // Prepares the output directory and loads both plug-ins; throws std::runtime_error.
+  Session(const SessionOptions &options, HostConfig config, std::ostream &out);
+  ~Session();
+
+  // Drives the plug-ins' clock from the host from now on (replay); follow leaves it alone.
+  void UseHostClock(double now);
+  void AdvanceClock(double now);
+  double Clock() const { return clock_; }
+
+  // Sends "CONFIG" to both plug-ins.
+  void Configure();
+  void Request(const LogRecord &record);
+  // A "CYCLE" for both, with the shields of the shield plug-in's cycle locked in the monitor.
+  void Cycle();
+
+  const std::string &OutDir() const { return outDir_; }
+  const std::vector<ShieldEvent> &Shields() const { return shields_; }
+  uint64_t Requests() const { return requests_; }
+  uint64_t Cycles() const { return cycles_; }
+  uint64_t FailedCalls() const { return failedCalls_; }
+  int32_t Visitors() { return monitor_->Count(); }
+  bool Listening() const { return listener_.Listening(); }
+  const std::string &ListenProblem() const { return listener_.Problem(); }
+
+ private:
+  void Send(PluginLibrary &plugin, const flowdeck_text *fields);
+  void CollectShields();
+
+  std::ostream &out_;
+  std::string outDir_;
+  HostConfig config_;
+  bool quiet_;
+  std::unique_ptr<PluginLibrary> shield_;
+  std::unique_ptr<PluginLibrary> monitor_;
+  ShieldListener listener_;
+  RequestFields fields_;
+  std::unordered_set<std::string> shielded_;
+  std::vector<ShieldEvent> shields_;
+  double clock_ = 0;
+  uint64_t requests_ = 0, cycles_ = 0, failedCalls_ = 0;
+};
+
+}  // namespace host

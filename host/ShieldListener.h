@@ -1,0 +1,42 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace host {
+
+// A shield the shield plug-in asked for: its request's parameters, decoded.
+struct ShieldRequest {
+  std::string address;   // B
+  std::string host;      // D
+  std::string resource;  // E
+  std::string deflect;   // F
+  std::string line;      // the request line as received, without CR LF
+};
+
+// Decodes "GET <path>?<query>": the parameters B, D, E and F.
+bool ParseShieldRequest(const std::string &line, ShieldRequest &shield);
+
+// The web server end of the shield loop: listens on port 80 of the configured server while the
+// host runs and collects each shield request. The plug-in sends its request from the host's own
+// thread, so the kernel completes the connection in the backlog and the host reads it
+// afterwards: no thread is needed.
+class ShieldListener {
+ public:
+  explicit ShieldListener(const std::string &server, int port = 80);
+  ~ShieldListener();
+  ShieldListener(const ShieldListener &) = delete;
+  ShieldListener &operator=(const ShieldListener &) = delete;
+
+  bool Listening() const { return fd_ >= 0; }
+  // Why the port could not be bound, when it could not.
+  const std::string &Problem() const { return problem_; }
+  // The shield requests that arrived since the last call.
+  std::vector<ShieldRequest> Collect();
+
+ private:
+  int fd_ = -1;
+  std::string problem_;
+};
+
+}  // namespace host

@@ -1,0 +1,46 @@
+// flowdeck: runs the shield and visitor-monitor plug-ins on web-server access logs.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "Replay.h"
+
+namespace {
+
+int Run(const std::vector<std::string> &args) {
+  if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    std::cout << host::MainHelp();
+    return args.empty() ? 2 : 0;
+  }
+  const std::string &command = args[0];
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command != "replay" && command != "follow") {
+    std::cerr << "flowdeck: unknown command '" << command << "'\n" << host::MainHelp();
+    return 2;
+  }
+  const bool follow = command == "follow";
+  try {
+    host::RunOptions options = host::ParseRunOptions(rest, follow);
+    if (options.help) {
+      std::cout << (follow ? host::FollowHelp() : host::ReplayHelp());
+      return 0;
+    }
+    return follow ? host::RunFollow(options, std::cout, std::cerr)
+                  : host::RunReplay(options, std::cout, std::cerr);
+  } catch (const host::UsageError &error) {
+    std::cerr << "flowdeck " << command << ": " << error.what() << "\n"
+              << "Try 'flowdeck " << command << " --help'.\n";
+    return 2;
+  } catch (const std::exception &error) {
+    std::cerr << "flowdeck " << command << ": " << error.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  std::ios::sync_with_stdio(false);
+  return Run(std::vector<std::string>(argv + 1, argv + argc));
+}

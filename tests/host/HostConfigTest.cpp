@@ -1,0 +1,49 @@
+#include "HostConfig.h"
+
+#include <gtest/gtest.h>
+
+#include "support/TempDir.h"
+
+namespace {
+
+std::string LoadError(const std::string &content) {
+  testing_support::TempDir dir;
+  testing_support::WriteFile(dir.File("f.conf"), content);
+  host::HostConfig config;
+  try {
+    config.Load(dir.File("f.conf"));
+  } catch (const std::runtime_error &error) {
+    std::string message = error.what();
+    return message.substr(message.find("f.conf"));
+  }
+  return "";
+}
+
+TEST(HostConfig, BuildsBothPositionalTextsFromDefaultsAndTheFile) {
+  testing_support::TempDir dir;
+  testing_support::WriteFile(dir.File("f.conf"),
+                             "# comment\n\n  Server = shield.local  \nTrace=True # on\n");
+  host::HostConfig config;
+  config.Load(dir.File("f.conf"));
+  EXPECT_EQ(config.ShieldConfigText(),
+            "shield.local;/flowdeck;/shield;A=add;A=remove;0.99;0.01;30;2;True;;True");
+  EXPECT_EQ(config.MonitorConfigText(),
+            "shield.local;/flowdeck;/shield;A=add;A=remove;0.99;0.01;30;2;True;;5;4;2;True");
+}
+
+TEST(HostConfig, NamesFileAndLineOfABadSetting) {
+  EXPECT_EQ(LoadError("Server = x\nColour = red\n"), "f.conf:2: unknown setting 'Colour'");
+  EXPECT_EQ(LoadError("PeriodBase = 40000\n"),
+            "f.conf:1: PeriodBase = '40000': out of range -32768 to 32767");
+  EXPECT_EQ(LoadError("\nPeriodBase = 2.5\n"),
+            "f.conf:2: PeriodBase = '2.5': expected a whole number");
+  EXPECT_EQ(LoadError("ThresholdBase = high\n"),
+            "f.conf:1: ThresholdBase = 'high': expected a number");
+  EXPECT_EQ(LoadError("Trace = maybe\n"), "f.conf:1: Trace = 'maybe': expected True or False");
+  EXPECT_EQ(LoadError("AddShieldURL = a;b\n"),
+            "f.conf:1: AddShieldURL = 'a;b': a value cannot hold ';'");
+  EXPECT_EQ(LoadError("just words\n"), "f.conf:1: expected 'key = value', got 'just words'");
+  EXPECT_EQ(LoadError("Server =\n"), "");
+}
+
+}  // namespace
