@@ -24,8 +24,8 @@ bool Digits(std::string_view text, size_t at, size_t count, int &value) {
 }
 
 int MonthNumber(std::string_view name) {
-  static constexpr const char *kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                            "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  static constexpr std::string_view kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   for (int i = 0; i < 12; ++i) {
     if (name == kMonths[i]) return i + 1;
   }
@@ -54,7 +54,9 @@ class Cursor {
   std::string_view Token() {
     SkipBlanks();
     size_t start = at_;
-    while (at_ < line_.size() && line_[at_] != ' ') ++at_;
+    const void *blank = std::memchr(line_.data() + at_, ' ', line_.size() - at_);
+    at_ = blank == nullptr ? line_.size()
+                           : static_cast<size_t>(static_cast<const char *>(blank) - line_.data());
     return line_.substr(start, at_ - start);
   }
   // "[...]": the text inside.
@@ -73,13 +75,17 @@ class Cursor {
     SkipBlanks();
     if (at_ >= line_.size() || line_[at_] != '"') return false;
     size_t start = ++at_;
-    bool escaped = false;
-    while (at_ < line_.size() && line_[at_] != '"') {
-      if (line_[at_] == '\\' && at_ + 1 < line_.size()) {
-        escaped = true;
+    size_t quote = line_.find('"', at_);
+    if (quote == std::string_view::npos) quote = line_.size();
+    // A backslash may escape a quote: only then look at the field byte by byte.
+    bool escaped = line_.substr(start, quote - start).find('\\') != std::string_view::npos;
+    if (escaped) {
+      while (at_ < line_.size() && line_[at_] != '"') {
+        if (line_[at_] == '\\' && at_ + 1 < line_.size()) ++at_;
         ++at_;
       }
-      ++at_;
+    } else {
+      at_ = quote;
     }
     std::string_view raw = line_.substr(start, at_ - start);
     if (at_ < line_.size()) ++at_;  // the closing quote
