@@ -32,9 +32,8 @@ concept HitSeries = requires(const Hits &hits, int32_t position) {
   { hits.Hit(position).ArrivalSerial() } -> std::convertible_to<double>;
 };
 
-namespace detail {
-
-// Sums over the gaps g(k), k = 1..n, gathered in one pass.
+// Sums over the gaps g(k), k = 1..n, between hits in milliseconds, gathered in one pass: all
+// that the correlation needs, so a hit list can also keep them up to date as hits arrive.
 struct GapSums {
   int32_t gaps = 0;
   double largest = 0;
@@ -50,9 +49,8 @@ struct GapSums {
   }
 };
 
+// The correlation of the gaps summed up so far.
 float CorrelationOfGaps(const GapSums &sums);
-
-}  // namespace detail
 
 // How regular the timing of a series of hits is: the correlation between an even ramp and the
 // same ramp with each gap between hits added. 1 for equal gaps; 0 for fewer than three hits.
@@ -61,14 +59,14 @@ float PearsonsR(const Hits &hits) {
   return Guard(kGlobalSite, "Function: PearsonsR", [&] {
     const int32_t count = hits.Count();
     if (count < 3) return 0.0f;
-    detail::GapSums sums;
+    GapSums sums;
     double previous = hits.Hit(1).ArrivalSerial();
     for (int32_t i = 2; i <= count; ++i) {
       const double next = hits.Hit(i).ArrivalSerial();
       sums.Add(ElapsedMilliseconds(ElapsedSerial(previous, next)));
       previous = next;
     }
-    return detail::CorrelationOfGaps(sums);
+    return CorrelationOfGaps(sums);
   });
 }
 

@@ -11,7 +11,9 @@ struct flowdeck_plugin {
 
 extern "C" {
 
-const char *flowdeck_plugin_name(void) { return "KvVantrel.Vantrel"; }
+const char *flowdeck_plugin_name(void) {
+  return "KvVantrel.Vantrel";
+}
 
 flowdeck_plugin *flowdeck_plugin_create(void) {
   flowdeck_plugin *plugin = nullptr;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "StreamFields.h"
+#include "clsHit.h"
+#include "clsUsers.h"
 
 namespace vantrel {
 
@@ -8,12 +10,19 @@ namespace vantrel {
 class Vantrel {
  public:
   Vantrel();
+  // Releases the visitors and also the definitions and configuration of the calling thread.
   ~Vantrel();
   Vantrel(const Vantrel &) = delete;
   Vantrel &operator=(const Vantrel &) = delete;
 
   // Never fails for the host: a failure ends in one line of the error log.
   void Stream(const common::StreamFields &fields);
+
+ private:
+  void ProcessCycle();
+  void RecordRequest(HitAction method, const common::StreamFields &fields);
+
+  clsUsers mUsers;
 };
 
 }  // namespace vantrel
