@@ -1,20 +1,233 @@
 #include "Corvane.h"
 
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "Clock.h"
+#include "Convert.h"
 #include "Logs.h"
+#include "PluginDirectory.h"
+#include "SnapshotWriter.h"
+#include "TextFile.h"
+#include "modCorvane.h"
+#include "modKvGlobal.h"
 
 namespace corvane {
 
 namespace {
+
+using common::StreamField;
+
 constexpr common::Site kSite{"  Class: Corvane  ", "Corvane"};
+constexpr std::string_view kTempName = "/KvCorvane.tmp";
+constexpr std::string_view kSnapshotName = "/KvCorvane.xml";
+constexpr std::string_view kHitsFileName = "KvCorvaneHits.Out";
+constexpr std::string_view kAlertsFileName = "KvCorvaneAlerts.Out";
+
+bool Tracing() {
+  return gConfig().Trace();
 }
 
-Corvane::Corvane() = default;
+// An arrival serial: as a rule up to 15 digits, which a double holds exactly and which are
+// read here directly; any other text goes through the general conversion.
+double ReadSerial(std::string_view text) {
+  if (text.empty() || text.size() > 15) return common::TextToDouble(kSite, text);
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return common::TextToDouble(kSite, text);
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return static_cast<double>(value);
+}
+
+// The fewest hits a visitor needs for its correlation, in 16-bit arithmetic as the settings.
+int32_t MinimumHits(const common::clsConfig &config) {
+  auto checked = [](int32_t value) {
+    if (value < INT16_MIN || value > INT16_MAX) common::Raise(kSite, common::kOverflow);
+    return value;
+  };
+  return checked(config.PeriodBase() -
+                 checked(int32_t{config.PeriodIncrement()} * config.Sensitivity()));
+}
+
+// 0 below the possible threshold; then 2 from the certain threshold on, else 1.
+uint8_t LevelOf(double r, const common::clsConfig &config) {
+  auto threshold = [&](int16_t strength) {
+    return double{config.ThresholdBase()} - double{config.ThresholdIncrement()} * strength;
+  };
+  if (r < threshold(config.PossibleStrength())) return 0;
+  return r >= threshold(config.CertainStrength()) ? 2 : 1;
+}
+
+// Appends lines to a file and reports how many reached it, also when the file fails part-way.
+template <class LineAt, class Reached>
+void AppendLines(const std::string &path, int32_t count, LineAt lineAt, Reached reached) {
+  std::optional<common::TextWriter> writer;
+  try {
+    writer.emplace(kSite, path, common::TextWriter::Mode::kAppend);
+    for (int32_t position = 1; position <= count; ++position) writer->WriteLine(lineAt(position));
+    writer->Close();
+  } catch (...) {
+    reached(writer ? writer->LinesWritten() : 0);
+    throw;
+  }
+  reached(writer->LinesWritten());
+}
+
+}  // namespace
+
+Corvane::Corvane() : mUsers(mPool) {}
 Corvane::~Corvane() = default;
 
 void Corvane::Stream(const common::StreamFields &fields) {
-  common::RunStream(kSite, [&] { (void)fields; });
+  common::RunStream(kSite, [&] { Route(fields); });
 }
 
-int32_t Corvane::Count() const { return 0; }
+int32_t Corvane::Count() const {
+  return mUsers.Count();
+}
+
+void Corvane::Route(const common::StreamFields &fields) {
+  const std::string_view action = fields[StreamField::kAction];
+  if (action == "CYCLE") {
+    ProcessCycle();
+  } else if (action == "CONFIG") {
+    gConfig().Initialize(fields[StreamField::kUserAgent]);
+    mUsers.Clear();
+    ProcessCycle();
+  } else if (action == "LOCKED") {
+    ProcessLock(fields[StreamField::kRemoteAddr], fields[StreamField::kLocked]);
+  } else if (action == "UNLOCKED") {
+    ProcessUnlock(fields[StreamField::kRemoteAddr], fields[StreamField::kLocked]);
+  } else {
+    AddRequest(fields);
+  }
+}
+
+void Corvane::AddRequest(const common::StreamFields &request) {
+  const double serial = ReadSerial(request[StreamField::kArrivalSerial]);
+  mUsers.AddTransaction(request, serial);
+  if (gConfig().FernwickActive()) mHitsData.AddHit(request);
+}
+
+void Corvane::ProcessLock(std::string_view remoteAddr, std::string_view persist) {
+  ChangeLock("Sub: ProcessLock", "Process lock Persist=", remoteAddr, persist, true);
+}
+
+void Corvane::ProcessUnlock(std::string_view remoteAddr, std::string_view persist) {
+  ChangeLock("Sub: ProcessUnlock", "Process unlock Persist=", remoteAddr, persist, false);
+}
+
+// Only the first visitor with the address changes: the host names one visitor by it.
+void Corvane::ChangeLock(std::string_view name, std::string_view traceText,
+                         std::string_view remoteAddr, std::string_view persist, bool locked) {
+  common::Guard(kSite, name, [&] {
+    if (Tracing()) WriteTrace(std::string(traceText).append(persist));
+    if (persist != "1") return;
+    for (int32_t position = 1; position <= mUsers.Count(); ++position) {
+      clsUser &user = mUsers.Item(position);
+      if (user.RemoteAddr() == remoteAddr) {
+        user.SetLocked(locked);
+        return;
+      }
+    }
+  });
+}
+
+void Corvane::ProcessCycle() {
+  common::Guard(kSite, "Sub: ProcessCycle", [&] {
+    if (Tracing()) WriteTrace("Cycle Started");
+    mUsers.Purge(common::Now());
+    if (Tracing()) WriteTrace("\tUsers purged");
+    const std::string tempPath = common::PluginFile(kTempName);
+    common::RemoveFile(tempPath);
+    SnapshotWriter snapshot(kSite, tempPath);
+    if (Tracing()) WriteTrace("XML Files are open for reading and writing");
+    snapshot.WriteHead();
+    CycleAlerts risen;
+    RateAndWriteUsers(snapshot, risen);
+    snapshot.WriteTail();
+    // Renaming over the old snapshot replaces it in one step. When it fails the new one waits
+    // in the temporary file until the next cycle.
+    try {
+      common::ReplaceFile(kSite, tempPath, common::PluginFile(kSnapshotName));
+    } catch (const common::KvError &) {
+    }
+    if (Tracing()) WriteTrace("\tXML file complete");
+    if (!gConfig().FernwickActive()) return;
+    const std::string &exportPath = gConfig().FernwickPath();
+    WriteHitExport(exportPath + std::string(kHitsFileName));
+    WriteAlerts(exportPath + std::string(kAlertsFileName), risen);
+  });
+}
+
+void Corvane::RateAndWriteUsers(SnapshotWriter &snapshot, CycleAlerts &risen) {
+  const common::clsConfig &config = gConfig();
+  const int32_t count = mUsers.Count();
+  if (Tracing()) WriteTrace("\tLooping to check " + std::to_string(count) + " users");
+  std::string browser;
+  std::string version;
+  for (int32_t position = 1; position <= count; ++position) {
+    if (Tracing()) WriteTrace("\tUser #" + std::to_string(position));
+    clsUser &user = mUsers.Item(position);
+    const clsHits &hits = user.Hits();
+    const double r = hits.Count() >= MinimumHits(config) ? common::PearsonsR(hits) : 0.0;
+    if (Tracing()) WriteTrace("\tPearsonsR=" + common::GeneralNumber(r, 15));
+    const uint8_t level = LevelOf(r, config);
+    if (config.FernwickActive() && level > user.Level()) {
+      QueueAlert(user, level, common::GeneralNumber(r, 15), risen);
+    }
+    common::GetBroswerAndVersion(user.UserAgent(), browser, version);
+    const bool connected = hits.Hit(hits.Count()).Action() != "SESSION_END";
+    snapshot.WriteUser(user, {level, connected, browser, version});
+  }
+}
+
+// A level is stored once its alert line is in the file, so an alert of a failed cycle is queued
+// again by the next. A visitor whose values no separator can carry gets no line: its level is
+// stored at once, as there is nothing to retry.
+void Corvane::QueueAlert(clsUser &user, uint8_t level, std::string_view r, CycleAlerts &risen) {
+  const char levelText[] = {static_cast<char>('0' + level), '\0'};
+  const clsUserAlerts::Values values = {user.Key(),
+                                        user.Country(),
+                                        user.AuthUser(),
+                                        user.UserAgent(),
+                                        user.ResolvedAddr(),
+                                        user.RemoteAddr(),
+                                        user.RemoteHost(),
+                                        user.LocalHost(),
+                                        user.ServerName(),
+                                        levelText,
+                                        r};
+  if (!risen.alerts.Add(values)) {
+    user.SetLevel(level);
+    return;
+  }
+  risen.levels.push_back({&user, level});
+}
+
+// Records that reached the file leave the buffer, also when the file fails part-way: none is
+// written twice.
+void Corvane::WriteHitExport(const std::string &path) {
+  const int32_t count = mHitsData.Count();
+  if (count == 0) return;
+  if (Tracing()) WriteTrace("\tWriting " + std::to_string(count) + " hit records.");
+  AppendLines(
+      path, count, [&](int32_t position) { return mHitsData.Item(position).Text(); },
+      [&](size_t reached) { mHitsData.RemoveFirst(reached); });
+}
+
+void Corvane::WriteAlerts(const std::string &path, CycleAlerts &risen) {
+  const int32_t count = risen.alerts.Count();
+  if (count == 0) return;
+  if (Tracing()) WriteTrace("\tWriting " + std::to_string(count) + " alert records.");
+  AppendLines(
+      path, count,
+      [&](int32_t position) -> std::string_view { return risen.alerts.Item(position).Text(); },
+      [&](size_t reached) {
+        for (size_t i = 0; i < reached; ++i) risen.levels[i].user->SetLevel(risen.levels[i].level);
+      });
+}
 
 }  // namespace corvane

@@ -2,8 +2,8 @@
 #include <flowdeck/plugin.h>
 
 #include "Clock.h"
-#include "StreamFields.h"
 #include "Corvane.h"
+#include "StreamFields.h"
 
 struct flowdeck_plugin {
   corvane::Corvane object;
@@ -11,7 +11,9 @@ struct flowdeck_plugin {
 
 extern "C" {
 
-const char *flowdeck_plugin_name(void) { return "KvCorvane.Corvane"; }
+const char *flowdeck_plugin_name(void) {
+  return "KvCorvane.Corvane";
+}
 
 flowdeck_plugin *flowdeck_plugin_create(void) {
   flowdeck_plugin *plugin = nullptr;

@@ -1,3 +1,5 @@
 #include "Project.h"
 
-std::string_view common::ProjectName() noexcept { return "KvCorvane"; }
+std::string_view common::ProjectName() noexcept {
+  return "KvCorvane";
+}

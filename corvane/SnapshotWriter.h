@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "KvError.h"
+#include "TextFile.h"
+#include "clsHit.h"
+#include "clsUser.h"
+
+namespace corvane {
+
+// The visitor snapshot, written line by line through one buffered file; every line is built in
+// one reused buffer, and every value that came with a request is escaped, so the file is
+// well-formed XML whatever bytes the requests carried.
+class SnapshotWriter {
+ public:
+  // What the cycle worked out for a visitor before writing it.
+  struct Rating {
+    uint8_t level = 0;
+    bool connected = true;
+    std::string_view browser;
+    std::string_view version;
+  };
+
+  // Creates the file afresh; file errors are raised at the site.
+  SnapshotWriter(const common::Site &site, std::string path);
+
+  void WriteHead();
+  // The visitor's element: its USER line and one HIT line per run of hits on one path.
+  void WriteUser(const clsUser &user, const Rating &rating);
+  // Writes the closing lines and closes the file.
+  void WriteTail();
+
+ private:
+  void WriteUserLine(const clsUser &user, const Rating &rating);
+  void WriteHitLine(const clsHit &hit, int32_t runLength, double previousSerial);
+  // ` NAME="value"` with the value escaped.
+  void Attribute(std::string_view name, std::string_view value);
+  // ` NAME="` + raw text follows; the caller closes the quote.
+  void OpenAttribute(std::string_view name);
+  void EndLine();
+
+  common::TextWriter writer_;
+  std::string line_;
+};
+
+}  // namespace corvane

@@ -1,0 +1,96 @@
+#include "clsHits.h"
+
+#include <algorithm>
+
+#include "modCorvane.h"
+
+namespace corvane {
+
+using common::StreamField;
+
+void clsHits::Clear() noexcept {
+  for (const clsHit::Record &record : ring_) ReleaseTexts(record);
+  ring_.clear();
+  head_ = 0;
+  count_ = 0;
+}
+
+void clsHits::AddHit(const common::StreamFields &request, double serial, bool shielded,
+                     bool startAfresh) {
+  common::Guard(kSite, "Sub: AddHit", [&] {
+    if (gConfig().Trace()) WriteTrace("Adding Hit");
+    if (!startAfresh) MakeRoom();
+    const clsHit::Record record = MakeRecord(request, serial, shielded);
+    // Nothing below can fail.
+    if (startAfresh) StartAfresh();
+    if (count_ == 0) firstArrival_ = serial;
+    if (count_ >= kCapacity) DropOldest();
+    Insert(record);
+  });
+}
+
+// Below the cap the vector grows by doubling, but never past the cap.
+void clsHits::MakeRoom() {
+  if (ring_.size() < ring_.capacity() || ring_.size() >= static_cast<size_t>(kCapacity)) return;
+  ring_.reserve(std::min<size_t>(kCapacity, std::max<size_t>(4, 2 * ring_.capacity())));
+}
+
+clsHit::Record clsHits::MakeRecord(const common::StreamFields &request, double serial,
+                                   bool shielded) {
+  // A visitor's requests tend to repeat the texts of the one before.
+  const clsHit::Record last = count_ > 0 ? At(count_ - 1) : clsHit::Record{};
+  clsHit::Record record;
+  record.arrivalSerial = serial;
+  record.shielded = shielded;
+  try {
+    record.action = pool_->InternLike(last.action, request[StreamField::kAction]);
+    record.pathInfo = pool_->InternLike(last.pathInfo, request[StreamField::kPathInfo]);
+    record.pathTranslated =
+        pool_->InternLike(last.pathTranslated, request[StreamField::kPathTranslated]);
+    record.queryString = pool_->InternLike(last.queryString, request[StreamField::kQueryString]);
+    record.serverPort = pool_->InternLike(last.serverPort, request[StreamField::kServerPort]);
+  } catch (...) {
+    ReleaseTexts(record);
+    throw;
+  }
+  return record;
+}
+
+void clsHits::ReleaseTexts(const clsHit::Record &record) noexcept {
+  pool_->Release(record.action);
+  pool_->Release(record.pathInfo);
+  pool_->Release(record.pathTranslated);
+  pool_->Release(record.queryString);
+  pool_->Release(record.serverPort);
+}
+
+// A list after a session end starts as a new one: its first arrival and cap mark go too. The
+// storage stays: it has room for the hit that follows.
+void clsHits::StartAfresh() noexcept {
+  Clear();
+  firstArrival_ = 0;
+  truncated_ = false;
+}
+
+void clsHits::DropOldest() noexcept {
+  ReleaseTexts(ring_[head_]);
+  head_ = head_ + 1 == ring_.size() ? 0 : head_ + 1;
+  --count_;
+  truncated_ = true;
+}
+
+// Hits come in serial order as a rule: then this appends after one comparison. An older hit
+// goes behind the last one held whose serial is not above its own.
+void clsHits::Insert(const clsHit::Record &record) noexcept {
+  int32_t index = count_;
+  while (index > 0 && At(index - 1).arrivalSerial > record.arrivalSerial) --index;
+  if (ring_.size() < static_cast<size_t>(kCapacity)) {
+    ring_.insert(ring_.begin() + index, record);  // room was made: no allocation
+  } else {
+    for (int32_t i = count_; i > index; --i) At(i) = At(i - 1);
+    At(index) = record;
+  }
+  ++count_;
+}
+
+}  // namespace corvane

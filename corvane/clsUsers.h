@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "DateTime.h"
+#include "StreamFields.h"
+#include "StringPool.h"
+#include "UserIndex.h"
+#include "clsUser.h"
+
+namespace corvane {
+
+// All visitors: positions 1 to Count in the order they came, and a lookup by visitor key that
+// ignores ASCII letter case.
+class clsUsers {
+ public:
+  explicit clsUsers(StringPool &pool) noexcept : pool_(&pool) {}
+  clsUsers(const clsUsers &) = delete;
+  clsUsers &operator=(const clsUsers &) = delete;
+  ~clsUsers() { Clear(); }
+
+  int32_t Count() const noexcept { return static_cast<int32_t>(users_.size()); }
+  // The visitor at a position from 1 to Count; error 5 elsewhere.
+  clsUser &Item(int32_t position) const;
+  // The visitor with a key, in any letter case; nullptr when there is none.
+  clsUser *ItemByUserKey(std::string_view key) const;
+  // Removes the visitor at a position; later ones move down by one.
+  void Remove(int32_t position);
+  // Records a request under its visitor, creating the visitor on its first request. A visitor
+  // joins the collection only with its first hit in place.
+  void AddTransaction(const common::StreamFields &request, double serial);
+  void Clear() noexcept;
+  // Removes in one pass every visitor that expired a whole second or more before now; the
+  // others keep their order.
+  void Purge(common::DateTime now);
+
+ private:
+  void Insert(std::unique_ptr<clsUser> user);
+
+  StringPool *pool_;
+  std::vector<std::unique_ptr<clsUser>> users_;
+  UserIndex byKey_;
+};
+
+}  // namespace corvane
