@@ -104,6 +104,8 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
         throw UsageError("--cycle: expected a whole number of seconds from 1 on, got '" + text +
                          "'");
       }
+    } else if (arg == "--report") {
+      options.reportPath = value();
     } else if (arg == "--quiet" || arg == "-q") {
       options.session.quiet = true;
     } else if (follow && arg == "--from-start") {
@@ -141,6 +143,7 @@ std::string MainHelp() {
          "commands:\n"
          "  replay LOG...   stream logs through both plug-ins in time order, then summarise\n"
          "  follow LOG      do the same live on a growing log, until SIGINT or SIGTERM\n"
+         "  report DIR      write an HTML page about what a run left in DIR\n"
          "\n"
          "'flowdeck COMMAND --help' describes each command. Exit status: 0 success, 1 a failure\n"
          "while running, 2 bad usage or a file that cannot be read.\n";
@@ -160,6 +163,8 @@ const char *kCommonOptions =
     "  --server-name NAME    the host of lines without a vhost (default localhost)\n"
     "  --document-root DIR   joined with each path for the physical path (/var/www/html)\n"
     "  --cycle SECONDS       a cycle every so many seconds (default 10)\n"
+    "  --report FILE         an HTML page of the run (see 'flowdeck report'), written at the\n"
+    "                        end; follow rewrites it after every cycle\n"
     "  --quiet, -q           no progress and no line per shield\n"
     "  --help, -h            this text\n";
 

@@ -21,6 +21,7 @@ struct RunOptions {
   LogFormat format = LogFormat::kAuto;
   int cycleSeconds = 10;
   bool fromStart = false;  // follow: read the whole file first
+  std::string reportPath;  // an HTML page of the run, written at the end (follow: each cycle)
   bool help = false;
   SessionOptions session;
   HostConfig config;

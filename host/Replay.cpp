@@ -13,6 +13,7 @@
 #include "FollowReader.h"
 #include "LogMerger.h"
 #include "Progress.h"
+#include "Report.h"
 #include "Summary.h"
 
 namespace host {
@@ -36,6 +37,10 @@ void ReportListener(const Session &session, std::ostream &err) {
     err << "flowdeck: " << session.ListenProblem()
         << "; shield requests are not received this run (shields still go to KvVantrel.xml)\n";
   }
+}
+
+void WriteReportIfAsked(const RunOptions &options, const Session &session) {
+  if (!options.reportPath.empty()) report::WriteReport(session.OutDir(), options.reportPath);
 }
 
 }  // namespace
@@ -79,6 +84,8 @@ int RunReplay(RunOptions &options, std::ostream &out, std::ostream &err) {
   progress.Finish();
   stats.bytes = merger.BytesRead();
   PrintSummary(out, stats, session, progress.Seconds());
+  WriteReportIfAsked(options, session);
+  if (!options.reportPath.empty()) out << "report: " << options.reportPath << "\n";
   return 0;
 }
 
@@ -117,6 +124,7 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
     }
     if (std::chrono::steady_clock::now() >= nextCycle) {
       session.Cycle();
+      WriteReportIfAsked(options, session);
       nextCycle = std::chrono::steady_clock::now() + std::chrono::seconds(options.cycleSeconds);
     }
     if (!any) {
@@ -125,6 +133,7 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
     }
   }
   session.Cycle();
+  WriteReportIfAsked(options, session);
   progress.Finish();
   PrintSummary(out, stats, session, progress.Seconds());
   return 0;

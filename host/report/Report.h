@@ -1,0 +1,28 @@
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+#include "ReportData.h"
+
+namespace report {
+
+// The run directory itself cannot be read: nothing to report on.
+struct DirectoryError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Reads what a run left in the directory: "KvCorvane.xml", "KvCorvaneAlerts.Out" and
+// "KvVantrel.xml". A missing or unreadable file only empties its section. Throws
+// DirectoryError when the directory cannot be read.
+RunData ReadRun(const std::string &directory);
+
+// The page for a run, as a whole text.
+std::string RenderReport(const RunData &run);
+
+// Reads the run in the directory and writes its page to outputFile atomically: a temporary
+// file beside it is renamed over it, so a reader never sees half a page. Throws
+// DirectoryError, or std::runtime_error naming the file and the cause when it cannot write.
+void WriteReport(const std::string &directory, const std::string &outputFile);
+
+}  // namespace report

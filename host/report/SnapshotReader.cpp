@@ -1,0 +1,72 @@
+#include "SnapshotReader.h"
+
+#include <charconv>
+
+#include "XmlElementReader.h"
+
+namespace report {
+
+namespace {
+
+bool IsTrue(const std::string &text) {
+  return text == "True";
+}
+
+Visitor VisitorFrom(const XmlElementReader &xml) {
+  Visitor visitor;
+  visitor.key = xml.Attribute("KEY");
+  visitor.country = xml.Attribute("CTRY");
+  visitor.userAgent = xml.Attribute("AGNT");
+  visitor.authUser = xml.Attribute("AUTH");
+  visitor.resolvedAddr = xml.Attribute("RESADR");
+  visitor.remoteAddr = xml.Attribute("REMADR");
+  visitor.remoteHost = xml.Attribute("RHOST");
+  visitor.levelText = xml.Attribute("LVL");
+  if (visitor.levelText.size() == 1 && visitor.levelText[0] >= '0' && visitor.levelText[0] <= '9')
+    visitor.level = visitor.levelText[0] - '0';
+  visitor.connected = IsTrue(xml.Attribute("CONN"));
+  visitor.started = xml.Attribute("STRT");
+  visitor.visitLength = xml.Attribute("TIME");
+  visitor.requests = xml.Attribute("REQS");
+  visitor.browser = xml.Attribute("BRSR");
+  visitor.browserVersion = xml.Attribute("BRSRV");
+  visitor.localHost = xml.Attribute("LHOST");
+  visitor.serverName = xml.Attribute("SVR");
+  visitor.locked = IsTrue(xml.Attribute("LCKD"));
+  return visitor;
+}
+
+HitRun RunFrom(const XmlElementReader &xml) {
+  HitRun run;
+  run.sincePrevious = xml.Attribute("TIME");
+  const std::string &pages = xml.Attribute("PGS");
+  std::from_chars(pages.data(), pages.data() + pages.size(), run.pages);
+  run.action = xml.Attribute("ACT");
+  run.path = xml.Attribute("PTHIN");
+  run.translatedPath = xml.Attribute("PTHTR");
+  run.query = xml.Attribute("QSTR");
+  run.port = xml.Attribute("PORT");
+  run.arrival = xml.Attribute("ARRV");
+  run.at = MomentFromSerial(run.arrival);
+  run.shielded = IsTrue(xml.Attribute("SHLD"));
+  return run;
+}
+
+}  // namespace
+
+Source ReadSnapshot(const std::string &path, std::vector<Visitor> &visitors) {
+  visitors.clear();
+  XmlElementReader xml(path);
+  while (xml.NextElement()) {
+    if (xml.Name() == "USER") {
+      visitors.push_back(VisitorFrom(xml));
+    } else if (xml.Name() == "HIT" && !visitors.empty()) {
+      visitors.back().runs.push_back(RunFrom(xml));
+    }
+  }
+  // Half a snapshot would show visitors as fewer than they are.
+  if (!xml.Result().Read()) visitors.clear();
+  return xml.Result();
+}
+
+}  // namespace report
