@@ -48,6 +48,7 @@ void TextWriter::Write(std::string_view text) {
 
 void TextWriter::WriteLine(std::string_view text) {
   buffer_.append(text).append("\r\n", 2);
+  ++pendingLines_;
   if (buffer_.size() >= kWriteBuffer) Flush();
 }
 
@@ -66,12 +67,13 @@ void TextWriter::Flush() {
       committedSize_ += static_cast<long long>(keep);
       if (committedSize_ >= 0 && keep < done) Posix().ftruncate(fd_, committedSize_);
       buffer_.clear();
+      pendingLines_ = 0;
       Fail(errnum);
     }
     done += static_cast<size_t>(n);
   }
-  size_t lines = static_cast<size_t>(std::count(buffer_.begin(), buffer_.end(), '\n'));
-  linesWritten_ += lines;
+  linesWritten_ += pendingLines_;
+  pendingLines_ = 0;
   committedSize_ += static_cast<long long>(buffer_.size());
   buffer_.clear();
 }

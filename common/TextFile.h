@@ -22,7 +22,7 @@ class TextWriter {
   TextWriter &operator=(const TextWriter &) = delete;
   ~TextWriter();
 
-  // Adds bytes to the current line.
+  // Adds bytes to the current line; they hold no line end.
   void Write(std::string_view text);
   // Adds bytes and ends the line.
   void WriteLine(std::string_view text);
@@ -42,6 +42,7 @@ class TextWriter {
   int fd_ = -1;
   std::string buffer_;
   size_t linesWritten_ = 0;
+  size_t pendingLines_ = 0;  // lines in the buffer
   // File size up to the last complete line written through this writer.
   long long committedSize_ = 0;
 };

@@ -61,6 +61,9 @@ double DaysInMonth(double twoDigitYear, double month) {
 // The decimal digits of a serial, filled with zeros on the left to at least 15 characters,
 // then the rightmost 15.
 std::string SerialDigits(double serial) {
+  // No serial is negative: a negative value (from digits that are no real date) reads as 0
+  // rather than as text that no field can be read from.
+  if (!(serial >= 0)) serial = 0;
   char text[400];
   if (serial == std::floor(serial)) {
     std::snprintf(text, sizeof text, "%.0f", serial);

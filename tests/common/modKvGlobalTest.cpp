@@ -173,6 +173,18 @@ TEST(GetDateFromSerial, RestoresTheLeadingZeroAndDropsMilliseconds) {
             common::MakeDateTime(1999, 12, 31, 23, 59, 59));
 }
 
+TEST(SerialTexts, DigitsThatAreNoRealTimeNeverFail) {
+  // A start later in its seconds than the end leaves a negative elapsed serial.
+  const double elapsed = ElapsedSerial(40305140775000, 40305140810000);
+  EXPECT_NO_THROW(ElapsedSerialToString(elapsed));
+  EXPECT_EQ(ElapsedSerialToString(-5), "");
+  EXPECT_EQ(common::GetDateFromSerial(-40305140709250.0), common::GetDateFromSerial(0));
+  EXPECT_NO_THROW(common::GetDateFromSerial(1e300));
+  EXPECT_NO_THROW(common::GetDateFromSerial(0.5));
+  EXPECT_EQ(common::GetDateFromSerial(40399999999000),  // day, hour, minute 99: carried over
+            common::MakeDateTime(2004, 3, 99, 99, 99, 99));
+}
+
 TEST(GetBroswerAndVersion, NamesTheFamilyByTheFirstMarkerInOrder) {
   struct Case {
     const char *agent, *browser, *version;
