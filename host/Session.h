@@ -51,6 +51,8 @@ class Session {
   void Cycle();
 
   const std::string &OutDir() const { return outDir_; }
+  // The monitor's alert export file, where FernwickPath puts it.
+  std::string AlertFile() const { return config_.Get("FernwickPath") + "KvCorvaneAlerts.Out"; }
   const std::vector<ShieldEvent> &Shields() const { return shields_; }
   uint64_t Requests() const { return requests_; }
   uint64_t Cycles() const { return cycles_; }

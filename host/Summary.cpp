@@ -74,10 +74,35 @@ void PrintLevels(std::ostream &out, const std::string &dir) {
   }
   out << "alert levels at the last cycle: " << levels[0] << " at 0, " << levels[1] << " at 1, "
       << levels[2] << " at 2\n";
-  std::ifstream alerts(fs::path(dir) / "KvCorvaneAlerts.Out");
-  uint64_t alertLines = 0;
-  while (std::getline(alerts, line)) ++alertLines;
-  out << "alerts raised: " << alertLines << "\n";
+}
+
+// An alert line: its first character separates the time stamp, key, ..., level and rating.
+void PrintAlerts(std::ostream &out, const std::string &path) {
+  constexpr size_t kShown = 20;
+  std::ifstream in(path);
+  std::string line;
+  std::vector<std::string> shown;
+  uint64_t count = 0;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    ++count;
+    std::vector<std::string> fields;
+    size_t start = 1;
+    for (;;) {
+      size_t end = line.find(line[0], start);
+      fields.push_back(line.substr(start, end == std::string::npos ? end : end - start));
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+    if (fields.size() == 12 && shown.size() < kShown) {
+      shown.push_back("  level " + fields[10] + "  " + fields[1] + "  rating " + fields[11] +
+                      "  at " + fields[0]);
+    }
+  }
+  out << "alerts raised: " << count << (count > 0 ? ":" : "") << "\n";
+  for (const std::string &alert : shown) out << alert << "\n";
+  if (count > shown.size()) out << "  (" << count - shown.size() << " more)\n";
 }
 
 void PrintFiles(std::ostream &out, const std::string &dir) {
@@ -106,6 +131,7 @@ void PrintSummary(std::ostream &out, const LineStats &lines, Session &session, d
   }
   out << "visitors held: " << session.Visitors() << ", cycles: " << session.Cycles() << "\n";
   PrintLevels(out, session.OutDir());
+  PrintAlerts(out, session.AlertFile());
   PrintShields(out, session.OutDir());
   if (session.FailedCalls() > 0) {
     out << "plug-in calls whose error log could not be written: " << session.FailedCalls() << "\n";

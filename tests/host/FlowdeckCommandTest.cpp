@@ -88,7 +88,8 @@ TEST(Flowdeck, APacedVisitorIsShieldedAndRatedTwoAndAPersonIsNot) {
             std::string::npos)
       << run.output;
   EXPECT_NE(run.output.find("0 that do not parse"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("alerts raised: 1\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("alerts raised: 1:\n  level 2  203.0.113.66  rating 1"), std::string::npos)
+      << run.output;
   const std::string alerts = ReadFile(dir.File("out/KvCorvaneAlerts.Out"));
   EXPECT_NE(alerts.find("^203.0.113.66^"), std::string::npos) << alerts;
   EXPECT_NE(alerts.find("^2^"), std::string::npos) << alerts;
