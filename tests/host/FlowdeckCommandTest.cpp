@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 
+#include "support/Port80Lock.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -23,7 +25,10 @@ struct Result {
   std::string output;  // standard output and error together
 };
 
-Result Flowdeck(const std::string &arguments) {
+// Runs flowdeck; a replay listens on port 80, so it takes the port's turn unless the caller has.
+Result Flowdeck(const std::string &arguments, bool takePort80 = true) {
+  std::optional<testing_support::Port80Lock> port80;
+  if (takePort80) port80.emplace();
   std::string command = std::string(FLOWDECK_BIN) + " " + arguments + " 2>&1";
   Result result;
   FILE *pipe = popen(command.c_str(), "r");
@@ -88,7 +93,8 @@ TEST(Flowdeck, APacedVisitorIsShieldedAndRatedTwoAndAPersonIsNot) {
             std::string::npos)
       << run.output;
   EXPECT_NE(run.output.find("0 that do not parse"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("alerts raised: 1:\n  level 2  203.0.113.66  rating 1"), std::string::npos)
+  EXPECT_NE(run.output.find("alerts raised: 1:\n  level 2  203.0.113.66  rating 1"),
+            std::string::npos)
       << run.output;
   const std::string alerts = ReadFile(dir.File("out/KvCorvaneAlerts.Out"));
   EXPECT_NE(alerts.find("^203.0.113.66^"), std::string::npos) << alerts;
@@ -142,8 +148,11 @@ TEST(Flowdeck, SaysWhatIsWrongAndExitsTwo) {
 }
 
 TEST(Flowdeck, GoesOnWhenPort80IsTakenAndStillRecordsTheShield) {
+  testing_support::Port80Lock port80;
   if (!CanBindPort80()) GTEST_SKIP() << "port 80 cannot be bound here";
   int holder = socket(AF_INET, SOCK_STREAM, 0);
+  int yes = 1;
+  setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(80);
@@ -152,7 +161,7 @@ TEST(Flowdeck, GoesOnWhenPort80IsTakenAndStillRecordsTheShield) {
   ASSERT_EQ(listen(holder, 16), 0);
   TempDir dir;
   testing_support::WriteFile(dir.File("access.log"), PacedLog());
-  Result run = Flowdeck("replay " + Options(dir) + " " + dir.File("access.log"));
+  Result run = Flowdeck("replay " + Options(dir) + " " + dir.File("access.log"), false);
   close(holder);
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("cannot listen on 127.0.0.1:80"), std::string::npos) << run.output;

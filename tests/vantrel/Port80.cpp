@@ -28,7 +28,7 @@ bool WaitReadable(int fd, int milliseconds) {
 }  // namespace
 
 Port80::Port80() {
-  lock_ = open("/tmp/flowdeck-vantrel-port80.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
+  lock_ = open("/tmp/flowdeck-port80.lock", O_CREAT | O_RDWR | O_CLOEXEC, 0666);
   if (lock_ >= 0) flock(lock_, LOCK_EX);
 }
 
