@@ -52,9 +52,9 @@ void PlacePluginPath(const std::string &path, SessionOptions &session) {
 }
 
 void CheckReadable(const std::string &path, const std::string &what) {
-  if (path != "-" && access(path.c_str(), R_OK) != 0) {
-    throw UsageError(path + ": cannot read the " + what);
-  }
+  if (path == "-") return;
+  if (access(path.c_str(), R_OK) != 0) throw UsageError(path + ": cannot read the " + what);
+  if (fs::is_directory(path)) throw UsageError(path + ": cannot read: Is a directory");
 }
 
 }  // namespace

@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
 namespace host {
 
 namespace {
@@ -12,6 +16,10 @@ constexpr size_t kMaxLine = 1 << 20;
 }  // namespace
 
 FollowReader::FollowReader(std::string path, bool fromStart) : path_(std::move(path)) {
+  struct stat info {};
+  if (stat(path_.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    throw std::runtime_error(path_ + ": cannot read: " + std::strerror(EISDIR));
+  }
   Open(!fromStart);
 }
 
@@ -23,13 +31,17 @@ bool FollowReader::Open(bool atEnd) {
   int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info {};
-  fstat(fd, &info);
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {  // not a log (yet)
+    close(fd);
+    return false;
+  }
   if (fd_ >= 0) close(fd_);
   fd_ = fd;
   inode_ = info.st_ino;
   offset_ = atEnd ? info.st_size : 0;
   lseek(fd_, offset_, SEEK_SET);
   if (atEnd) buffer_.clear(), begin_ = 0;
+  skippingLongLine_ = false;
   return true;
 }
 
@@ -50,15 +62,23 @@ bool FollowReader::ReadMore() {
 bool FollowReader::Next(std::string_view &line) {
   for (;;) {
     size_t newline = buffer_.find('\n', begin_);
+    if (newline != std::string::npos && skippingLongLine_) {
+      begin_ = newline + 1;
+      skippingLongLine_ = false;
+      continue;
+    }
     if (newline != std::string::npos) {
       line = std::string_view(buffer_).substr(begin_, newline - begin_);
       begin_ = newline + 1;
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       return true;
     }
-    if (buffer_.size() - begin_ > kMaxLine) {  // an endless line: hand on its head, drop it
+    if (skippingLongLine_) {
+      begin_ = buffer_.size();
+    } else if (buffer_.size() - begin_ > kMaxLine) {  // an endless line: hand on its head only
       line = std::string_view(buffer_).substr(begin_, kMaxLine);
       begin_ = buffer_.size();
+      skippingLongLine_ = true;
       return true;
     }
     if (!ReadMore()) return false;
@@ -78,6 +98,7 @@ void FollowReader::Poll() {
     offset_ = 0;
     buffer_.clear();
     begin_ = 0;
+    skippingLongLine_ = false;
   }
 }
 

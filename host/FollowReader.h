@@ -12,6 +12,7 @@ namespace host {
 // one from its beginning. A missing file is waited for.
 class FollowReader {
  public:
+  // Throws std::runtime_error when the path is a directory: there is nothing to follow.
   FollowReader(std::string path, bool fromStart);
   ~FollowReader();
   FollowReader(const FollowReader &) = delete;
@@ -32,6 +33,7 @@ class FollowReader {
   off_t offset_ = 0;
   std::string buffer_;
   size_t begin_ = 0;
+  bool skippingLongLine_ = false;  // the head of the line was handed on; the rest is dropped
 };
 
 }  // namespace host

@@ -58,6 +58,9 @@ std::string Trim(const std::string &text) {
 // The reason a value does not fit its setting, or empty when it fits.
 std::string Check(const Setting &setting, const std::string &value) {
   if (value.find(';') != std::string::npos) return "a value cannot hold ';'";
+  for (char c : value) {
+    if (static_cast<unsigned char>(c) < 0x20) return "a value cannot hold control characters";
+  }
   if (setting.type == Type::kText) return "";
   if (setting.type == Type::kBoolean) {
     if (value == "True" || value == "False" || value == "true" || value == "false") return "";
@@ -65,7 +68,8 @@ std::string Check(const Setting &setting, const std::string &value) {
   }
   double number = 0;
   auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
-  if (value.empty() || error != std::errc() || end != value.data() + value.size()) {
+  if (value.empty() || error != std::errc() || end != value.data() + value.size() ||
+      !std::isfinite(number)) {
     return "expected a number";
   }
   if (setting.type == Type::kInteger && number != std::floor(number)) {

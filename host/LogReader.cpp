@@ -1,6 +1,7 @@
 #include "LogReader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -23,6 +24,12 @@ gzFile AsGz(void *handle) {
 LogReader::LogReader(const std::string &path) : path_(path) {
   // zlib reads a file that is not compressed as it is, so one reader serves both.
   int fd = path == "-" ? dup(STDIN_FILENO) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat info {};
+  if (fd >= 0 && fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    close(fd);
+    fd = -1;
+    errno = EISDIR;
+  }
   if (fd < 0) throw std::runtime_error(path + ": cannot read: " + std::strerror(errno));
   gz_ = gzdopen(fd, "rb");
   if (gz_ == nullptr) {

@@ -14,7 +14,7 @@ class LogReader {
  public:
   static constexpr size_t kMaxLine = 1 << 20;
 
-  // Throws std::runtime_error naming the file when it cannot be opened.
+  // Throws std::runtime_error naming the file when it cannot be opened or is a directory.
   explicit LogReader(const std::string &path);
   ~LogReader();
   LogReader(const LogReader &) = delete;

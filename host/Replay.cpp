@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <ostream>
 #include <thread>
 
@@ -43,11 +44,23 @@ void WriteReportIfAsked(const RunOptions &options, const Session &session) {
   if (!options.reportPath.empty()) report::WriteReport(session.OutDir(), options.reportPath);
 }
 
+// Opens the logs: one that cannot be read is a usage error (exit status 2), as a missing one is.
+template <class Reader, class... Arguments>
+void OpenLogs(std::optional<Reader> &reader, Arguments &&...arguments) {
+  try {
+    reader.emplace(std::forward<Arguments>(arguments)...);
+  } catch (const std::runtime_error &error) {
+    throw UsageError(error.what());
+  }
+}
+
 }  // namespace
 
 int RunReplay(RunOptions &options, std::ostream &out, std::ostream &err) {
   LineStats stats;
-  LogMerger merger(options.logs, options.format, stats);
+  std::optional<LogMerger> logs;
+  OpenLogs(logs, options.logs, options.format, stats);
+  LogMerger &merger = *logs;
   Session session(options.session, options.config, out);
   ReportListener(session, err);
   Progress progress(err, !options.session.quiet);
@@ -91,7 +104,9 @@ int RunReplay(RunOptions &options, std::ostream &out, std::ostream &err) {
 
 int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
   LineStats stats;
-  FollowReader reader(options.logs.front(), options.fromStart);
+  std::optional<FollowReader> log;
+  OpenLogs(log, options.logs.front(), options.fromStart);
+  FollowReader &reader = *log;
   Session session(options.session, options.config, out);
   ReportListener(session, err);
   struct sigaction action {};

@@ -53,6 +53,7 @@ void ShieldCycle::Run() {
     FinishAfterFailure();
     throw;
   }
+  if (!file_.IsOpen() && file_.HasUnfiled()) file_.Open();
   if (file_.IsOpen()) file_.CloseAndReplace();
   if (firstRecordFailure_) throw *firstRecordFailure_;
 }
@@ -124,7 +125,6 @@ void ShieldCycle::RaiseShield(const clsUser &user, clsResource &record,
   SendShieldToHost(config.Server(), config.FlowdeckURL(), config.FlowdeckFilterURI(),
                    config.AddShieldURL(), user.RemoteAddr(), record.Host(), record.Resource(),
                    deflect);
-  record.MarkShielded();
   WriteTrace("\t\tShield sent to Flowdeck");
 }
 

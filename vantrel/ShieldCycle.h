@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "KvError.h"
 #include "TripwireXmlFile.h"
@@ -11,10 +13,11 @@ namespace vantrel {
 
 // One shield cycle over a Vantrel object's visitors: purge the idle ones, reload the tripwires
 // and drop records whose tripwire is gone, then shield every record whose visitor hit its
-// resource often and steadily enough.
+// resource often and steadily enough. `unfiled` holds the TRIPWIRE lines of earlier shields that
+// never reached the tripwire file; the cycle files them.
 class ShieldCycle {
  public:
-  explicit ShieldCycle(clsUsers &users) : users_(users) {}
+  ShieldCycle(clsUsers &users, std::vector<std::string> &unfiled) : users_(users), file_(unfiled) {}
 
   // A failure that belongs to one record skips that record; the first such failure is raised
   // once every other record was judged and the tripwire file finished. Any other failure still

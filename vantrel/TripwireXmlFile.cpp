@@ -40,6 +40,7 @@ void TripwireXmlFile::Open() {
   file->WriteLine("<KELVARIN>");
   file->WriteLine("\t<TRIPWIRES>");
   CopyOldTripwires(FinalPath(), *file);
+  for (const std::string &line : unfiled_) file->WriteLine(line);
   // Only a complete copy may ever replace the old file.
   newFile_ = std::move(file);
 }
@@ -77,11 +78,13 @@ std::string TripwireXmlFile::TripwireLine(const std::string &dateTime, const cls
   return line;
 }
 
-void TripwireXmlFile::WriteTripwire(const clsUser &user, const clsResource &record,
+void TripwireXmlFile::WriteTripwire(const clsUser &user, clsResource &record,
                                     const clsShieldedResource &definition, int32_t hits,
                                     float factor) {
-  newFile_->WriteLine(TripwireLine(common::FormatPaddedDate12(common::Now()), user, record,
-                                   definition, hits, factor));
+  unfiled_.push_back(TripwireLine(common::FormatPaddedDate12(common::Now()), user, record,
+                                  definition, hits, factor));
+  record.MarkShielded();
+  newFile_->WriteLine(unfiled_.back());
 }
 
 void TripwireXmlFile::CloseAndReplace() {
@@ -92,6 +95,7 @@ void TripwireXmlFile::CloseAndReplace() {
   file->Close();
   // rename replaces the old file in one step: readers never find the file missing.
   common::ReplaceFile(kSite, TemporaryPath(), FinalPath());
+  unfiled_.clear();
   WriteTrace("XML file closed and renamed");
   WriteTrace("Cycle complete");
 }

@@ -54,7 +54,7 @@ void Vantrel::ProcessCycle() {
   // The cycle puts its own segment behind the source it hands on, not in front.
   try {
     try {
-      ShieldCycle(mUsers).Run();
+      ShieldCycle(mUsers, mUnfiledTripwires).Run();
     } catch (const std::bad_alloc &) {
       common::Raise(kSite, common::kOutOfMemory);
     }

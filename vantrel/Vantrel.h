@@ -1,5 +1,8 @@
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "StreamFields.h"
 #include "clsHit.h"
 #include "clsUsers.h"
@@ -23,6 +26,8 @@ class Vantrel {
   void RecordRequest(HitAction method, const common::StreamFields &fields);
 
   clsUsers mUsers;
+  // Lines of shields sent to the host that the tripwire file does not hold yet.
+  std::vector<std::string> mUnfiledTripwires;
 };
 
 }  // namespace vantrel

@@ -43,6 +43,10 @@ TEST(HostConfig, NamesFileAndLineOfABadSetting) {
   EXPECT_EQ(LoadError("AddShieldURL = a;b\n"),
             "f.conf:1: AddShieldURL = 'a;b': a value cannot hold ';'");
   EXPECT_EQ(LoadError("just words\n"), "f.conf:1: expected 'key = value', got 'just words'");
+  EXPECT_EQ(LoadError("ThresholdBase = nan\n"),
+            "f.conf:1: ThresholdBase = 'nan': expected a number");
+  EXPECT_EQ(LoadError(std::string("Server = a\x01b\n")),
+            "f.conf:1: Server = 'a\x01b': a value cannot hold control characters");
   EXPECT_EQ(LoadError("Server =\n"), "");
 }
 
