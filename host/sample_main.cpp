@@ -15,11 +15,27 @@ bool ReadNumber(const char *text, auto &value) {
 
 }  // namespace
 
+constexpr const char *kUsage =
+    "usage: flowdeck-sample [--seed N] [--humans N] [--crawlers N] [--scanners N]\n"
+    "                       [--steady N] [--hours H] [--lines N] [--no-probe]\n"
+    "Writes a generated Combined access log of a made-up shop to standard output: people\n"
+    "browsing with asset bursts, crawlers, scanners, clients on one URL at a steady pace with\n"
+    "1% jitter, and a script trying the admin login every 5 seconds.\n";
+
 int main(int argc, char **argv) {
   host::SampleOptions options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
+  int i = 1;
+  while (i < argc) {
+    const std::string arg = argv[i++];
+    if (arg == "--help" || arg == "-h") {
+      std::cout << kUsage;
+      return 0;
+    }
+    if (arg == "--no-probe") {
+      options.probe = false;
+      continue;
+    }
+    const char *value = i < argc ? argv[i++] : nullptr;
     bool ok = value != nullptr;
     if (arg == "--seed" && ok)
       ok = ReadNumber(value, options.seed);
@@ -35,16 +51,12 @@ int main(int argc, char **argv) {
       ok = ReadNumber(value, options.hours);
     else if (arg == "--lines" && ok)
       ok = ReadNumber(value, options.minimumLines);
-    else if (arg == "--no-probe")
-      options.probe = false, ok = true, --i;
     else
       ok = false;
     if (!ok) {
-      std::cerr << "usage: flowdeck-sample [--seed N] [--humans N] [--crawlers N] [--scanners N]\n"
-                   "                       [--steady N] [--hours H] [--lines N] [--no-probe]\n";
+      std::cerr << kUsage;
       return 2;
     }
-    ++i;
   }
   std::ios::sync_with_stdio(false);
   host::WriteSampleLog(std::cout, options);
