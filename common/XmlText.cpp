@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdint>
 
+#include "Utf8.h"
+
 namespace common {
 
 namespace {
@@ -17,38 +19,6 @@ constexpr std::array<bool, 256> MakePlainTable() {
   return plain;
 }
 constexpr std::array<bool, 256> kPlain = MakePlainTable();
-
-// The length of the valid UTF-8 sequence of a non-ASCII character at the front of text, or 0.
-// Sets *codePoint to the character.
-size_t Utf8Length(std::string_view text, uint32_t *codePoint) {
-  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
-  const uint8_t lead = byte(0);
-  size_t length;
-  uint32_t value;
-  uint32_t minimum;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2, value = lead & 0x1F, minimum = 0x80;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3, value = lead & 0x0F, minimum = 0x800;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4, value = lead & 0x07, minimum = 0x10000;
-  } else {
-    return 0;
-  }
-  if (text.size() < length) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    value = (value << 6) | (byte(i) & 0x3F);
-  }
-  if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
-  *codePoint = value;
-  return length;
-}
-
-void AppendLatin1(std::string &out, uint8_t byte) {
-  out.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-  out.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-}
 
 }  // namespace
 
@@ -87,10 +57,10 @@ void AppendXmlAttribute(std::string &out, std::string_view value) {
         if (c < 0x80) {
           out.append(kReplacement);  // a control character
         } else {
-          uint32_t codePoint = 0;
-          size_t length = Utf8Length(value.substr(i), &codePoint);
+          char32_t codePoint = 0;
+          size_t length = DecodeUtf8Sequence(value.substr(i), codePoint);
           if (length == 0) {
-            AppendLatin1(out, c);
+            AppendUtf8(out, c);  // the byte read as Latin-1
           } else {
             if (codePoint == 0xFFFE || codePoint == 0xFFFF) {
               out.append(kReplacement);
