@@ -34,7 +34,6 @@ TextWriter::TextWriter(const Site &site, std::string path, Mode mode)
     struct stat info {};
     committedSize_ = fstat(fd_, &info) == 0 ? static_cast<long long>(info.st_size) : -1;
   }
-  buffer_.reserve(kWriteBuffer);
 }
 
 TextWriter::~TextWriter() {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <stdexcept>
@@ -11,8 +12,19 @@
 
 #include "HostConfig.h"
 
+namespace {
+
+// One file per fuzzing process, removed when it ends.
+struct ScratchFile {
+  std::string path = "/tmp/flowdeck-fuzz-" + std::to_string(getpid()) + ".conf";
+  ~ScratchFile() { std::remove(path.c_str()); }
+};
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  static const std::string path = "/tmp/flowdeck-fuzz-" + std::to_string(getpid()) + ".conf";
+  static const ScratchFile scratch;
+  const std::string &path = scratch.path;
   std::ofstream(path, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(size));
   host::HostConfig config;

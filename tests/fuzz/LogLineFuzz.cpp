@@ -14,16 +14,16 @@ void Check(bool condition) {
 }
 
 bool Inside(std::string_view part, std::string_view whole) {
-  return part.empty() || (part.data() >= whole.data() &&
-                          part.data() + part.size() <= whole.data() + whole.size());
+  return part.empty() ||
+         (part.data() >= whole.data() && part.data() + part.size() <= whole.data() + whole.size());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string_view line(reinterpret_cast<const char *>(data), size);
-  for (host::LogFormat format : {host::LogFormat::kAuto, host::LogFormat::kCommon,
-                                 host::LogFormat::kVhostCombined}) {
+  for (host::LogFormat format :
+       {host::LogFormat::kAuto, host::LogFormat::kCommon, host::LogFormat::kVhostCombined}) {
     host::LogRecord record;
     host::ParseOutcome outcome = host::ParseLogLine(line, format, record);
     if (outcome == host::ParseOutcome::kMalformed) continue;
