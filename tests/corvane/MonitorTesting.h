@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/WellFormedXml.h"
+
 #include <string>
 #include <vector>
 
@@ -42,6 +44,6 @@ std::vector<std::string> LinesWith(const std::vector<std::string> &lines, const 
 std::string AttributeOf(const std::string &line, const std::string &name);
 
 // Parses an XML file with xmllint or Python; skips the test, saying so, when neither exists.
-void ExpectWellFormedXml(const std::string &path);
+using testing_support::ExpectWellFormedXml;
 
 }  // namespace monitor_testing

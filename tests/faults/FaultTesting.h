@@ -1,5 +1,7 @@
 #pragma once
 
+#include "support/WellFormedXml.h"
+
 #include <sys/resource.h>
 
 #include <csignal>
@@ -89,6 +91,6 @@ Lines LinesWith(const Lines &lines, std::string_view text);
 // How often a text occurs in a file's content.
 size_t Occurrences(const std::string &content, std::string_view text);
 // Parses an XML file with xmllint or Python; skips the calling test when neither exists.
-void ExpectWellFormedXml(const std::string &path);
+using testing_support::ExpectWellFormedXml;
 
 }  // namespace faults
