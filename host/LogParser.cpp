@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "DateTime.h"
 #include "UrlText.h"
 
 namespace host {
@@ -30,15 +31,6 @@ int MonthNumber(std::string_view name) {
     if (name == kMonths[i]) return i + 1;
   }
   return 0;
-}
-
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
 }
 
 // A cursor over one line.
@@ -160,7 +152,9 @@ void SplitRequest(std::string_view request, LogRecord &record) {
 }  // namespace
 
 int64_t LogTime::UtcMilliseconds() const {
-  int64_t seconds = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
+  // Days since 1970: the toolkit counts from 1899-12-30, 25,569 days earlier.
+  const int64_t days = common::DaysFromCivil(year, month, day) - 25569;
+  int64_t seconds = days * 86400 + hour * 3600 + minute * 60 + second;
   return (seconds - static_cast<int64_t>(zoneMinutes) * 60) * 1000 + millisecond;
 }
 
