@@ -12,7 +12,18 @@ int OpenFile(const char *path, int flags, mode_t mode) {
   return ::open(path, flags, mode);
 }
 
-const PosixCalls kReal{OpenFile, ::read, ::write, ::close, ::rename, ::unlink, ::ftruncate};
+// Exchanging the two and then deleting the old file does what a rename over it does, without
+// the write-back to disk that ext4 starts whenever a rename replaces a file: a monitor that
+// replaces its snapshot every few seconds would otherwise wait on the disk each time.
+int MoveOver(const char *from, const char *to) {
+  if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0) {
+    ::unlink(from);  // the old file now; a leftover is deleted before the name is used again
+    return 0;
+  }
+  return ::rename(from, to);
+}
+
+const PosixCalls kReal{OpenFile, ::read, ::write, ::close, MoveOver, ::unlink, ::ftruncate};
 PosixCalls gCalls = kReal;
 
 }  // namespace

@@ -11,6 +11,7 @@ struct PosixCalls {
   ssize_t (*read)(int fd, void *buffer, size_t size);
   ssize_t (*write)(int fd, const void *buffer, size_t size);
   int (*close)(int fd);
+  // Moves from over to in one step, as rename does.
   int (*rename)(const char *from, const char *to);
   int (*unlink)(const char *path);
   int (*ftruncate)(int fd, off_t length);

@@ -51,6 +51,12 @@ void TextWriter::WriteLine(std::string_view text) {
   if (buffer_.size() >= kWriteBuffer) Flush();
 }
 
+void TextWriter::WriteLines(std::string_view lines, size_t count) {
+  buffer_.append(lines);
+  pendingLines_ += count;
+  if (buffer_.size() >= kWriteBuffer) Flush();
+}
+
 void TextWriter::Flush() {
   size_t done = 0;
   while (done < buffer_.size()) {

@@ -26,6 +26,8 @@ class TextWriter {
   void Write(std::string_view text);
   // Adds bytes and ends the line.
   void WriteLine(std::string_view text);
+  // Adds count complete lines, each already ended by CR LF.
+  void WriteLines(std::string_view lines, size_t count);
   // Writes out what is buffered and closes the file; raises on failure.
   void Close();
 

@@ -24,6 +24,9 @@ constexpr std::string_view kTempName = "/KvCorvane.tmp";
 constexpr std::string_view kSnapshotName = "/KvCorvane.xml";
 constexpr std::string_view kHitsFileName = "KvCorvaneHits.Out";
 constexpr std::string_view kAlertsFileName = "KvCorvaneAlerts.Out";
+// The visitors' HIT lines are kept between cycles up to this many bytes in all; the snapshot of
+// the visitors past it is built afresh every cycle.
+constexpr size_t kKeptSnapshotBytes = size_t{64} << 20;
 
 bool Tracing() {
   return gConfig().Trace();
@@ -168,11 +171,13 @@ void Corvane::RateAndWriteUsers(SnapshotWriter &snapshot, CycleAlerts &risen) {
   if (Tracing()) WriteTrace("\tLooping to check " + std::to_string(count) + " users");
   std::string browser;
   std::string version;
+  HitLines unkept;
+  size_t kept = 0;
   for (int32_t position = 1; position <= count; ++position) {
     if (Tracing()) WriteTrace("\tUser #" + std::to_string(position));
     clsUser &user = mUsers.Item(position);
     const clsHits &hits = user.Hits();
-    const double r = hits.Count() >= MinimumHits(config) ? common::PearsonsR(hits) : 0.0;
+    const double r = hits.Count() >= MinimumHits(config) ? hits.PearsonsR() : 0.0;
     if (Tracing()) WriteTrace("\tPearsonsR=" + common::GeneralNumber(r, 15));
     const uint8_t level = LevelOf(r, config);
     if (config.FernwickActive() && level > user.Level()) {
@@ -180,7 +185,14 @@ void Corvane::RateAndWriteUsers(SnapshotWriter &snapshot, CycleAlerts &risen) {
     }
     common::GetBroswerAndVersion(user.UserAgent(), browser, version);
     const bool connected = hits.Hit(hits.Count()).Action() != "SESSION_END";
-    snapshot.WriteUser(user, {level, connected, browser, version});
+    HitLines *lines = &user.SnapshotLines();
+    if (kept >= kKeptSnapshotBytes) {
+      lines->Release();
+      unkept.Clear();
+      lines = &unkept;
+    }
+    snapshot.WriteUser(user, {level, connected, browser, version}, *lines);
+    if (lines != &unkept) kept += lines->Footprint();
   }
 }
 

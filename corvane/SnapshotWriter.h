@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include "HitLines.h"
 #include "KvError.h"
 #include "TextFile.h"
-#include "clsHit.h"
 #include "clsUser.h"
 
 namespace corvane {
@@ -28,14 +28,14 @@ class SnapshotWriter {
   SnapshotWriter(const common::Site &site, std::string path);
 
   void WriteHead();
-  // The visitor's element: its USER line and one HIT line per run of hits on one path.
-  void WriteUser(const clsUser &user, const Rating &rating);
+  // The visitor's element: its USER line and one HIT line per run of hits on one path, taken
+  // from the lines kept for it, which are brought up to date first.
+  void WriteUser(const clsUser &user, const Rating &rating, HitLines &lines);
   // Writes the closing lines and closes the file.
   void WriteTail();
 
  private:
   void WriteUserLine(const clsUser &user, const Rating &rating);
-  void WriteHitLine(const clsHit &hit, int32_t runLength, double previousSerial);
   // ` NAME="value"` with the value escaped.
   void Attribute(std::string_view name, std::string_view value);
   // ` NAME="` + raw text follows; the caller closes the quote.

@@ -1,6 +1,7 @@
 #include "clsHits.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "modCorvane.h"
 
@@ -8,11 +9,26 @@ namespace corvane {
 
 using common::StreamField;
 
+// 500 squares of gaps up to this many milliseconds (37 hours) stay below 2^63: sums of them
+// are exact in a long double, so they can be taken apart again.
+constexpr double kLargestExactGap = double{1 << 27};
+
+double GapBetween(const clsHit::Record &earlier, const clsHit::Record &later) noexcept {
+  return common::ElapsedMilliseconds(
+      common::ElapsedSerial(earlier.arrivalSerial, later.arrivalSerial));
+}
+
+bool ExactGap(double gap) noexcept {
+  return gap >= 0 && gap <= kLargestExactGap && gap == std::floor(gap);
+}
+
 void clsHits::Clear() noexcept {
   for (const clsHit::Record &record : ring_) ReleaseTexts(record);
   ring_.clear();
   head_ = 0;
   count_ = 0;
+  history_ = {history_.layout + 1, 0, 0};
+  ResetGaps();
 }
 
 void clsHits::AddHit(const common::StreamFields &request, double serial, bool shielded,
@@ -73,10 +89,12 @@ void clsHits::StartAfresh() noexcept {
 }
 
 void clsHits::DropOldest() noexcept {
+  if (count_ >= 2) RemoveFirstGap();
   ReleaseTexts(ring_[head_]);
   head_ = head_ + 1 == ring_.size() ? 0 : head_ + 1;
   --count_;
   truncated_ = true;
+  ++history_.dropped;
 }
 
 // Hits come in serial order as a rule: then this appends after one comparison. An older hit
@@ -91,6 +109,71 @@ void clsHits::Insert(const clsHit::Record &record) noexcept {
     At(index) = record;
   }
   ++count_;
+  if (index == count_ - 1) {
+    ++history_.appended;
+    if (count_ >= 2) AddGap(GapBetween(At(count_ - 2), At(count_ - 1)));
+  } else {
+    history_ = {history_.layout + 1, 0, 0};
+    gapsCurrent_ = false;
+  }
+}
+
+float clsHits::PearsonsR() const {
+  return common::Guard(common::kGlobalSite, "Function: PearsonsR", [&] {
+    if (count_ < 3) return 0.0f;
+    if (!gapsCurrent_) SumAllGaps();
+    return common::CorrelationOfGaps(gaps_);
+  });
+}
+
+void clsHits::AddGap(double gap) noexcept {
+  if (!gapsCurrent_) return;
+  if (!ExactGap(gap)) {
+    gapsCurrent_ = false;
+    return;
+  }
+  if (gaps_.gaps == 0 || gap > gaps_.largest) {
+    gapsAtLargest_ = 0;
+  }
+  gaps_.Add(gap);
+  if (gap == gaps_.largest) ++gapsAtLargest_;
+}
+
+// Gaps g1..gn become g2..gn counted from 1: the sum by position loses one of each gap.
+void clsHits::RemoveFirstGap() noexcept {
+  if (!gapsCurrent_) return;
+  const long double gap = GapBetween(At(0), At(1));
+  gaps_.sumByPosition -= gaps_.sum;
+  gaps_.sum -= gap;
+  gaps_.sumOfSquares -= gap * gap;
+  --gaps_.gaps;
+  if (gaps_.gaps == 0) {
+    ResetGaps();
+  } else if (gap == gaps_.largest && --gapsAtLargest_ == 0) {
+    gapsCurrent_ = false;  // which gap is now the largest is not known here
+  }
+}
+
+void clsHits::ResetGaps() noexcept {
+  gaps_ = {};
+  gapsAtLargest_ = 0;
+  gapsCurrent_ = true;
+}
+
+// In the same order as common::PearsonsR, so the sums, and so the result, are the same.
+void clsHits::SumAllGaps() const noexcept {
+  gaps_ = {};
+  gapsAtLargest_ = 0;
+  bool exact = true;
+  for (int32_t i = 1; i < count_; ++i) {
+    const double gap = GapBetween(At(i - 1), At(i));
+    exact = exact && ExactGap(gap);
+    gaps_.Add(gap);
+  }
+  for (int32_t i = 1; i < count_; ++i) {
+    if (GapBetween(At(i - 1), At(i)) == gaps_.largest) ++gapsAtLargest_;
+  }
+  gapsCurrent_ = exact;
 }
 
 }  // namespace corvane

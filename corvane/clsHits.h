@@ -7,6 +7,7 @@
 #include "StreamFields.h"
 #include "StringPool.h"
 #include "clsHit.h"
+#include "modKvGlobal.h"
 
 namespace corvane {
 
@@ -28,6 +29,20 @@ class clsHits {
   double FirstArrival() const noexcept { return firstArrival_; }
   int32_t Count() const noexcept { return count_; }
   void Clear() noexcept;
+
+  // What happened to the list, for those who keep something built from it: hits appended
+  // after the last one and hits dropped at the front, counted since the list last changed in
+  // any other way (cleared, started afresh, a hit placed before the last one).
+  struct History {
+    uint64_t layout = 0;
+    uint64_t appended = 0;
+    uint64_t dropped = 0;
+  };
+  const History &Changes() const noexcept { return history_; }
+
+  // The correlation of the gaps between the hits, as common::PearsonsR gives it, from sums
+  // kept current as hits come and go, so that a cycle need not walk every hit.
+  float PearsonsR() const;
 
   // The hit at a position from 1 to Count; error 5 elsewhere.
   clsHit Hit(int32_t position) const {
@@ -56,6 +71,10 @@ class clsHits {
   void StartAfresh() noexcept;
   void DropOldest() noexcept;
   void Insert(const clsHit::Record &record) noexcept;
+  void AddGap(double gap) noexcept;
+  void RemoveFirstGap() noexcept;
+  void ResetGaps() noexcept;
+  void SumAllGaps() const noexcept;
 
   StringPool *pool_;
   // Below the cap the ring is a plain vector from head 0; at the cap it holds kCapacity slots
@@ -65,6 +84,12 @@ class clsHits {
   int32_t count_ = 0;
   double firstArrival_ = 0;
   bool truncated_ = false;
+  History history_;
+  // Kept current only while every gap is a whole number of milliseconds small enough that
+  // taking one away leaves exactly the sums of the rest; otherwise summed afresh when asked.
+  mutable common::GapSums gaps_;
+  mutable int32_t gapsAtLargest_ = 0;
+  mutable bool gapsCurrent_ = true;
 };
 
 }  // namespace corvane

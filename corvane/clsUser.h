@@ -4,6 +4,7 @@
 #include <string>
 
 #include "DateTime.h"
+#include "HitLines.h"
 #include "StreamFields.h"
 #include "StringPool.h"
 #include "clsHits.h"
@@ -37,6 +38,8 @@ class clsUser {
   uint8_t Level() const noexcept { return level_; }
   void SetLevel(uint8_t level) noexcept { level_ = level; }
   const clsHits &Hits() const noexcept { return hits_; }
+  // The visitor's HIT lines as the last snapshot wrote them.
+  HitLines &SnapshotLines() noexcept { return snapshotLines_; }
 
   // Records one request: renews the expiry, takes the server name and the lock value, and
   // adds the hit, starting a new list after a session end.
@@ -60,6 +63,7 @@ class clsUser {
   std::string localHost_;
   std::string shieldLink_;
   std::string shieldUnLink_;
+  HitLines snapshotLines_;
 };
 
 }  // namespace corvane

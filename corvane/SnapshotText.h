@@ -1,0 +1,41 @@
+#pragma once
+
+#include <charconv>
+#include <string>
+#include <string_view>
+
+#include "XmlText.h"
+
+namespace corvane {
+
+// The pieces the snapshot's lines are made of, appended to a line under construction.
+
+template <class Number>
+void AppendNumber(std::string &out, Number value) {
+  char digits[32];
+  const auto result = std::to_chars(digits, digits + sizeof digits, value);
+  out.append(digits, result.ptr);
+}
+
+// A serial as a whole number in decimal.
+void AppendWholeNumber(std::string &out, double value);
+
+// The text ElapsedSerialToString gives ("11s, 5ms"), built in place for the whole elapsed
+// serials that real requests produce.
+void AppendElapsedText(std::string &out, double elapsed);
+
+// ` NAME="` + raw text follows; the caller closes the quote.
+inline void OpenAttribute(std::string &out, std::string_view name) {
+  out.push_back(' ');
+  out.append(name);
+  out.append("=\"");
+}
+
+// ` NAME="value"` with the value escaped.
+inline void AppendAttribute(std::string &out, std::string_view name, std::string_view value) {
+  OpenAttribute(out, name);
+  common::AppendXmlAttribute(out, value);
+  out.push_back('"');
+}
+
+}  // namespace corvane
