@@ -94,6 +94,7 @@ int RunReplay(RunOptions &options, std::ostream &out, std::ostream &err) {
     session.Configure();
   }
   session.Cycle();
+  session.Settle();
   progress.Finish();
   stats.bytes = merger.BytesRead();
   PrintSummary(out, stats, session, progress.Seconds());
@@ -139,6 +140,7 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
     }
     if (std::chrono::steady_clock::now() >= nextCycle) {
       session.Cycle();
+      session.Settle();
       WriteReportIfAsked(options, session);
       nextCycle = std::chrono::steady_clock::now() + std::chrono::seconds(options.cycleSeconds);
     }
@@ -148,6 +150,7 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
     }
   }
   session.Cycle();
+  session.Settle();
   WriteReportIfAsked(options, session);
   progress.Finish();
   PrintSummary(out, stats, session, progress.Seconds());

@@ -60,6 +60,7 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
                                             "KvVantrel.Vantrel");
   monitor_ = std::make_unique<PluginLibrary>(PlaceFile(options.monitorPlugin, outDir_),
                                              "KvCorvane.Corvane");
+  feed_ = std::make_unique<MonitorFeed>(*monitor_);
 }
 
 Session::~Session() = default;
@@ -67,7 +68,7 @@ Session::~Session() = default;
 void Session::UseHostClock(double now) {
   clock_ = now;
   shield_->SetClock(ReadHostClock, &clock_);
-  monitor_->SetClock(ReadHostClock, &clock_);
+  feed_->UseCallClock();
 }
 
 void Session::AdvanceClock(double now) {
@@ -83,31 +84,31 @@ void Session::Configure() {
   const std::string monitorText = config_.MonitorConfigText();
   Send(*shield_, ActionFields("CONFIG").Set(common::kUserAgent, shieldText).Fields());
   CollectShields();
-  Send(*monitor_, ActionFields("CONFIG").Set(common::kUserAgent, monitorText).Fields());
+  SendToMonitor(ActionFields("CONFIG").Set(common::kUserAgent, monitorText).Fields());
 }
 
 void Session::Request(const LogRecord &record) {
   const bool locked = !shielded_.empty() && shielded_.contains(std::string(record.client));
   const flowdeck_text *fields = fields_.Build(record, locked ? "1" : "0");
   Send(*shield_, fields);
-  Send(*monitor_, fields);
+  SendToMonitor(fields);
   ++requests_;
 }
 
 void Session::Cycle() {
   Send(*shield_, ActionFields("CYCLE").Fields());
   CollectShields();
-  Send(*monitor_, ActionFields("CYCLE").Fields());
+  SendToMonitor(ActionFields("CYCLE").Fields());
   ++cycles_;
 }
 
 void Session::CollectShields() {
   for (ShieldRequest &request : listener_.Collect()) {
     shielded_.insert(request.address);
-    Send(*monitor_, ActionFields("LOCKED")
-                        .Set(common::kRemoteAddr, request.address)
-                        .Set(common::kLocked, "1")
-                        .Fields());
+    SendToMonitor(ActionFields("LOCKED")
+                      .Set(common::kRemoteAddr, request.address)
+                      .Set(common::kLocked, "1")
+                      .Fields());
     ShieldEvent event{std::move(request), common::FormatGeneralDate(clock_)};
     if (!quiet_) {
       out_ << "shield: " << event.request.address << " on " << event.request.host

@@ -9,6 +9,7 @@
 
 #include "HostConfig.h"
 #include "LogParser.h"
+#include "MonitorFeed.h"
 #include "PluginLibrary.h"
 #include "RequestFields.h"
 #include "ShieldListener.h"
@@ -48,7 +49,10 @@ class Session {
   void Configure();
   void Request(const LogRecord &record);
   // A "CYCLE" for both, with the shields of the shield plug-in's cycle locked in the monitor.
+  // The monitor works through its calls on its own thread: Settle before reading its files.
   void Cycle();
+  // Returns once the monitor has handled every call sent so far.
+  void Settle() { feed_->Drain(); }
 
   const std::string &OutDir() const { return outDir_; }
   // The monitor's alert export file, where FernwickPath puts it.
@@ -56,13 +60,17 @@ class Session {
   const std::vector<ShieldEvent> &Shields() const { return shields_; }
   uint64_t Requests() const { return requests_; }
   uint64_t Cycles() const { return cycles_; }
-  uint64_t FailedCalls() const { return failedCalls_; }
-  int32_t Visitors() { return monitor_->Count(); }
+  uint64_t FailedCalls() const { return failedCalls_ + feed_->FailedCalls(); }
+  int32_t Visitors() {
+    Settle();
+    return monitor_->Count();
+  }
   bool Listening() const { return listener_.Listening(); }
   const std::string &ListenProblem() const { return listener_.Problem(); }
 
  private:
   void Send(PluginLibrary &plugin, const flowdeck_text *fields);
+  void SendToMonitor(const flowdeck_text *fields) { feed_->Send(fields, clock_); }
   void CollectShields();
 
   std::ostream &out_;
@@ -71,6 +79,7 @@ class Session {
   bool quiet_;
   std::unique_ptr<PluginLibrary> shield_;
   std::unique_ptr<PluginLibrary> monitor_;
+  std::unique_ptr<MonitorFeed> feed_;  // goes before the monitor
   ShieldListener listener_;
   RequestFields fields_;
   std::unordered_set<std::string> shielded_;
