@@ -116,6 +116,28 @@ double ElapsedMilliseconds(double elapsed) {
   });
 }
 
+double MillisecondsBetween(double start, double end) {
+  // Within one day every borrow between the time fields is worth exactly what the conversion
+  // to milliseconds counts for it, so the gap is the plain difference of the times of day.
+  constexpr int64_t kBelowDay = 1'000'000'000;  // the digits below the day field
+  const auto timeOfDay = [](int64_t digits, int64_t &milliseconds) {
+    const int64_t ms = digits % 1000, s = digits / 1000 % 100, m = digits / 100'000 % 100,
+                  h = digits / 10'000'000;
+    milliseconds = ((h * 60 + m) * 60 + s) * 1000 + ms;
+    return m < 60 && s < 60;  // a larger hour never borrows from the day
+  };
+  if (start > 0 && end < 1e15 && start <= end) {
+    const auto first = static_cast<int64_t>(start), last = static_cast<int64_t>(end);
+    int64_t from = 0, to = 0;
+    if (static_cast<double>(first) == start && static_cast<double>(last) == end &&
+        first / kBelowDay == last / kBelowDay && timeOfDay(first % kBelowDay, from) &&
+        timeOfDay(last % kBelowDay, to)) {
+      return static_cast<double>(to - from);
+    }
+  }
+  return ElapsedMilliseconds(ElapsedSerial(start, end));
+}
+
 DateTime GetDateFromSerial(const double &serial) {
   return Guard(kGlobalSite, "Function: GetDateFromSerial", [&] {
     if (serial >= 0 && serial < 1e15 &&

@@ -19,6 +19,9 @@ inline constexpr Site kGlobalSite{"  Module: modKvGlobal  ", ""};
 double ElapsedSerial(double start, double end);
 // An elapsed serial in milliseconds, a month counted as 30 days and a year as 365.
 double ElapsedMilliseconds(double elapsed);
+// ElapsedMilliseconds of ElapsedSerial: the gap between two hits. Worked out directly when both
+// serials lie on the same day with valid minutes and seconds, as nearly every pair of hits does.
+double MillisecondsBetween(double start, double end);
 // The date and time of day (to the second) a serial stands for.
 DateTime GetDateFromSerial(const double &serial);
 // "1dy, 2h, 3m, 4s, 5ms"; empty for 0.
@@ -63,7 +66,7 @@ float PearsonsR(const Hits &hits) {
     double previous = hits.Hit(1).ArrivalSerial();
     for (int32_t i = 2; i <= count; ++i) {
       const double next = hits.Hit(i).ArrivalSerial();
-      sums.Add(ElapsedMilliseconds(ElapsedSerial(previous, next)));
+      sums.Add(MillisecondsBetween(previous, next));
       previous = next;
     }
     return CorrelationOfGaps(sums);

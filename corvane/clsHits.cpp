@@ -14,8 +14,7 @@ using common::StreamField;
 constexpr double kLargestExactGap = double{1 << 27};
 
 double GapBetween(const clsHit::Record &earlier, const clsHit::Record &later) noexcept {
-  return common::ElapsedMilliseconds(
-      common::ElapsedSerial(earlier.arrivalSerial, later.arrivalSerial));
+  return common::MillisecondsBetween(earlier.arrivalSerial, later.arrivalSerial);
 }
 
 bool ExactGap(double gap) noexcept {

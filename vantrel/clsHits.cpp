@@ -13,7 +13,7 @@ constexpr common::Site kSite{"  Class: Hits  ", "clsHits"};
 
 // The gap PearsonsR takes between two consecutive hits, in milliseconds.
 double GapBetween(const clsHit &earlier, double later) {
-  return common::ElapsedMilliseconds(common::ElapsedSerial(earlier.ArrivalSerial(), later));
+  return common::MillisecondsBetween(earlier.ArrivalSerial(), later);
 }
 
 }  // namespace

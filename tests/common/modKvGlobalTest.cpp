@@ -154,6 +154,31 @@ TEST(ElapsedMilliseconds, CountsMonthsAsThirtyDaysAndYearsAs365) {
   EXPECT_EQ(ElapsedMilliseconds(1e13), 946080000000.0);
 }
 
+// The direct gap must be exactly the gap through the elapsed serial: on one day and across
+// days, with fields that are no real time (seconds 75, hour 25), late and equal serials.
+TEST(MillisecondsBetween, EqualsTheElapsedSerialInMillisecondsForAnyPair) {
+  std::mt19937_64 random(7);
+  auto pick = [&](int below) {
+    return static_cast<double>(random() % static_cast<unsigned>(below));
+  };
+  auto serial = [&](double day) {
+    const bool real = random() % 4 != 0;
+    return day * 1e9 + pick(real ? 24 : 26) * 1e7 + pick(real ? 60 : 100) * 1e5 +
+           pick(real ? 60 : 100) * 1e3 + pick(1000);
+  };
+  for (int i = 0; i < 200000; ++i) {
+    const double day = pick(100) * 10000 + (pick(13) + 1) * 100 + pick(31) + 1;
+    const double start = serial(day);
+    const double end = random() % 3 == 0 ? serial(day + pick(2)) : serial(day);
+    const double expected = common::ElapsedMilliseconds(common::ElapsedSerial(start, end));
+    ASSERT_EQ(common::MillisecondsBetween(start, end), expected) << start << " " << end;
+  }
+  EXPECT_EQ(common::MillisecondsBetween(261207235959900, 261208000000100), 200);
+  EXPECT_EQ(common::MillisecondsBetween(261207100000000, 261207090000000), 0);  // late
+  EXPECT_EQ(common::MillisecondsBetween(0, 261207090000000), 0);
+  EXPECT_EQ(common::MillisecondsBetween(261207100000000.5, 261207100001000), 999.5);
+}
+
 TEST(ElapsedSerialToString, WritesUnitsWithTheirPlurals) {
   EXPECT_EQ(ElapsedSerialToString(0), "");
   EXPECT_EQ(ElapsedSerialToString(850), "850ms");
