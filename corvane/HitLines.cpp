@@ -28,6 +28,7 @@ std::string_view HitLines::Update(const clsHits &hits) {
   const uint64_t dropped = followsOn ? now.dropped - seen_.dropped : 0;
   const uint64_t appended = followsOn ? now.appended - seen_.appended : 0;
   const auto held = static_cast<uint64_t>(HeldHits());
+  built_ = false;  // until the lines are whole again: a failure part-way leads to a rebuild
   if (!followsOn || (dropped > 0 && dropped >= held) ||
       held - dropped + appended != static_cast<uint64_t>(hits.Count())) {
     Rebuild(hits);

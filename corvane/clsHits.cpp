@@ -9,6 +9,8 @@ namespace corvane {
 
 using common::StreamField;
 
+namespace {
+
 // 500 squares of gaps up to this many milliseconds (37 hours) stay below 2^63: sums of them
 // are exact in a long double, so they can be taken apart again.
 constexpr double kLargestExactGap = double{1 << 27};
@@ -20,6 +22,8 @@ double GapBetween(const clsHit::Record &earlier, const clsHit::Record &later) no
 bool ExactGap(double gap) noexcept {
   return gap >= 0 && gap <= kLargestExactGap && gap == std::floor(gap);
 }
+
+}  // namespace
 
 void clsHits::Clear() noexcept {
   for (const clsHit::Record &record : ring_) ReleaseTexts(record);
