@@ -114,6 +114,9 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
   action.sa_handler = RequestStop;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // The monitor works on its own thread, a little behind: each call carries the system time at
+  // which the line was read, so that expiry counts from then.
+  session.UseHostClock(common::SystemNow());
   session.Configure();
   Progress progress(err, !options.session.quiet);
   LogRecord record;
@@ -124,6 +127,7 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
     while (!gStop.load() && reader.Next(line)) {
       any = true;
       ++stats.lines;
+      session.AdvanceClock(common::SystemNow());
       switch (ParseLogLine(line, options.format, record)) {
         case ParseOutcome::kRequest:
           ++stats.requests;
@@ -139,6 +143,7 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
       if (std::chrono::steady_clock::now() >= nextCycle) break;
     }
     if (std::chrono::steady_clock::now() >= nextCycle) {
+      session.AdvanceClock(common::SystemNow());
       session.Cycle();
       session.Settle();
       WriteReportIfAsked(options, session);
@@ -149,6 +154,7 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
       poll(nullptr, 0, 200);
     }
   }
+  session.AdvanceClock(common::SystemNow());
   session.Cycle();
   session.Settle();
   WriteReportIfAsked(options, session);

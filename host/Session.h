@@ -40,7 +40,8 @@ class Session {
   Session(const SessionOptions &options, HostConfig config, std::ostream &out);
   ~Session();
 
-  // Drives the plug-ins' clock from the host from now on (replay); follow leaves it alone.
+  // Drives the plug-ins' clock from the host from now on: the log's time in a replay, the time
+  // each line was read when following.
   void UseHostClock(double now);
   void AdvanceClock(double now);
   double Clock() const { return clock_; }
