@@ -17,8 +17,22 @@ struct HostClock {
 // Set from the host's thread and read from the plug-in's: one pointer, swapped whole.
 std::atomic<const HostClock *> gHostClock{nullptr};
 // Every setting ever made, newest first. A reader may still hold an older one, so none is
-// freed; a host sets its clock a handful of times, so this keeps a few bytes.
+// freed while the plug-in is loaded; a host sets its clock a handful of times, so this keeps a
+// few bytes.
 std::atomic<const HostClock *> gAllClocks{nullptr};
+
+// Unloading the plug-in frees every setting: nothing reads the clock after that, and a host
+// that loads and unloads the plug-in again and again would otherwise lose them each time.
+struct ReleaseAtUnload {
+  ~ReleaseAtUnload() {
+    gHostClock.store(nullptr, std::memory_order_release);
+    for (const HostClock *clock = gAllClocks.exchange(nullptr); clock != nullptr;) {
+      const HostClock *older = clock->older;
+      delete clock;
+      clock = older;
+    }
+  }
+} gReleaseAtUnload;
 
 }  // namespace
 
