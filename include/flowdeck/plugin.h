@@ -23,7 +23,10 @@ extern "C" {
 #define FLOWDECK_FIELD_COUNT 19
 
 /* Bytes, no NUL needed. The plug-in only reads them, and only during the call. */
-typedef struct flowdeck_text { const char *data; size_t size; } flowdeck_text;
+typedef struct flowdeck_text {
+  const char *data;
+  size_t size;
+} flowdeck_text;
 /* An object of a plug-in: created and destroyed by the plug-in, owned by the host in between. */
 typedef struct flowdeck_plugin flowdeck_plugin;
 /* The host's clock: the current local date-time as days since 1899-12-30 00:00, time of day as
