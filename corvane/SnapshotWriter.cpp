@@ -48,43 +48,36 @@ void SnapshotWriter::WriteUserLine(const clsUser &user, const Rating &rating) {
   const clsHits &hits = user.Hits();
   const double lastSerial = hits.Hit(hits.Count()).ArrivalSerial();
   line_.append("\t\t<USER");
-  Attribute("KEY", user.Key());
-  Attribute("CTRY", user.Country());
-  Attribute("AGNT", user.UserAgent());
-  Attribute("AUTH", user.AuthUser());
-  Attribute("RESADR", user.ResolvedAddr());
-  Attribute("REMADR", user.RemoteAddr());
-  Attribute("RHOST", user.RemoteHost());
-  OpenAttribute("LVL");
+  AppendAttribute(line_, "KEY", user.Key());
+  AppendAttribute(line_, "CTRY", user.Country());
+  AppendAttribute(line_, "AGNT", user.UserAgent());
+  AppendAttribute(line_, "AUTH", user.AuthUser());
+  AppendAttribute(line_, "RESADR", user.ResolvedAddr());
+  AppendAttribute(line_, "REMADR", user.RemoteAddr());
+  AppendAttribute(line_, "RHOST", user.RemoteHost());
+  OpenAttribute(line_, "LVL");
   AppendNumber(line_, static_cast<int>(rating.level));
   line_.push_back('"');
-  Attribute("CONN", common::BooleanText(rating.connected));
-  Attribute("STRT",
-            common::FormatGeneralDate(common::GetDateFromSerial(hits.Hit(1).ArrivalSerial())));
-  OpenAttribute("TIME");
+  AppendAttribute(line_, "CONN", common::BooleanText(rating.connected));
+  AppendAttribute(
+      line_, "STRT",
+      common::FormatGeneralDate(common::GetDateFromSerial(hits.Hit(1).ArrivalSerial())));
+  OpenAttribute(line_, "TIME");
   AppendElapsedText(line_, common::ElapsedSerial(hits.FirstArrival(), lastSerial));
   line_.push_back('"');
-  OpenAttribute("REQS");
+  OpenAttribute(line_, "REQS");
   if (hits.Truncated()) line_.append("&gt;");
   AppendNumber(line_, hits.Count());
   line_.push_back('"');
-  Attribute("BRSR", rating.browser);
-  Attribute("BRSRV", rating.version);
-  Attribute("LHOST", user.LocalHost());
-  Attribute("SVR", user.ServerName());
-  Attribute("LINK", user.ShieldLink());
-  Attribute("ULINK", user.ShieldUnLink());
-  Attribute("LCKD", common::BooleanText(user.Locked()));
+  AppendAttribute(line_, "BRSR", rating.browser);
+  AppendAttribute(line_, "BRSRV", rating.version);
+  AppendAttribute(line_, "LHOST", user.LocalHost());
+  AppendAttribute(line_, "SVR", user.ServerName());
+  AppendAttribute(line_, "LINK", user.ShieldLink());
+  AppendAttribute(line_, "ULINK", user.ShieldUnLink());
+  AppendAttribute(line_, "LCKD", common::BooleanText(user.Locked()));
   line_.push_back('>');
   EndLine();
-}
-
-void SnapshotWriter::Attribute(std::string_view name, std::string_view value) {
-  AppendAttribute(line_, name, value);
-}
-
-void SnapshotWriter::OpenAttribute(std::string_view name) {
-  corvane::OpenAttribute(line_, name);
 }
 
 void SnapshotWriter::EndLine() {

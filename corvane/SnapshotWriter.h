@@ -36,10 +36,6 @@ class SnapshotWriter {
 
  private:
   void WriteUserLine(const clsUser &user, const Rating &rating);
-  // ` NAME="value"` with the value escaped.
-  void Attribute(std::string_view name, std::string_view value);
-  // ` NAME="` + raw text follows; the caller closes the quote.
-  void OpenAttribute(std::string_view name);
   void EndLine();
 
   common::TextWriter writer_;

@@ -135,9 +135,11 @@ void clsHits::AddGap(double gap) noexcept {
     gapsCurrent_ = false;
     return;
   }
-  if (gaps_.gaps == 0 || gap > gaps_.largest) {
-    gapsAtLargest_ = 0;
-  }
+  CountGap(gap);
+}
+
+void clsHits::CountGap(double gap) const noexcept {
+  if (gaps_.gaps == 0 || gap > gaps_.largest) gapsAtLargest_ = 0;
   gaps_.Add(gap);
   if (gap == gaps_.largest) ++gapsAtLargest_;
 }
@@ -171,10 +173,7 @@ void clsHits::SumAllGaps() const noexcept {
   for (int32_t i = 1; i < count_; ++i) {
     const double gap = GapBetween(At(i - 1), At(i));
     exact = exact && ExactGap(gap);
-    gaps_.Add(gap);
-  }
-  for (int32_t i = 1; i < count_; ++i) {
-    if (GapBetween(At(i - 1), At(i)) == gaps_.largest) ++gapsAtLargest_;
+    CountGap(gap);
   }
   gapsCurrent_ = exact;
 }

@@ -72,6 +72,8 @@ class clsHits {
   void DropOldest() noexcept;
   void Insert(const clsHit::Record &record) noexcept;
   void AddGap(double gap) noexcept;
+  // Adds a gap to the sums, keeping count of the gaps as large as the largest.
+  void CountGap(double gap) const noexcept;
   void RemoveFirstGap() noexcept;
   void ResetGaps() noexcept;
   void SumAllGaps() const noexcept;

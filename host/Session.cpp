@@ -88,7 +88,7 @@ void Session::Configure() {
 }
 
 void Session::Request(const LogRecord &record) {
-  const bool locked = !shielded_.empty() && shielded_.contains(std::string(record.client));
+  const bool locked = !shielded_.empty() && shielded_.contains(record.client);
   const flowdeck_text *fields = fields_.Build(record, locked ? "1" : "0");
   Send(*shield_, fields);
   SendToMonitor(fields);

@@ -4,6 +4,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -83,7 +84,14 @@ class Session {
   std::unique_ptr<MonitorFeed> feed_;  // goes before the monitor
   ShieldListener listener_;
   RequestFields fields_;
-  std::unordered_set<std::string> shielded_;
+  // Looked up by the view a parsed line gives, without a string made for each request.
+  struct AddressHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view address) const noexcept {
+      return std::hash<std::string_view>{}(address);
+    }
+  };
+  std::unordered_set<std::string, AddressHash, std::equal_to<>> shielded_;
   std::vector<ShieldEvent> shields_;
   double clock_ = 0;
   uint64_t requests_ = 0, cycles_ = 0, failedCalls_ = 0;

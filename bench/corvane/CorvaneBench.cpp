@@ -131,40 +131,48 @@ void BM_StreamKnownVisitor(benchmark::State &state) {
 }
 BENCHMARK(BM_StreamKnownVisitor)->Arg(0)->Arg(1)->Iterations(4'000'000);
 
-// A cycle over 10,000 visitors with 500 hits each, every hit on another path than the one
-// before, so every hit is a HIT line: bytes are the snapshot's.
+// Visitors with 500 hits each, every hit on another path than the one before, so that every
+// hit is a HIT line of the snapshot.
+void FillForSnapshot(corvane::Corvane &monitor, const ScratchDirectory &directory, int visitors) {
+  monitor.Stream(Action("CONFIG", Settings(false, directory.Path())).View());
+  Fill(monitor, visitors, 500, true);
+}
+
+void CountSnapshotBytes(benchmark::State &state, const ScratchDirectory &directory) {
+  state.SetBytesProcessed(
+      static_cast<int64_t>(state.iterations()) *
+      static_cast<int64_t>(std::filesystem::file_size(directory.Path() + "/KvCorvane.xml")));
+}
+
+// A cycle over 10,000 visitors with 500 hits each: bytes are the snapshot's.
 void BM_SnapshotCycle(benchmark::State &state) {
   ScratchDirectory directory;
   common::SetClock(ReadNow, nullptr);
   {
     corvane::Corvane monitor;
-    monitor.Stream(Action("CONFIG", Settings(false, directory.Path())).View());
-    Fill(monitor, kVisitors, 500, true);
+    FillForSnapshot(monitor, directory, kVisitors);
     const Call cycleCall = Action("CYCLE");
     const common::StreamFields cycle = cycleCall.View();
     for (auto _ : state) monitor.Stream(cycle);
     if (std::filesystem::exists(directory.Path() + "/KvCorvaneErrors.LOG")) {
       state.SkipWithError("the cycle failed: see its error log");
     }
-    state.SetBytesProcessed(
-        static_cast<int64_t>(state.iterations()) *
-        static_cast<int64_t>(std::filesystem::file_size(directory.Path() + "/KvCorvane.xml")));
+    CountSnapshotBytes(state, directory);
   }
   common::SetClock(nullptr, nullptr);
 }
 BENCHMARK(BM_SnapshotCycle)->Iterations(3)->Unit(benchmark::kMillisecond);
 
-// The cycles of a busy site: 200 visitors with 500 hits each, every hit on another path, and
-// one new hit per visitor (untimed) before each cycle. The visitors' HIT lines are kept from
-// cycle to cycle, so a cycle builds a line or two per visitor and writes the rest as kept.
+// The cycles of a busy site: 200 visitors with 500 hits each, and one new hit per visitor (untimed)
+// before each cycle. The visitors' HIT lines are kept from cycle to cycle, so a cycle builds a line
+// or two per visitor and writes the rest as kept.
 void BM_SnapshotCycleKept(benchmark::State &state) {
   constexpr int kBusyVisitors = 200;
   ScratchDirectory directory;
   common::SetClock(ReadNow, nullptr);
   {
     corvane::Corvane monitor;
-    monitor.Stream(Action("CONFIG", Settings(false, directory.Path())).View());
-    Fill(monitor, kBusyVisitors, 500, true);
+    FillForSnapshot(monitor, directory, kBusyVisitors);
     const Call cycleCall = Action("CYCLE");
     const common::StreamFields cycle = cycleCall.View();
     monitor.Stream(cycle);
@@ -178,9 +186,7 @@ void BM_SnapshotCycleKept(benchmark::State &state) {
       state.ResumeTiming();
       monitor.Stream(cycle);
     }
-    state.SetBytesProcessed(
-        static_cast<int64_t>(state.iterations()) *
-        static_cast<int64_t>(std::filesystem::file_size(directory.Path() + "/KvCorvane.xml")));
+    CountSnapshotBytes(state, directory);
   }
   common::SetClock(nullptr, nullptr);
 }
