@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 namespace common {
@@ -149,6 +150,44 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept {
     if (UpperAscii(a[i]) != UpperAscii(b[i])) return false;
   }
   return true;
+}
+
+namespace {
+
+constexpr uint64_t kOnes = 0x0101010101010101;
+constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15;
+
+// Upper-cases the ASCII letters among eight bytes at once; bytes above 127 stay.
+uint64_t UpperAscii8(uint64_t bytes) noexcept {
+  const uint64_t low7 = bytes & (0x7F * kOnes);
+  const uint64_t fromA = low7 + (0x80 - 'a') * kOnes;      // high bit set from 'a' on
+  const uint64_t pastZ = low7 + (0x80 - 'z' - 1) * kOnes;  // high bit set past 'z'
+  const uint64_t lower = fromA & ~pastZ & ~bytes & (0x80 * kOnes);
+  return bytes - (lower >> 2);  // 0x80 >> 2 is the 0x20 between the cases
+}
+
+uint64_t MixWord(uint64_t hash, uint64_t bytes) noexcept {
+  hash = (hash ^ UpperAscii8(bytes)) * kMultiplier;
+  return hash ^ (hash >> 29);
+}
+
+}  // namespace
+
+uint64_t HashIgnoreCase(std::string_view text) noexcept {
+  uint64_t hash = text.size() * kMultiplier;
+  const char *bytes = text.data();
+  size_t left = text.size();
+  for (; left >= 8; left -= 8, bytes += 8) {
+    uint64_t word;
+    std::memcpy(&word, bytes, 8);
+    hash = MixWord(hash, word);
+  }
+  if (left > 0) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes, left);
+    hash = MixWord(hash, word);
+  }
+  return hash ^ (hash >> 32);
 }
 
 std::string UpperCase(std::string_view text) {

@@ -44,6 +44,9 @@ inline char UpperAscii(char c) noexcept {
 
 // Equality without regard to ASCII letter case.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept;
+// A hash of the ASCII upper case of a text, read eight bytes at a time: texts equal without
+// regard to letter case hash alike, and no upper-cased copy is made.
+uint64_t HashIgnoreCase(std::string_view text) noexcept;
 std::string UpperCase(std::string_view text);
 
 }  // namespace common

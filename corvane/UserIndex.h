@@ -20,9 +20,6 @@ class UserIndex {
   void Erase(const clsUser &user) noexcept;
   void Clear() noexcept;
 
-  // A hash of the ASCII upper case of a key, eight bytes at a time.
-  static uint64_t Hash(std::string_view key) noexcept;
-
  private:
   struct Slot {
     uint64_t hash = 0;

@@ -15,16 +15,8 @@ namespace vantrel {
 struct HashIgnoringCase {
   using is_transparent = void;
 
-  static uint64_t Mix(uint64_t hash, std::string_view text) noexcept {
-    for (char c : text) {
-      hash ^= static_cast<unsigned char>(common::UpperAscii(c));
-      hash *= 1099511628211ull;
-    }
-    return hash;
-  }
-
   size_t operator()(std::string_view text) const {
-    return static_cast<size_t>(Mix(14695981039346656037ull, text));
+    return static_cast<size_t>(common::HashIgnoreCase(text));
   }
 };
 
@@ -44,10 +36,9 @@ struct HostAndResource {
 
 struct HashHostAndResource {
   size_t operator()(const HostAndResource &key) const {
-    // The length keeps "ab"+"c" apart from "a"+"bc".
-    uint64_t hash = HashIgnoringCase::Mix(14695981039346656037ull, key.host);
-    hash = (hash ^ key.host.size()) * 1099511628211ull;
-    return static_cast<size_t>(HashIgnoringCase::Mix(hash, key.resource));
+    // Hashed apart and joined unevenly, "ab"+"c" and "a"+"bc" stay apart.
+    const uint64_t host = common::HashIgnoreCase(key.host);
+    return static_cast<size_t>((host * 31) ^ common::HashIgnoreCase(key.resource));
   }
 };
 

@@ -68,6 +68,17 @@ TEST(Convert, ComparesAsciiLettersWithoutCase) {
   EXPECT_TRUE(common::EqualsIgnoreCase("/Scripts/RUN.exe", "/scripts/run.EXE"));
   EXPECT_FALSE(common::EqualsIgnoreCase("\xC4", "\xE4"));  // beyond ASCII bytes compare exactly
   EXPECT_EQ(common::UpperCase("ab\xE4z"), "AB\xE4Z");
+  // The hash reads eight bytes at once: letters at every place and tail length hash alike in
+  // either case, and the neighbours of the letters ('@' '[' '`' '{') and bytes beyond ASCII keep
+  // their own hash.
+  const std::string lower = "abcdefghijklmnopqrstuvwxyz-0123456789";
+  for (size_t length = 0; length <= lower.size(); ++length) {
+    const std::string text = lower.substr(0, length);
+    EXPECT_EQ(common::HashIgnoreCase(text), common::HashIgnoreCase(common::UpperCase(text)));
+  }
+  EXPECT_NE(common::HashIgnoreCase("@[x"), common::HashIgnoreCase("`{x"));
+  EXPECT_NE(common::HashIgnoreCase("k\xC4"), common::HashIgnoreCase("k\xE4"));
+  EXPECT_NE(common::HashIgnoreCase("ab"), common::HashIgnoreCase("ab "));
 }
 
 }  // namespace
