@@ -1,5 +1,6 @@
 #include "clsConfig.h"
 
+#include <limits>
 #include <vector>
 
 #include "Convert.h"
@@ -92,6 +93,17 @@ void clsConfig::TraceSettings() const {
     trace("CertainStrength=", std::to_string(certainStrength_));
   }
   trace("Trace=", BooleanText(trace_));
+}
+
+int16_t clsConfig::MinimumHits(const Site &site, int16_t sensitivity) const {
+  auto checked = [&](int32_t value) {
+    if (value < std::numeric_limits<int16_t>::min() ||
+        value > std::numeric_limits<int16_t>::max()) {
+      Raise(site, kOverflow);
+    }
+    return static_cast<int16_t>(value);
+  };
+  return checked(int32_t{periodBase_} - checked(int32_t{periodIncrement_} * sensitivity));
 }
 
 }  // namespace common

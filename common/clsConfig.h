@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "KvError.h"
+
 namespace common {
 
 // Which plug-in's field layout a configuration text follows: the shield plug-in reads twelve
@@ -34,6 +36,10 @@ class clsConfig {
   int16_t PossibleStrength() const noexcept { return possibleStrength_; }
   int16_t CertainStrength() const noexcept { return certainStrength_; }
   bool Trace() const noexcept { return trace_; }
+
+  // The fewest hits a correlation needs at a sensitivity: PeriodBase - PeriodIncrement *
+  // sensitivity, in 16-bit arithmetic as the settings; an overflow is error 6 at the site.
+  int16_t MinimumHits(const Site &site, int16_t sensitivity) const;
 
  private:
   void StoreFields(std::string_view text);

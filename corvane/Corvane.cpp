@@ -44,16 +44,6 @@ double ReadSerial(std::string_view text) {
   return static_cast<double>(value);
 }
 
-// The fewest hits a visitor needs for its correlation, in 16-bit arithmetic as the settings.
-int32_t MinimumHits(const common::clsConfig &config) {
-  auto checked = [](int32_t value) {
-    if (value < INT16_MIN || value > INT16_MAX) common::Raise(kSite, common::kOverflow);
-    return value;
-  };
-  return checked(config.PeriodBase() -
-                 checked(int32_t{config.PeriodIncrement()} * config.Sensitivity()));
-}
-
 // 0 below the possible threshold; then 2 from the certain threshold on, else 1.
 uint8_t LevelOf(double r, const common::clsConfig &config) {
   auto threshold = [&](int16_t strength) {
@@ -177,7 +167,8 @@ void Corvane::RateAndWriteUsers(SnapshotWriter &snapshot, CycleAlerts &risen) {
     if (Tracing()) WriteTrace("\tUser #" + std::to_string(position));
     clsUser &user = mUsers.Item(position);
     const clsHits &hits = user.Hits();
-    const double r = hits.Count() >= MinimumHits(config) ? hits.PearsonsR() : 0.0;
+    const double r =
+        hits.Count() >= config.MinimumHits(kSite, config.Sensitivity()) ? hits.PearsonsR() : 0.0;
     if (Tracing()) WriteTrace("\tPearsonsR=" + common::GeneralNumber(r, 15));
     const uint8_t level = LevelOf(r, config);
     if (config.FernwickActive() && level > user.Level()) {

@@ -1,6 +1,5 @@
 #include "ShieldCycle.h"
 
-#include <limits>
 #include <unordered_map>
 
 #include "Clock.h"
@@ -16,18 +15,9 @@ namespace {
 
 constexpr common::Site kSite{"  Class: Vantrel  ", "Vantrel"};
 
-int16_t CheckedInteger(int32_t value) {
-  if (value < std::numeric_limits<int16_t>::min() || value > std::numeric_limits<int16_t>::max()) {
-    common::Raise(kSite, common::kOverflow);
-  }
-  return static_cast<int16_t>(value);
-}
-
 // The hits a record needs: fewer the more sensitive its tripwire.
 int16_t RequiredHits(const clsShieldedResource &definition) {
-  const common::clsConfig &config = gConfig();
-  const int16_t step = CheckedInteger(int32_t{definition.Sensitivity()} * config.PeriodIncrement());
-  return CheckedInteger(int32_t{config.PeriodBase()} - step);
+  return gConfig().MinimumHits(kSite, definition.Sensitivity());
 }
 
 // The correlation a record needs: lower the stronger its tripwire.
