@@ -11,11 +11,15 @@ namespace {
 
 enum class Type { kText, kSingle, kInteger, kBoolean };
 
+// Where a setting goes: into the plug-ins' configuration texts, or to flowdeck alone.
+enum class Reader { kPlugins, kHost };
+
 struct Setting {
   const char *key;
   Type type;
   const char *fallback;
   double minimum, maximum;
+  Reader reader = Reader::kPlugins;
 };
 
 // One line per setting: key, type, default, range. The texts are positional, so the order
@@ -38,6 +42,19 @@ constexpr Setting kSettings[] = {
     {"PossibleStrength", Type::kInteger, "4", -32768, 32767},
     {"CertainStrength", Type::kInteger, "2", -32768, 32767},
     {"Trace", Type::kBoolean, "False", 0, 0},
+    // flowdeck's own settings, after every one the plug-ins read.
+    {"ShieldSeconds", Type::kInteger, "3600", 1, 315360000, Reader::kHost},
+    {"NginxMapFile", Type::kText, "", 0, 0, Reader::kHost},
+    {"NginxReload", Type::kText, "nginx -s reload", 0, 0, Reader::kHost},
+    {"ApacheMapFile", Type::kText, "", 0, 0, Reader::kHost},
+    {"ApacheReload", Type::kText, "", 0, 0, Reader::kHost},
+    {"NftTable", Type::kText, "", 0, 0, Reader::kHost},
+    {"ShieldCommand", Type::kText, "", 0, 0, Reader::kHost},
+    {"IgnoreAddresses", Type::kText, "", 0, 0, Reader::kHost},
+    {"NeverShield", Type::kText, "127.0.0.0/8, ::1", 0, 0, Reader::kHost},
+    {"LogFormat", Type::kText, "", 0, 0, Reader::kHost},
+    {"TrustedProxies", Type::kText, "", 0, 0, Reader::kHost},
+    {"PaceTest", Type::kBoolean, "True", 0, 0, Reader::kHost},
 };
 constexpr size_t kSettingCount = sizeof kSettings / sizeof kSettings[0];
 
@@ -57,7 +74,9 @@ std::string Trim(const std::string &text) {
 
 // The reason a value does not fit its setting, or empty when it fits.
 std::string Check(const Setting &setting, const std::string &value) {
-  if (value.find(';') != std::string::npos) return "a value cannot hold ';'";
+  // The plug-ins' texts are split at ';', so their values cannot hold one.
+  if (setting.reader == Reader::kPlugins && value.find(';') != std::string::npos)
+    return "a value cannot hold ';'";
   for (char c : value) {
     if (static_cast<unsigned char>(c) < 0x20) return "a value cannot hold control characters";
   }
@@ -124,6 +143,18 @@ void HostConfig::Load(const std::string &path) {
   }
 }
 
+int64_t HostConfig::GetInteger(const std::string &key) const {
+  const std::string &text = Get(key);
+  int64_t value = 0;
+  std::from_chars(text.data(), text.data() + text.size(), value);  // checked when it was set
+  return value;
+}
+
+bool HostConfig::GetBoolean(const std::string &key) const {
+  const std::string &text = Get(key);
+  return text == "True" || text == "true";
+}
+
 const std::string &HostConfig::Get(const std::string &key) const {
   size_t index = IndexOf(key);
   if (index == kSettingCount) throw std::logic_error("no setting " + key);
@@ -138,7 +169,7 @@ std::string HostConfig::ShieldConfigText() const {
 
 std::string HostConfig::MonitorConfigText() const {
   std::string text;
-  for (size_t i = 0; i < kSettingCount; ++i) {
+  for (size_t i = 0; i < kSettingCount && kSettings[i].reader == Reader::kPlugins; ++i) {
     if (i > 0) text.append(1, ';');
     text.append(values_[i]);
   }

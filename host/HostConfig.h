@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ class HostConfig {
   void Set(const std::string &key, const std::string &value, const std::string &where);
 
   const std::string &Get(const std::string &key) const;
+  int64_t GetInteger(const std::string &key) const;
+  bool GetBoolean(const std::string &key) const;
 
   // The positional configuration texts each plug-in reads.
   std::string ShieldConfigText() const;
