@@ -57,6 +57,17 @@ void CheckReadable(const std::string &path, const std::string &what) {
   if (fs::is_directory(path)) throw UsageError(path + ": cannot read: Is a directory");
 }
 
+// A cycle period: whole seconds from 1 to a day.
+int Seconds(const std::string &option, const std::string &text) {
+  int seconds = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (error != std::errc() || end != text.data() + text.size() || seconds < 1 || seconds > 86400) {
+    throw UsageError(option + ": expected a whole number of seconds from 1 to 86400, got '" + text +
+                     "'");
+  }
+  return seconds;
+}
+
 }  // namespace
 
 RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
@@ -97,13 +108,11 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
     } else if (arg == "--document-root") {
       options.session.fields.documentRoot = value();
     } else if (arg == "--cycle") {
-      const std::string &text = value();
-      auto [end, error] =
-          std::from_chars(text.data(), text.data() + text.size(), options.cycleSeconds);
-      if (error != std::errc() || end != text.data() + text.size() || options.cycleSeconds < 1) {
-        throw UsageError("--cycle: expected a whole number of seconds from 1 on, got '" + text +
-                         "'");
-      }
+      options.cadence.shieldSeconds = options.cadence.monitorSeconds = Seconds(arg, value());
+    } else if (arg == "--shield-cycle") {
+      options.cadence.shieldSeconds = Seconds(arg, value());
+    } else if (arg == "--monitor-cycle") {
+      options.cadence.monitorSeconds = Seconds(arg, value());
     } else if (arg == "--report") {
       options.reportPath = value();
     } else if (arg == "--quiet" || arg == "-q") {
@@ -118,7 +127,6 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   }
   if (options.help) return options;
   if (options.logs.empty()) throw UsageError("no log given");
-  if (follow && options.logs.size() > 1) throw UsageError("follow reads one log");
   for (const std::string &log : options.logs) CheckReadable(log, "log");
   if (options.session.tripwires.empty()) {
     throw UsageError("no definitions file: give one with --tripwires FILE");
@@ -142,7 +150,7 @@ std::string MainHelp() {
          "\n"
          "commands:\n"
          "  replay LOG...   stream logs through both plug-ins in time order, then summarise\n"
-         "  follow LOG      do the same live on a growing log, until SIGINT or SIGTERM\n"
+         "  follow LOG...   do the same live on growing logs, until SIGINT or SIGTERM\n"
          "  report DIR      write an HTML page about what a run left in DIR\n"
          "\n"
          "'flowdeck COMMAND --help' describes each command. Exit status: 0 success, 1 a failure\n"
@@ -162,9 +170,15 @@ const char *kCommonOptions =
     "  --key KIND            a visitor is an 'address' (default) or 'address+agent'\n"
     "  --server-name NAME    the host of lines without a vhost (default localhost)\n"
     "  --document-root DIR   joined with each path for the physical path (/var/www/html)\n"
-    "  --cycle SECONDS       a cycle every so many seconds (default 10)\n"
+    "  --shield-cycle SECONDS\n"
+    "                        the shield plug-in's cycle, which decides how soon a steady\n"
+    "                        visitor is shielded (default 10)\n"
+    "  --monitor-cycle SECONDS\n"
+    "                        the monitor's cycle, which rates visitors and rewrites its\n"
+    "                        snapshot (default 60)\n"
+    "  --cycle SECONDS       both cycles at once\n"
     "  --report FILE         an HTML page of the run (see 'flowdeck report'), written at the\n"
-    "                        end; follow rewrites it after every cycle\n"
+    "                        end; follow rewrites it after every monitor cycle\n"
     "  --quiet, -q           no progress and no line per shield\n"
     "  --help, -h            this text\n";
 
@@ -176,8 +190,9 @@ std::string ReplayHelp() {
              "\n"
              "Streams every request of the logs (Common, Combined or vhost_combined; .gz read\n"
              "as it is; '-' is standard input) to both plug-ins. Several logs are merged in time\n"
-             "order. The plug-ins' clock follows the log, with a cycle every --cycle seconds of\n"
-             "log time and one at the end. Shield requests are received on port 80 of the\n"
+             "order. The plug-ins' clock follows the log: each plug-in cycles every so many\n"
+             "seconds of log time (--shield-cycle, --monitor-cycle), both once more at the end,\n"
+             "as following the log live would have. Shield requests are received on port 80 of the\n"
              "configured Server; a shielded address is locked in the monitor.\n"
              "\n"
              "options:\n") +
@@ -186,14 +201,15 @@ std::string ReplayHelp() {
 
 std::string FollowHelp() {
   return std::string(
-             "usage: flowdeck follow [options] LOG\n"
+             "usage: flowdeck follow [options] LOG...\n"
              "\n"
-             "Follows a growing log as 'tail -F' does (rotation included) and streams each new\n"
-             "request to both plug-ins, on the system clock, with a cycle every --cycle seconds.\n"
+             "Follows growing logs as 'tail -F' does (rotation included; a log that is not there\n"
+             "yet is waited for) and streams each new request to both plug-ins, in the order the\n"
+             "lines arrive, on the system clock, cycling each plug-in on its own period.\n"
              "SIGINT or SIGTERM ends it cleanly after a last cycle.\n"
              "\n"
              "options:\n") +
-         kCommonOptions + "  --from-start          read the file from its start, not its end\n";
+         kCommonOptions + "  --from-start          read the logs from their start, not their end\n";
 }
 
 }  // namespace host

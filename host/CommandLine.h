@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "CycleSchedule.h"
 #include "HostConfig.h"
 #include "LogParser.h"
 #include "Session.h"
@@ -19,7 +20,7 @@ struct UsageError : std::runtime_error {
 struct RunOptions {
   std::vector<std::string> logs;
   LogFormat format = LogFormat::kAuto;
-  int cycleSeconds = 10;
+  Cadence cadence;
   bool fromStart = false;  // follow: read the whole file first
   std::string reportPath;  // an HTML page of the run, written at the end (follow: each cycle)
   bool help = false;

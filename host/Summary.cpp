@@ -120,7 +120,8 @@ void PrintFiles(std::ostream &out, const std::string &dir) {
 
 }  // namespace
 
-void PrintSummary(std::ostream &out, const LineStats &lines, Session &session, double seconds) {
+void PrintSummary(std::ostream &out, const LineStats &lines, Session &session,
+                  const Cadence &cadence, double seconds) {
   out << "lines read: " << lines.lines << " (" << lines.requests << " requests, "
       << lines.withoutRequest << " without a request, " << lines.malformed
       << " that do not parse)\n";
@@ -129,7 +130,10 @@ void PrintSummary(std::ostream &out, const LineStats &lines, Session &session, d
     for (const std::string &where : lines.firstMalformed) out << " " << where;
     out << "\n";
   }
-  out << "visitors held: " << session.Visitors() << ", cycles: " << session.Cycles() << "\n";
+  out << "visitors held: " << session.Visitors() << "\n"
+      << "cycles: " << session.ShieldCycles() << " of the shield plug-in (every "
+      << cadence.shieldSeconds << " s), " << session.MonitorCycles() << " of the monitor (every "
+      << cadence.monitorSeconds << " s)\n";
   PrintLevels(out, session.OutDir());
   PrintAlerts(out, session.AlertFile());
   PrintShields(out, session.OutDir());

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "CommandLine.h"
-#include "Replay.h"
+#include "RunCommand.h"
 #include "ReportCommand.h"
 
 namespace {

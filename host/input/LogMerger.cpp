@@ -1,6 +1,15 @@
 #include "LogMerger.h"
 
+#include "Clock.h"
+#include "DateTime.h"
+
 namespace host {
+
+double LocalDateTime(const LogTime &time) {
+  return common::AddSeconds(
+      common::MakeDateTime(time.year, time.month, time.day, time.hour, time.minute, time.second),
+      time.millisecond / 1000.0);
+}
 
 LogMerger::LogMerger(const std::vector<std::string> &paths, LogFormat format, LineStats &stats)
     : format_(format), stats_(stats) {
@@ -14,23 +23,17 @@ void LogMerger::Advance(Source &source) {
   source.ready = false;
   std::string_view line;
   bool tooLong = false;
-  while (source.reader->Next(line, tooLong)) {
-    ++stats_.lines;
-    if (tooLong || line.empty()) {
-      if (tooLong) stats_.Malformed(source.reader->Path(), source.reader->LineNumber());
-      continue;
+  LogReader &reader = *source.reader;
+  while (reader.Next(line, tooLong)) {
+    if (TakeLine(line, tooLong, format_, source.record, source.outcome, stats_, reader.Path(),
+                 reader.LineNumber())) {
+      source.ready = true;
+      return;
     }
-    source.outcome = ParseLogLine(line, format_, source.record);
-    if (source.outcome == ParseOutcome::kMalformed) {
-      stats_.Malformed(source.reader->Path(), source.reader->LineNumber());
-      continue;
-    }
-    source.ready = true;
-    return;
   }
 }
 
-const LogRecord *LogMerger::Next(ParseOutcome &outcome) {
+bool LogMerger::Next(SourceLine &line) {
   if (taken_ != nullptr) Advance(*taken_);
   taken_ = nullptr;
   for (Source &source : sources_) {
@@ -40,9 +43,15 @@ const LogRecord *LogMerger::Next(ParseOutcome &outcome) {
       taken_ = &source;
     }
   }
-  if (taken_ == nullptr) return nullptr;
-  outcome = taken_->outcome;
-  return &taken_->record;
+  if (taken_ == nullptr) return false;
+  line.outcome = taken_->outcome;
+  line.record = &taken_->record;
+  line.time = lastTime_ = LocalDateTime(taken_->record.time);
+  return true;
+}
+
+double LogMerger::Now() {
+  return lastTime_ != 0 ? lastTime_ : common::SystemNow();
 }
 
 uint64_t LogMerger::BytesRead() const {

@@ -4,23 +4,27 @@
 #include <string>
 #include <vector>
 
+#include "LineSource.h"
 #include "LineStats.h"
 #include "LogParser.h"
 #include "LogReader.h"
 
 namespace host {
 
-// Several logs read as the one stream of traffic they were: each next line is the earliest
-// (in UTC) among the heads of the logs. Lines that do not parse are counted as they are read.
-class LogMerger {
+// The source of a replay: several logs read as the one stream of traffic they were. Each next
+// line is the earliest (in UTC) among the heads of the logs, and the run's clock is that
+// line's own local time.
+class LogMerger : public LineSource {
  public:
+  // Throws std::runtime_error naming a log that cannot be opened.
   LogMerger(const std::vector<std::string> &paths, LogFormat format, LineStats &stats);
 
-  // The next record (a request or a line without one), or nullptr at the end of every log. It
-  // stays valid until the next call.
-  const LogRecord *Next(ParseOutcome &outcome);
-
-  uint64_t BytesRead() const;
+  bool Next(SourceLine &line) override;
+  bool Ended() override { return true; }  // a replay is never idle: no line means the end
+  double Wait(double) override { return Now(); }
+  // The time of the latest line, or the system time before the first.
+  double Now() override;
+  uint64_t BytesRead() const override;
 
  private:
   struct Source {
@@ -35,6 +39,10 @@ class LogMerger {
   LogFormat format_;
   LineStats &stats_;
   Source *taken_ = nullptr;
+  double lastTime_ = 0;  // of the latest line handed on; 0 before the first
 };
+
+// A log line's time as the plug-ins' clock reads it: the local time the line was written in.
+double LocalDateTime(const LogTime &time);
 
 }  // namespace host

@@ -95,11 +95,15 @@ void Session::Request(const LogRecord &record) {
   ++requests_;
 }
 
-void Session::Cycle() {
+void Session::ShieldCycle() {
   Send(*shield_, ActionFields("CYCLE").Fields());
   CollectShields();
+  ++shieldCycles_;
+}
+
+void Session::MonitorCycle() {
   SendToMonitor(ActionFields("CYCLE").Fields());
-  ++cycles_;
+  ++monitorCycles_;
 }
 
 void Session::CollectShields() {

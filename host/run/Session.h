@@ -50,9 +50,11 @@ class Session {
   // Sends "CONFIG" to both plug-ins.
   void Configure();
   void Request(const LogRecord &record);
-  // A "CYCLE" for both, with the shields of the shield plug-in's cycle locked in the monitor.
-  // The monitor works through its calls on its own thread: Settle before reading its files.
-  void Cycle();
+  // A "CYCLE" for the shield plug-in, its shields then locked in the monitor.
+  void ShieldCycle();
+  // A "CYCLE" for the monitor, which works through its calls on its own thread: Settle before
+  // reading its files.
+  void MonitorCycle();
   // Returns once the monitor has handled every call sent so far.
   void Settle() { feed_->Drain(); }
 
@@ -61,7 +63,8 @@ class Session {
   std::string AlertFile() const { return config_.Get("FernwickPath") + "KvCorvaneAlerts.Out"; }
   const std::vector<ShieldEvent> &Shields() const { return shields_; }
   uint64_t Requests() const { return requests_; }
-  uint64_t Cycles() const { return cycles_; }
+  uint64_t ShieldCycles() const { return shieldCycles_; }
+  uint64_t MonitorCycles() const { return monitorCycles_; }
   uint64_t FailedCalls() const { return failedCalls_ + feed_->FailedCalls(); }
   int32_t Visitors() {
     Settle();
@@ -94,7 +97,7 @@ class Session {
   std::unordered_set<std::string, AddressHash, std::equal_to<>> shielded_;
   std::vector<ShieldEvent> shields_;
   double clock_ = 0;
-  uint64_t requests_ = 0, cycles_ = 0, failedCalls_ = 0;
+  uint64_t requests_ = 0, shieldCycles_ = 0, monitorCycles_ = 0, failedCalls_ = 0;
 };
 
 }  // namespace host

@@ -1,0 +1,81 @@
+#include "LiveSource.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "Clock.h"
+
+namespace host {
+
+namespace {
+
+// How long an idle run sleeps between looks at its logs.
+constexpr double kPollSeconds = 0.2;
+
+}  // namespace
+
+LiveSource::LiveSource(const std::vector<std::string> &paths, bool fromStart, LogFormat format,
+                       LineStats &stats, const std::atomic<bool> &stop)
+    : format_(format), stats_(stats), stop_(stop) {
+  for (const std::string &path : paths) {
+    logs_.push_back(Log{std::make_unique<FollowReader>(path, fromStart), 0});
+  }
+  now_ = common::SystemNow();
+}
+
+bool LiveSource::NextFrom(Log &log, SourceLine &line) {
+  FollowReader &reader = *log.reader;
+  std::string_view text;
+  bool tooLong = false;
+  while (reader.Next(text, tooLong)) {
+    // Lines that came in one read arrived together: one look at the clock serves them all.
+    if (reader.Reads() != log.reads) {
+      log.reads = reader.Reads();
+      now_ = std::max(now_, common::SystemNow());
+    }
+    if (TakeLine(text, tooLong, format_, record_, line.outcome, stats_, reader.Path(),
+                 reader.LineNumber())) {
+      line.record = &record_;
+      line.time = now_;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool LiveSource::Next(SourceLine &line) {
+  if (stop_.load()) return false;
+  // One look more than there are logs: the current one may only have used up its turn.
+  for (size_t tried = 0; tried <= logs_.size(); ++tried) {
+    if (taken_ < kTurn && NextFrom(logs_[current_], line)) {
+      ++taken_;
+      return true;
+    }
+    current_ = (current_ + 1) % logs_.size();
+    taken_ = 0;
+  }
+  return false;
+}
+
+double LiveSource::Wait(double deadline) {
+  for (Log &log : logs_) log.reader->Poll();
+  const double seconds = (deadline - Now()) * 86400.0;
+  const double sleep = std::clamp(seconds, 0.0, kPollSeconds);
+  if (sleep > 0 && !stop_.load()) poll(nullptr, 0, static_cast<int>(std::ceil(sleep * 1000)));
+  return Now();
+}
+
+double LiveSource::Now() {
+  now_ = std::max(now_, common::SystemNow());
+  return now_;
+}
+
+uint64_t LiveSource::BytesRead() const {
+  uint64_t bytes = 0;
+  for (const Log &log : logs_) bytes += log.reader->BytesRead();
+  return bytes;
+}
+
+}  // namespace host

@@ -1,0 +1,86 @@
+#include "RunCommand.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <optional>
+#include <ostream>
+
+#include "LiveSource.h"
+#include "LogMerger.h"
+#include "Progress.h"
+#include "Report.h"
+#include "RunLoop.h"
+#include "Summary.h"
+
+namespace host {
+
+namespace {
+
+std::atomic<bool> gStop{false};
+
+void RequestStop(int) {
+  gStop.store(true);
+}
+
+void ReportListener(const Session &session, std::ostream &err) {
+  if (!session.Listening()) {
+    err << "flowdeck: " << session.ListenProblem()
+        << "; shield requests are not received this run (shields still go to KvVantrel.xml)\n";
+  }
+}
+
+// Opens the logs: one that cannot be read is a usage error (exit status 2), as a missing one is.
+template <class Source, class... Arguments>
+void OpenLogs(std::optional<Source> &source, Arguments &&...arguments) {
+  try {
+    source.emplace(std::forward<Arguments>(arguments)...);
+  } catch (const std::runtime_error &error) {
+    throw UsageError(error.what());
+  }
+}
+
+// Streams the source through both plug-ins, then prints the summary and writes the report.
+int Run(RunOptions &options, LineSource &source, LineStats &stats, bool reportEachCycle,
+        std::ostream &out, std::ostream &err) {
+  Session session(options.session, options.config, out);
+  ReportListener(session, err);
+  Progress progress(err, !options.session.quiet);
+  RunLoop loop(session, source, options.cadence, stats, progress);
+  auto writeReport = [&] {
+    if (options.reportPath.empty()) return;
+    session.Settle();
+    report::WriteReport(session.OutDir(), options.reportPath);
+  };
+  if (reportEachCycle) loop.AfterMonitorCycle(writeReport);
+  loop.Run();
+  progress.Finish();
+  stats.bytes = source.BytesRead();
+  PrintSummary(out, stats, session, options.cadence, progress.Seconds());
+  if (!reportEachCycle) writeReport();
+  if (!options.reportPath.empty()) out << "report: " << options.reportPath << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int RunReplay(RunOptions &options, std::ostream &out, std::ostream &err) {
+  LineStats stats;
+  std::optional<LogMerger> logs;
+  OpenLogs(logs, options.logs, options.format, stats);
+  return Run(options, *logs, stats, false, out, err);
+}
+
+int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
+  LineStats stats;
+  gStop.store(false);
+  std::optional<LiveSource> logs;
+  OpenLogs(logs, options.logs, options.fromStart, options.format, stats, gStop);
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  return Run(options, *logs, stats, true, out, err);
+}
+
+}  // namespace host

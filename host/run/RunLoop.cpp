@@ -1,0 +1,62 @@
+#include "RunLoop.h"
+
+namespace host {
+
+RunLoop::RunLoop(Session &session, LineSource &source, const Cadence &cadence, LineStats &stats,
+                 Progress &progress)
+    : session_(session), source_(source), cadence_(cadence), stats_(stats), progress_(progress) {}
+
+void RunLoop::Run() {
+  SourceLine line;
+  bool have = source_.Next(line);
+  const double start = have ? line.time : source_.Now();
+  session_.UseHostClock(start);
+  session_.Configure();
+  schedule_ = CycleSchedule(cadence_, start);
+  for (;;) {
+    if (have) {
+      Advance(line.time);
+      Stream(line);
+    } else if (source_.Ended()) {
+      break;
+    } else {
+      Advance(source_.Wait(schedule_.NextDue()));
+    }
+    have = source_.Next(line);
+  }
+  session_.AdvanceClock(source_.Now());
+  session_.ShieldCycle();
+  session_.MonitorCycle();
+  session_.Settle();
+  if (afterMonitorCycle_) afterMonitorCycle_();
+}
+
+void RunLoop::Advance(double now) {
+  session_.AdvanceClock(now);
+  const double clock = session_.Clock();
+  if (schedule_.ShieldDue(clock)) {
+    session_.ShieldCycle();
+    schedule_.ShieldRan(clock);
+  }
+  if (schedule_.MonitorDue(clock)) {
+    MonitorCycle();
+    schedule_.MonitorRan(clock);
+  }
+}
+
+void RunLoop::Stream(const SourceLine &line) {
+  if (line.outcome == ParseOutcome::kRequest) {
+    ++stats_.requests;
+    session_.Request(*line.record);
+  } else {
+    ++stats_.withoutRequest;
+  }
+  progress_.Update(stats_.lines, source_.BytesRead());
+}
+
+void RunLoop::MonitorCycle() {
+  session_.MonitorCycle();
+  if (afterMonitorCycle_) afterMonitorCycle_();
+}
+
+}  // namespace host

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <functional>
+
+#include "CycleSchedule.h"
+#include "LineSource.h"
+#include "LineStats.h"
+#include "Progress.h"
+#include "Session.h"
+
+namespace host {
+
+// The one order of a run, whatever its lines come from: the clock starts at the first line
+// (or now), CONFIG goes to both plug-ins, then every line advances the clock, runs the cycles
+// that are due and is streamed; at the end both plug-ins cycle once more and the monitor is
+// settled.
+class RunLoop {
+ public:
+  RunLoop(Session &session, LineSource &source, const Cadence &cadence, LineStats &stats,
+          Progress &progress);
+
+  // Called after every monitor cycle of the run, the last one included.
+  void AfterMonitorCycle(std::function<void()> hook) { afterMonitorCycle_ = std::move(hook); }
+
+  void Run();
+
+ private:
+  // Moves the clock to `now` and runs the cycles due by then: the shield plug-in's first, so
+  // that its shields are locked in the monitor before anything else reaches it.
+  void Advance(double now);
+  void Stream(const SourceLine &line);
+  void MonitorCycle();
+
+  Session &session_;
+  LineSource &source_;
+  Cadence cadence_;
+  LineStats &stats_;
+  Progress &progress_;
+  std::function<void()> afterMonitorCycle_;
+  CycleSchedule schedule_{Cadence{}, 0};
+};
+
+}  // namespace host
