@@ -192,7 +192,8 @@ std::string ReplayHelp() {
              "as it is; '-' is standard input) to both plug-ins. Several logs are merged in time\n"
              "order. The plug-ins' clock follows the log: each plug-in cycles every so many\n"
              "seconds of log time (--shield-cycle, --monitor-cycle), both once more at the end,\n"
-             "as following the log live would have. Shield requests are received on port 80 of the\n"
+             "as following the log live would have. Shield requests are received on port 80 of "
+             "the\n"
              "configured Server; a shielded address is locked in the monitor.\n"
              "\n"
              "options:\n") +

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "CommandLine.h"
-#include "RunCommand.h"
 #include "ReportCommand.h"
+#include "RunCommand.h"
 
 namespace {
 
