@@ -5,6 +5,7 @@
 #include "AlertChart.h"
 #include "HtmlText.h"
 #include "PageAssets.h"
+#include "RunFiles.h"
 #include "ShieldTable.h"
 #include "VisitorTable.h"
 
@@ -119,6 +120,13 @@ void HtmlPage::AppendFigures(std::string &out) const {
   AppendFigure(out, "", "Shields", count(run_.shieldFile, run_.shields.size()));
   AppendFigure(out, "", "Alerts", count(run_.alertFile, run_.alerts.size()));
   AppendFigure(out, "span", "Time span", span_ ? SpanText(*span_) : "no times in the files");
+  const auto shieldCycle = run_.info.find(RunFiles::kShieldCycle);
+  const auto monitorCycle = run_.info.find(RunFiles::kMonitorCycle);
+  if (shieldCycle != run_.info.end() && monitorCycle != run_.info.end()) {
+    AppendFigure(out, "", "Cycles",
+                 "shields every " + shieldCycle->second + " s, monitor every " +
+                     monitorCycle->second + " s");
+  }
   out += "</dl>";
 }
 

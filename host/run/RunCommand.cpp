@@ -10,6 +10,7 @@
 #include "LogMerger.h"
 #include "Progress.h"
 #include "Report.h"
+#include "RunFiles.h"
 #include "RunLoop.h"
 #include "Summary.h"
 
@@ -45,6 +46,11 @@ int Run(RunOptions &options, LineSource &source, LineStats &stats, bool reportEa
         std::ostream &out, std::ostream &err) {
   Session session(options.session, options.config, out);
   ReportListener(session, err);
+  report::WriteRunInfo(
+      session.OutDir(),
+      {{report::RunFiles::kExportPath, session.ExportPrefix()},
+       {report::RunFiles::kShieldCycle, std::to_string(options.cadence.shieldSeconds)},
+       {report::RunFiles::kMonitorCycle, std::to_string(options.cadence.monitorSeconds)}});
   Progress progress(err, !options.session.quiet);
   RunLoop loop(session, source, options.cadence, stats, progress);
   auto writeReport = [&] {

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "DateTime.h"
+#include "RunFiles.h"
 #include "StreamFields.h"
 
 namespace host {
@@ -12,12 +13,6 @@ namespace host {
 namespace fs = std::filesystem;
 
 namespace {
-
-// What a previous run left in the output directory; a new run starts without it.
-constexpr const char *kRunFiles[] = {
-    "KvVantrel.xml",     "KvVantrel.tmp",      "KvVantrelTrace.LOG", "KvVantrelErrors.LOG",
-    "KvCorvane.xml",     "KvCorvane.tmp",      "KvCorvaneTrace.LOG", "KvCorvaneErrors.LOG",
-    "KvCorvaneHits.Out", "KvCorvaneAlerts.Out"};
 
 double ReadHostClock(void *context) {
   return *static_cast<const double *>(context);
@@ -49,10 +44,12 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
       listener_(config_.Get("Server"), options.shieldPort),
       fields_(options.fields) {
   if (config_.Get("FernwickPath").empty()) config_.Set("FernwickPath", outDir_ + "/", "default");
-  for (const char *name : kRunFiles) fs::remove(fs::path(outDir_) / name);
+  for (const std::string &name : report::RunFiles::FreshStartNames()) {
+    fs::remove(fs::path(outDir_) / name);
+  }
   if (!options.tripwires.empty()) {
     std::error_code error;
-    fs::copy_file(options.tripwires, fs::path(outDir_) / "KvVantrel.CFG",
+    fs::copy_file(options.tripwires, fs::path(outDir_) / report::RunFiles::kDefinitions,
                   fs::copy_options::overwrite_existing, error);
     if (error) throw std::runtime_error(options.tripwires + ": cannot read: " + error.message());
   }

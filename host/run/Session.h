@@ -59,8 +59,8 @@ class Session {
   void Settle() { feed_->Drain(); }
 
   const std::string &OutDir() const { return outDir_; }
-  // The monitor's alert export file, where FernwickPath puts it.
-  std::string AlertFile() const { return config_.Get("FernwickPath") + "KvCorvaneAlerts.Out"; }
+  // Where the monitor's exports go: written in front of their names.
+  const std::string &ExportPrefix() const { return config_.Get("FernwickPath"); }
   const std::vector<ShieldEvent> &Shields() const { return shields_; }
   uint64_t Requests() const { return requests_; }
   uint64_t ShieldCycles() const { return shieldCycles_; }

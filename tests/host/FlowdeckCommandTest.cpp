@@ -170,6 +170,26 @@ TEST(Flowdeck, EachPlugInCyclesOnItsOwnPeriodAndAShieldLocksTheVeryNextRequest) 
       << both.output;
 }
 
+TEST(Flowdeck, SummaryAndReportFindTheExportsWhereFernwickPathPutsThem) {
+  TempDir dir;
+  testing_support::WriteFile(dir.File("access.log"), PacedLog());
+  std::filesystem::create_directory(dir.File("exports"));
+  testing_support::WriteFile(dir.File("f.conf"), "FernwickPath = " + dir.File("exports/") + "\n");
+  Result run = Flowdeck("replay " + Options(dir) + " --config " + dir.File("f.conf") +
+                        " --report " + dir.File("report.html") + " " + dir.File("access.log"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("alerts raised: 1:\n  level 2  203.0.113.66"), std::string::npos)
+      << run.output;
+  EXPECT_FALSE(testing_support::FileExists(dir.File("out/KvCorvaneAlerts.Out")));
+  const std::string page = ReadFile(dir.File("report.html"));
+  EXPECT_NE(page.find("<dt>Alerts</dt><dd>1</dd>"), std::string::npos) << "the report lost them";
+  EXPECT_NE(page.find("shields every 10 s, monitor every 60 s"), std::string::npos);
+  // The report command finds them the same way from the run directory alone.
+  Result again = Flowdeck("report --output " + dir.File("again.html") + " " + dir.File("out"));
+  ASSERT_EQ(again.status, 0) << again.output;
+  EXPECT_NE(ReadFile(dir.File("again.html")).find("<dt>Alerts</dt><dd>1</dd>"), std::string::npos);
+}
+
 TEST(Flowdeck, ReportsLinesThatDoNotParseAndGoesOn) {
   TempDir dir;
   testing_support::WriteFile(dir.File("access.log"),
