@@ -59,8 +59,8 @@ void PrintFiles(std::ostream &out, const std::string &dir) {
 
 }  // namespace
 
-void PrintSummary(std::ostream &out, const LineStats &lines, Session &session,
-                  const Cadence &cadence, double seconds) {
+void PrintSummary(std::ostream &out, const RunFacts &facts, Session &session) {
+  const LineStats &lines = facts.lines;
   out << "lines read: " << lines.lines << " (" << lines.requests << " requests, "
       << lines.withoutRequest << " without a request, " << lines.malformed
       << " that do not parse)\n";
@@ -71,8 +71,9 @@ void PrintSummary(std::ostream &out, const LineStats &lines, Session &session,
   }
   out << "visitors held: " << session.Visitors() << "\n"
       << "cycles: " << session.ShieldCycles() << " of the shield plug-in (every "
-      << cadence.shieldSeconds << " s), " << session.MonitorCycles() << " of the monitor (every "
-      << cadence.monitorSeconds << " s)\n";
+      << facts.cadence.shieldSeconds << " s), " << session.MonitorCycles()
+      << " of the monitor (every " << facts.cadence.monitorSeconds << " s)\n"
+      << "watched: " << facts.tripwires.Description() << "\n";
   const report::RunData run = report::ReadRun(session.OutDir());
   PrintLevels(out, run.visitors);
   PrintAlerts(out, run.alerts);
@@ -81,9 +82,9 @@ void PrintSummary(std::ostream &out, const LineStats &lines, Session &session,
     out << "plug-in calls whose error log could not be written: " << session.FailedCalls() << "\n";
   }
   PrintFiles(out, session.OutDir());
-  const double rate = seconds > 0 ? static_cast<double>(lines.lines) / seconds : 0;
-  out << std::fixed << std::setprecision(2) << "time: " << seconds << " s, " << std::setprecision(0)
-      << rate << " lines per second\n";
+  const double rate = facts.seconds > 0 ? static_cast<double>(lines.lines) / facts.seconds : 0;
+  out << std::fixed << std::setprecision(2) << "time: " << facts.seconds << " s, "
+      << std::setprecision(0) << rate << " lines per second\n";
 }
 
 }  // namespace host

@@ -51,6 +51,10 @@ int Run(RunOptions &options, LineSource &source, LineStats &stats, bool reportEa
       {{report::RunFiles::kExportPath, session.ExportPrefix()},
        {report::RunFiles::kShieldCycle, std::to_string(options.cadence.shieldSeconds)},
        {report::RunFiles::kMonitorCycle, std::to_string(options.cadence.monitorSeconds)}});
+  const TripwireDefinitions tripwires =
+      TripwireDefinitions::Read(session.OutDir(), options.session.tripwires);
+  if (!options.session.quiet) err << "flowdeck: watching " << tripwires.Description() << "\n";
+  if (!tripwires.Warning().empty()) err << "flowdeck: warning: " << tripwires.Warning() << "\n";
   Progress progress(err, !options.session.quiet);
   RunLoop loop(session, source, options.cadence, stats, progress);
   auto writeReport = [&] {
@@ -62,7 +66,7 @@ int Run(RunOptions &options, LineSource &source, LineStats &stats, bool reportEa
   loop.Run();
   progress.Finish();
   stats.bytes = source.BytesRead();
-  PrintSummary(out, stats, session, options.cadence, progress.Seconds());
+  PrintSummary(out, RunFacts{stats, options.cadence, tripwires, progress.Seconds()}, session);
   if (!reportEachCycle) writeReport();
   if (!options.reportPath.empty()) out << "report: " << options.reportPath << "\n";
   return 0;

@@ -190,6 +190,45 @@ TEST(Flowdeck, SummaryAndReportFindTheExportsWhereFernwickPathPutsThem) {
   EXPECT_NE(ReadFile(dir.File("again.html")).find("<dt>Alerts</dt><dd>1</dd>"), std::string::npos);
 }
 
+// A site must not believe it is guarded when its tripwire file watches nothing.
+TEST(Flowdeck, SaysHowManyTripwiresItWatchesAndWarnsWhenNone) {
+  TempDir dir;
+  testing_support::WriteFile(dir.File("a.log"), Line("1.2.3.4", 0, "/"));
+  const std::string options = "--quiet --out " + dir.File("out") + " --plugin " +
+                              FLOWDECK_PLUGIN_DIR + " " + dir.File("a.log") + " --tripwires ";
+  auto run = [&](const std::string &file, const std::string &content) {
+    testing_support::WriteFile(dir.File(file), content);
+    return Flowdeck("replay " + options + dir.File(file)).output;
+  };
+  const std::string tripwire =
+      "<TRIPWIRE ACTIVE=\"True\" DESCRIPTION=\"d\" HOST=\"\" RESOURCE=\"/a\" DEFLECT=\"\" "
+      "SENSITIVITY=\"5\" STRENGTH=\"2\" INVERSE=\"False\" CARRYPARAMETERS=\"False\" />\n";
+  std::string output = run("words.txt", "just a line of text\n");
+  EXPECT_NE(output.find("warning: " + dir.File("words.txt") +
+                        " holds no TRIPWIRE element: nothing is watched"),
+            std::string::npos)
+      << output;
+  EXPECT_NE(output.find("watched: 0 active tripwires from " + dir.File("words.txt")),
+            std::string::npos)
+      << output;
+  std::string off = tripwire;
+  off.replace(off.find("True"), 4, "False");
+  output = run("off.cfg", off + off);
+  EXPECT_NE(output.find("no TRIPWIRE element of " + dir.File("off.cfg") + " is active"),
+            std::string::npos)
+      << output;
+  std::string broken = tripwire;
+  broken.replace(broken.find("True"), 4, "maybe");
+  output = run("broken.cfg", tripwire + broken + tripwire);
+  EXPECT_NE(output.find("warning: reading " + dir.File("broken.cfg") +
+                        " stopped at a failure (error 13 Type mismatch) after 1 active tripwire;"),
+            std::string::npos)
+      << output;
+  output = Flowdeck("replay " + options + FLOWDECK_EXAMPLES + "/tripwires.cfg").output;
+  EXPECT_EQ(output.find("warning"), std::string::npos) << output;
+  EXPECT_NE(output.find("watched: 5 active tripwires from "), std::string::npos) << output;
+}
+
 TEST(Flowdeck, ReportsLinesThatDoNotParseAndGoesOn) {
   TempDir dir;
   testing_support::WriteFile(dir.File("access.log"),
