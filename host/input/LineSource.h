@@ -9,11 +9,24 @@
 
 namespace host {
 
+// The run's clock at one moment, in the two forms it is used in: the plug-ins' local date-time
+// (days, as the log wrote it in a replay) and UTC milliseconds since 1970 for the shields'
+// lifetimes, which must not move with a zone.
+struct RunTime {
+  double local = 0;
+  int64_t utcMilliseconds = 0;
+
+  // The system clock now.
+  static RunTime System();
+  // The time a log line was written.
+  static RunTime Of(const LogTime &time);
+};
+
 // A line a source hands the run: parsed, with the run's clock at that line.
 struct SourceLine {
   ParseOutcome outcome = ParseOutcome::kRequest;  // kRequest or kNoRequest
   const LogRecord *record = nullptr;              // valid until the source's next call
-  double time = 0;  // a replay's line at its own time, a live line at the time it was read
+  RunTime time;  // a replay's line at its own time, a live line at the time it was read
 };
 
 // Where a run's lines come from: the merged logs of a replay, followed logs, a listener.
@@ -28,9 +41,9 @@ class LineSource {
   // After Next gave nothing: true when no line will ever come again.
   virtual bool Ended() = 0;
   // Waits for input, at most until `deadline` on the run's clock, and gives the clock then.
-  virtual double Wait(double deadline) = 0;
+  virtual RunTime Wait(double deadline) = 0;
   // The clock when no line has set it: a replay without any line starts at the system time.
-  virtual double Now() = 0;
+  virtual RunTime Now() = 0;
   virtual uint64_t BytesRead() const = 0;
 };
 

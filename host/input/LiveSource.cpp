@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Clock.h"
-
 namespace host {
 
 namespace {
@@ -22,7 +20,7 @@ LiveSource::LiveSource(const std::vector<std::string> &paths, bool fromStart, Lo
   for (const std::string &path : paths) {
     logs_.push_back(Log{std::make_unique<FollowReader>(path, fromStart), 0});
   }
-  now_ = common::SystemNow();
+  now_ = RunTime::System();
 }
 
 bool LiveSource::NextFrom(Log &log, SourceLine &line) {
@@ -33,7 +31,7 @@ bool LiveSource::NextFrom(Log &log, SourceLine &line) {
     // Lines that came in one read arrived together: one look at the clock serves them all.
     if (reader.Reads() != log.reads) {
       log.reads = reader.Reads();
-      now_ = std::max(now_, common::SystemNow());
+      Now();
     }
     if (TakeLine(text, tooLong, format_, record_, line.outcome, stats_, reader.Path(),
                  reader.LineNumber())) {
@@ -59,16 +57,19 @@ bool LiveSource::Next(SourceLine &line) {
   return false;
 }
 
-double LiveSource::Wait(double deadline) {
+RunTime LiveSource::Wait(double deadline) {
   for (Log &log : logs_) log.reader->Poll();
-  const double seconds = (deadline - Now()) * 86400.0;
+  const double seconds = (deadline - Now().local) * 86400.0;
   const double sleep = std::clamp(seconds, 0.0, kPollSeconds);
   if (sleep > 0 && !stop_.load()) poll(nullptr, 0, static_cast<int>(std::ceil(sleep * 1000)));
   return Now();
 }
 
-double LiveSource::Now() {
-  now_ = std::max(now_, common::SystemNow());
+RunTime LiveSource::Now() {
+  // The system clock may step back; the run's never does.
+  const RunTime system = RunTime::System();
+  now_.local = std::max(now_.local, system.local);
+  now_.utcMilliseconds = std::max(now_.utcMilliseconds, system.utcMilliseconds);
   return now_;
 }
 

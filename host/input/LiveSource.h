@@ -20,8 +20,8 @@ class LiveSource : public LineSource {
 
   bool Next(SourceLine &line) override;
   bool Ended() override { return stop_.load(); }
-  double Wait(double deadline) override;
-  double Now() override;
+  RunTime Wait(double deadline) override;
+  RunTime Now() override;
   uint64_t BytesRead() const override;
 
  private:
@@ -42,7 +42,7 @@ class LiveSource : public LineSource {
   LogRecord record_;
   size_t current_ = 0;
   int taken_ = 0;  // lines of the current turn
-  double now_ = 0;
+  RunTime now_;
 };
 
 }  // namespace host

@@ -1,15 +1,6 @@
 #include "LogMerger.h"
 
-#include "Clock.h"
-#include "DateTime.h"
-
 namespace host {
-
-double LocalDateTime(const LogTime &time) {
-  return common::AddSeconds(
-      common::MakeDateTime(time.year, time.month, time.day, time.hour, time.minute, time.second),
-      time.millisecond / 1000.0);
-}
 
 LogMerger::LogMerger(const std::vector<std::string> &paths, LogFormat format, LineStats &stats)
     : format_(format), stats_(stats) {
@@ -46,12 +37,13 @@ bool LogMerger::Next(SourceLine &line) {
   if (taken_ == nullptr) return false;
   line.outcome = taken_->outcome;
   line.record = &taken_->record;
-  line.time = lastTime_ = LocalDateTime(taken_->record.time);
+  line.time = lastTime_ = RunTime::Of(taken_->record.time);
+  started_ = true;
   return true;
 }
 
-double LogMerger::Now() {
-  return lastTime_ != 0 ? lastTime_ : common::SystemNow();
+RunTime LogMerger::Now() {
+  return started_ ? lastTime_ : RunTime::System();
 }
 
 uint64_t LogMerger::BytesRead() const {

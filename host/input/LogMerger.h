@@ -21,9 +21,9 @@ class LogMerger : public LineSource {
 
   bool Next(SourceLine &line) override;
   bool Ended() override { return true; }  // a replay is never idle: no line means the end
-  double Wait(double) override { return Now(); }
+  RunTime Wait(double) override { return Now(); }
   // The time of the latest line, or the system time before the first.
-  double Now() override;
+  RunTime Now() override;
   uint64_t BytesRead() const override;
 
  private:
@@ -39,10 +39,8 @@ class LogMerger : public LineSource {
   LogFormat format_;
   LineStats &stats_;
   Source *taken_ = nullptr;
-  double lastTime_ = 0;  // of the latest line handed on; 0 before the first
+  RunTime lastTime_;  // of the latest line handed on
+  bool started_ = false;
 };
-
-// A log line's time as the plug-ins' clock reads it: the local time the line was written in.
-double LocalDateTime(const LogTime &time);
 
 }  // namespace host

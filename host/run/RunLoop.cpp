@@ -9,10 +9,10 @@ RunLoop::RunLoop(Session &session, LineSource &source, const Cadence &cadence, L
 void RunLoop::Run() {
   SourceLine line;
   bool have = source_.Next(line);
-  const double start = have ? line.time : source_.Now();
+  const RunTime start = have ? line.time : source_.Now();
   session_.UseHostClock(start);
   session_.Configure();
-  schedule_ = CycleSchedule(cadence_, start);
+  schedule_ = CycleSchedule(cadence_, start.local);
   for (;;) {
     if (have) {
       Advance(line.time);
@@ -31,7 +31,7 @@ void RunLoop::Run() {
   if (afterMonitorCycle_) afterMonitorCycle_();
 }
 
-void RunLoop::Advance(double now) {
+void RunLoop::Advance(const RunTime &now) {
   session_.AdvanceClock(now);
   const double clock = session_.Clock();
   if (schedule_.ShieldDue(clock)) {

@@ -27,7 +27,7 @@ class RunLoop {
  private:
   // Moves the clock to `now` and runs the cycles due by then: the shield plug-in's first, so
   // that its shields are locked in the monitor before anything else reaches it.
-  void Advance(double now);
+  void Advance(const RunTime &now);
   void Stream(const SourceLine &line);
   void MonitorCycle();
 

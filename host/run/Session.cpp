@@ -62,14 +62,17 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
 
 Session::~Session() = default;
 
-void Session::UseHostClock(double now) {
-  clock_ = now;
+void Session::UseHostClock(const RunTime &now) {
+  clock_ = now.local;
+  utcMilliseconds_ = now.utcMilliseconds;
   shield_->SetClock(ReadHostClock, &clock_);
   feed_->UseCallClock();
 }
 
-void Session::AdvanceClock(double now) {
-  if (now > clock_) clock_ = now;  // a line a little out of order never moves time back
+void Session::AdvanceClock(const RunTime &now) {
+  // A line a little out of order never moves time back.
+  if (now.local > clock_) clock_ = now.local;
+  if (now.utcMilliseconds > utcMilliseconds_) utcMilliseconds_ = now.utcMilliseconds;
 }
 
 void Session::Send(PluginLibrary &plugin, const flowdeck_text *fields) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "HostConfig.h"
+#include "LineSource.h"
 #include "LogParser.h"
 #include "MonitorFeed.h"
 #include "PluginLibrary.h"
@@ -43,9 +44,11 @@ class Session {
 
   // Drives the plug-ins' clock from the host from now on: the log's time in a replay, the time
   // each line was read when following.
-  void UseHostClock(double now);
-  void AdvanceClock(double now);
+  void UseHostClock(const RunTime &now);
+  void AdvanceClock(const RunTime &now);
   double Clock() const { return clock_; }
+  // The run's time for the shields' lifetimes: UTC milliseconds since 1970.
+  int64_t UtcMilliseconds() const { return utcMilliseconds_; }
 
   // Sends "CONFIG" to both plug-ins.
   void Configure();
@@ -97,6 +100,7 @@ class Session {
   std::unordered_set<std::string, AddressHash, std::equal_to<>> shielded_;
   std::vector<ShieldEvent> shields_;
   double clock_ = 0;
+  int64_t utcMilliseconds_ = 0;
   uint64_t requests_ = 0, shieldCycles_ = 0, monitorCycles_ = 0, failedCalls_ = 0;
 };
 
