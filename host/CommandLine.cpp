@@ -117,6 +117,8 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       options.reportPath = value();
     } else if (arg == "--quiet" || arg == "-q") {
       options.session.quiet = true;
+    } else if (!follow && arg == "--apply") {
+      options.session.act = true;
     } else if (follow && arg == "--from-start") {
       options.fromStart = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -125,6 +127,7 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       options.logs.push_back(arg);
     }
   }
+  if (follow) options.session.act = options.session.restore = true;
   if (options.help) return options;
   if (options.logs.empty()) throw UsageError("no log given");
   for (const std::string &log : options.logs) CheckReadable(log, "log");
@@ -163,7 +166,7 @@ const char *kCommonOptions =
     "  --config FILE         settings, 'key = value' lines (see examples/flowdeck.conf)\n"
     "  --tripwires FILE      tripwire definitions (default examples/tripwires.cfg)\n"
     "  --out DIR             where the run writes everything (default ./flowdeck-out); the\n"
-    "                        files of a previous run there are replaced\n"
+    "                        files of a previous run there are replaced (follow: kept)\n"
     "  --plugin PATH         a directory holding KvVantrel.so and KvCorvane.so, or one of\n"
     "                        them (default: build/plugins beside the program)\n"
     "  --format NAME         auto (default), common, combined or vhost_combined\n"
@@ -194,10 +197,13 @@ std::string ReplayHelp() {
              "seconds of log time (--shield-cycle, --monitor-cycle), both once more at the end,\n"
              "as following the log live would have. Shield requests are received on port 80 of "
              "the\n"
-             "configured Server; a shielded address is locked in the monitor.\n"
+             "configured Server; a shielded address is locked in the monitor for ShieldSeconds.\n"
+             "A replay of past traffic acts on nobody now unless --apply is given.\n"
              "\n"
              "options:\n") +
-         kCommonOptions;
+         kCommonOptions +
+         "  --apply               carry the shields out with the actions of the configuration\n"
+         "                        (nginx or Apache map, nftables, command), to try them out\n";
 }
 
 std::string FollowHelp() {
@@ -207,7 +213,9 @@ std::string FollowHelp() {
              "Follows growing logs as 'tail -F' does (rotation included; a log that is not there\n"
              "yet is waited for) and streams each new request to both plug-ins, in the order the\n"
              "lines arrive, on the system clock, cycling each plug-in on its own period.\n"
-             "SIGINT or SIGTERM ends it cleanly after a last cycle.\n"
+             "SIGINT or SIGTERM ends it cleanly after a last cycle. Shields are carried out with\n"
+             "the configured actions; a follow started again on the same --out keeps its files\n"
+             "and the shields still in force.\n"
              "\n"
              "options:\n") +
          kCommonOptions + "  --from-start          read the logs from their start, not their end\n";

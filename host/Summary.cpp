@@ -25,6 +25,29 @@ void PrintShields(std::ostream &out, const std::vector<report::Shield> &newestFi
   }
 }
 
+void PrintShieldTally(std::ostream &out, const Session &session) {
+  const ShieldKeeper &keeper = session.Shields();
+  const ShieldTally &tally = keeper.Tally();
+  out << "shields raised: " << tally.raised << ", lifted: " << tally.lifted
+      << ", refused: " << tally.refused << ", in force at the end: " << keeper.InForce();
+  if (tally.restored > 0) out << " (" << tally.restored << " carried over from the last run)";
+  out << "\n";
+  for (const std::string &shield : tally.sparedShields) {
+    out << "  not acted on (NeverShield): " << shield << "\n";
+  }
+  const ShieldListener &listener = session.Listener();
+  if (listener.Foreign() > 0) {
+    out << "shield requests from other machines, closed unread: " << listener.Foreign() << "\n";
+  }
+  if (listener.Unreadable() > 0) {
+    out << "connections to the shield port that were no shield request: " << listener.Unreadable()
+        << "\n";
+  }
+  if (session.Ignored() > 0) {
+    out << "requests not streamed (IgnoreAddresses): " << session.Ignored() << "\n";
+  }
+}
+
 void PrintLevels(std::ostream &out, const std::vector<report::Visitor> &visitors) {
   std::array<uint64_t, 3> levels{};
   for (const report::Visitor &visitor : visitors) {
@@ -78,6 +101,7 @@ void PrintSummary(std::ostream &out, const RunFacts &facts, Session &session) {
   PrintLevels(out, run.visitors);
   PrintAlerts(out, run.alerts);
   PrintShields(out, run.shields);
+  PrintShieldTally(out, session);
   if (session.FailedCalls() > 0) {
     out << "plug-in calls whose error log could not be written: " << session.FailedCalls() << "\n";
   }

@@ -50,7 +50,9 @@ const std::vector<std::string> &RunFiles::FreshStartNames() {
                                                  "KvCorvaneErrors.LOG",
                                                  kHits,
                                                  kAlerts,
-                                                 kRunInfo};
+                                                 kRunInfo,
+                                                 kShieldRecord,
+                                                 kShieldEvents};
   return names;
 }
 

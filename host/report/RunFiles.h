@@ -16,10 +16,17 @@ class RunFiles {
   static constexpr const char *kHits = "KvCorvaneHits.Out";
   static constexpr const char *kAlerts = "KvCorvaneAlerts.Out";
   static constexpr const char *kRunInfo = "flowdeck-run.txt";
+  static constexpr const char *kShieldRecord = "flowdeck-shields.tsv";  // the shields in force
+  static constexpr const char *kShieldEvents = "flowdeck-shields.log";  // raised, lifted, refused
   // Keys of the run file.
   static constexpr const char *kExportPath = "ExportPath";
   static constexpr const char *kShieldCycle = "ShieldCycleSeconds";
   static constexpr const char *kMonitorCycle = "MonitorCycleSeconds";
+  static constexpr const char *kShieldsRaised = "ShieldsRaised";
+  static constexpr const char *kShieldsLifted = "ShieldsLifted";
+  static constexpr const char *kShieldsRefused = "ShieldsRefused";
+  static constexpr const char *kShieldsSpared = "ShieldsNeverActedOn";
+  static constexpr const char *kShieldsInForce = "ShieldsInForce";
 
   // The run in `directory`, with its exports under `exportPrefix` (written in front of the
   // export names); empty: in the directory.

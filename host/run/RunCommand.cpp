@@ -41,16 +41,31 @@ void OpenLogs(std::optional<Source> &source, Arguments &&...arguments) {
   }
 }
 
-// Streams the source through both plug-ins, then prints the summary and writes the report.
-int Run(RunOptions &options, LineSource &source, LineStats &stats, bool reportEachCycle,
-        std::ostream &out, std::ostream &err) {
-  Session session(options.session, options.config, out);
-  ReportListener(session, err);
+// flowdeck's notes on the run so far, for the report and for a person looking in.
+void NoteRun(const Session &session, const Cadence &cadence) {
+  const ShieldTally &shields = session.Shields().Tally();
   report::WriteRunInfo(
       session.OutDir(),
       {{report::RunFiles::kExportPath, session.ExportPrefix()},
-       {report::RunFiles::kShieldCycle, std::to_string(options.cadence.shieldSeconds)},
-       {report::RunFiles::kMonitorCycle, std::to_string(options.cadence.monitorSeconds)}});
+       {report::RunFiles::kShieldCycle, std::to_string(cadence.shieldSeconds)},
+       {report::RunFiles::kMonitorCycle, std::to_string(cadence.monitorSeconds)},
+       {report::RunFiles::kShieldsRaised, std::to_string(shields.raised)},
+       {report::RunFiles::kShieldsLifted, std::to_string(shields.lifted)},
+       {report::RunFiles::kShieldsRefused, std::to_string(shields.refused)},
+       {report::RunFiles::kShieldsSpared, std::to_string(shields.spared)},
+       {report::RunFiles::kShieldsInForce, std::to_string(session.Shields().InForce())}});
+}
+
+// Streams the source through both plug-ins, then prints the summary and writes the report.
+int Run(RunOptions &options, LineSource &source, LineStats &stats, bool reportEachCycle,
+        std::ostream &out, std::ostream &err) {
+  Session session(options.session, options.config, out, err);
+  ReportListener(session, err);
+  if (!options.session.quiet) {
+    for (const std::string &line : session.Shields().Describe())
+      err << "flowdeck: " << line << "\n";
+  }
+  NoteRun(session, options.cadence);
   const TripwireDefinitions tripwires =
       TripwireDefinitions::Read(session.OutDir(), options.session.tripwires);
   if (!options.session.quiet) err << "flowdeck: watching " << tripwires.Description() << "\n";
@@ -58,12 +73,15 @@ int Run(RunOptions &options, LineSource &source, LineStats &stats, bool reportEa
   Progress progress(err, !options.session.quiet);
   RunLoop loop(session, source, options.cadence, stats, progress);
   auto writeReport = [&] {
+    NoteRun(session, options.cadence);
     if (options.reportPath.empty()) return;
     session.Settle();
     report::WriteReport(session.OutDir(), options.reportPath);
   };
   if (reportEachCycle) loop.AfterMonitorCycle(writeReport);
   loop.Run();
+  session.Finish();
+  NoteRun(session, options.cadence);
   progress.Finish();
   stats.bytes = source.BytesRead();
   PrintSummary(out, RunFacts{stats, options.cadence, tripwires, progress.Seconds()}, session);

@@ -36,17 +36,24 @@ std::string AbsoluteDir(const std::string &dir) {
 
 }  // namespace
 
-Session::Session(const SessionOptions &options, HostConfig config, std::ostream &out)
+Session::Session(const SessionOptions &options, HostConfig config, std::ostream &out,
+                 std::ostream &err)
     : out_(out),
+      err_(err),
       outDir_(AbsoluteDir(options.outDir)),
       config_(std::move(config)),
       quiet_(options.quiet),
       listener_(config_.Get("Server"), options.shieldPort),
-      fields_(options.fields) {
+      fields_(options.fields),
+      ignore_(AddressRanges::Parse(config_.Get("IgnoreAddresses"))) {
   if (config_.Get("FernwickPath").empty()) config_.Set("FernwickPath", outDir_ + "/", "default");
-  for (const std::string &name : report::RunFiles::FreshStartNames()) {
-    fs::remove(fs::path(outDir_) / name);
+  if (!options.restore) {
+    for (const std::string &name : report::RunFiles::FreshStartNames()) {
+      fs::remove(fs::path(outDir_) / name);
+    }
   }
+  keeper_ = std::make_unique<ShieldKeeper>(
+      config_, ShieldKeeper::Options{outDir_, options.act, options.restore});
   if (!options.tripwires.empty()) {
     std::error_code error;
     fs::copy_file(options.tripwires, fs::path(outDir_) / report::RunFiles::kDefinitions,
@@ -80,6 +87,12 @@ void Session::Send(PluginLibrary &plugin, const flowdeck_text *fields) {
 }
 
 void Session::Configure() {
+  if (!started_) {
+    started_ = true;
+    const ShieldChanges restored = keeper_->Start(utcMilliseconds_);
+    relock_.insert(restored.lock.begin(), restored.lock.end());
+    for (const Shield &shield : restored.lifted) Print("lifted", shield);
+  }
   const std::string shieldText = config_.ShieldConfigText();
   const std::string monitorText = config_.MonitorConfigText();
   Send(*shield_, ActionFields("CONFIG").Set(common::kUserAgent, shieldText).Fields());
@@ -88,11 +101,28 @@ void Session::Configure() {
 }
 
 void Session::Request(const LogRecord &record) {
-  const bool locked = !shielded_.empty() && shielded_.contains(record.client);
+  if (!ignore_.Empty() && ignore_.Contains(record.client)) {
+    ++ignored_;
+    return;
+  }
+  const bool locked = keeper_->Shielded(record.client);
   const flowdeck_text *fields = fields_.Build(record, locked ? "1" : "0");
   Send(*shield_, fields);
   SendToMonitor(fields);
   ++requests_;
+  if (locked && !relock_.empty() && relock_.erase(std::string(record.client)) > 0) {
+    SendToMonitor(ActionFields("LOCKED")
+                      .Set(common::kRemoteAddr, record.client)
+                      .Set(common::kLocked, "1")
+                      .Fields());
+  }
+}
+
+void Session::Finish() {
+  Settle();
+  keeper_->Finish();
+  for (const std::string &problem : keeper_->TakeProblems())
+    err_ << "flowdeck: " << problem << "\n";
 }
 
 void Session::ShieldCycle() {
@@ -107,20 +137,34 @@ void Session::MonitorCycle() {
 }
 
 void Session::CollectShields() {
-  for (ShieldRequest &request : listener_.Collect()) {
-    shielded_.insert(request.address);
+  Tell(keeper_->Cycle(listener_.Collect(), utcMilliseconds_));
+  for (const std::string &problem : keeper_->TakeProblems())
+    err_ << "flowdeck: " << problem << "\n";
+}
+
+// The monitor hears of every lock and unlock before the next request reaches it.
+void Session::Tell(const ShieldChanges &changes) {
+  for (const std::string &address : changes.lock) {
     SendToMonitor(ActionFields("LOCKED")
-                      .Set(common::kRemoteAddr, request.address)
+                      .Set(common::kRemoteAddr, address)
                       .Set(common::kLocked, "1")
                       .Fields());
-    ShieldEvent event{std::move(request), common::FormatGeneralDate(clock_)};
-    if (!quiet_) {
-      out_ << "shield: " << event.request.address << " on " << event.request.host
-           << event.request.resource << " -> " << event.request.deflect << " (" << event.logTime
-           << ")\n";
-    }
-    shields_.push_back(std::move(event));
   }
+  for (const std::string &address : changes.unlock) {
+    relock_.erase(address);
+    SendToMonitor(ActionFields("UNLOCKED")
+                      .Set(common::kRemoteAddr, address)
+                      .Set(common::kLocked, "1")
+                      .Fields());
+  }
+  for (const Shield &shield : changes.raised) Print("shield", shield);
+  for (const Shield &shield : changes.lifted) Print("lifted", shield);
+}
+
+void Session::Print(const char *event, const Shield &shield) {
+  if (quiet_) return;
+  out_ << event << ": " << shield.address << " on " << shield.host << shield.resource << " -> "
+       << shield.deflect << " (" << common::FormatGeneralDate(clock_) << ")\n";
 }
 
 }  // namespace host
