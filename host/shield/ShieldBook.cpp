@@ -33,6 +33,11 @@ bool ParseSeconds(std::string_view text, int64_t &value) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
+void OldestFirst(std::vector<Shield> &shields) {
+  std::stable_sort(shields.begin(), shields.end(),
+                   [](const Shield &a, const Shield &b) { return a.raisedAt < b.raisedAt; });
+}
+
 }  // namespace
 
 ShieldBook::ShieldBook(std::string recordPath, int64_t lifetimeSeconds)
@@ -63,7 +68,10 @@ bool ShieldBook::ParseRecordLine(std::string_view line, Shield &shield) {
   }
   std::string *values[] = {&shield.source, &shield.address, &shield.host, &shield.resource,
                            &shield.deflect};
-  for (size_t i = 0; i < 5; ++i) AppendPercentDecoded(*values[i], fields[i + 2]);
+  for (size_t i = 0; i < 5; ++i) {
+    values[i]->clear();
+    AppendPercentDecoded(*values[i], fields[i + 2]);
+  }
   return !shield.address.empty();
 }
 
@@ -85,6 +93,7 @@ std::vector<Shield> ShieldBook::Restore(int64_t now) {
     }
   }
   changed_ = !expired.empty() || unreadLines_ > 0;
+  OldestFirst(expired);
   return expired;
 }
 
@@ -115,8 +124,7 @@ std::vector<Shield> ShieldBook::Expire(int64_t now) {
     lifted.push_back(std::move(entry->second));
     entry = shields_.erase(entry);
   }
-  std::sort(lifted.begin(), lifted.end(),
-            [](const Shield &a, const Shield &b) { return a.raisedAt < b.raisedAt; });
+  OldestFirst(lifted);
   if (!lifted.empty()) changed_ = true;
   return lifted;
 }
