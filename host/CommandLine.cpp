@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 
@@ -57,6 +58,21 @@ void CheckReadable(const std::string &path, const std::string &what) {
   if (fs::is_directory(path)) throw UsageError(path + ": cannot read: Is a directory");
 }
 
+// The part of a log's file name that the pattern's '*' stands for, or empty when the name does
+// not fit the pattern: "shop.example" for "/var/log/nginx/shop.example.access.log" and
+// "*.access.log".
+std::string NameFromPattern(const std::string &path, const std::string &pattern) {
+  if (pattern.empty()) return "";
+  const std::string name = fs::path(path).filename().string();
+  const size_t star = pattern.find('*');
+  const std::string_view before(pattern.data(), star), after(pattern.data() + star + 1);
+  if (name.size() <= before.size() + after.size() || !name.starts_with(before) ||
+      !name.ends_with(after)) {
+    return "";
+  }
+  return name.substr(before.size(), name.size() - before.size() - after.size());
+}
+
 // A cycle period: whole seconds from 1 to a day.
 int Seconds(const std::string &option, const std::string &text) {
   int seconds = 0;
@@ -75,7 +91,7 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   options.session.shieldPlugin = ExecutableDir() + "/../plugins/KvVantrel.so";
   options.session.monitorPlugin = ExecutableDir() + "/../plugins/KvCorvane.so";
   options.session.tripwires = DefaultTripwires();
-  std::string configPath;
+  std::string configPath, serverName, serverNamePattern;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &arg = args[i];
     auto value = [&]() -> const std::string & {
@@ -104,7 +120,16 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       else
         throw UsageError("--key: expected address or address+agent, got '" + key + "'");
     } else if (arg == "--server-name") {
-      options.session.fields.serverName = value();
+      serverName = value();
+      if (options.session.fields.serverName == kDefaultServerName) {
+        options.session.fields.serverName = serverName;  // also for the logs before it
+      }
+    } else if (arg == "--server-name-pattern") {
+      serverNamePattern = value();
+      if (std::count(serverNamePattern.begin(), serverNamePattern.end(), '*') != 1) {
+        throw UsageError("--server-name-pattern: expected a file name with one '*', got '" +
+                         serverNamePattern + "'");
+      }
     } else if (arg == "--document-root") {
       options.session.fields.documentRoot = value();
     } else if (arg == "--cycle") {
@@ -124,13 +149,22 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
     } else if (arg.size() > 1 && arg[0] == '-') {
       throw UsageError("unknown option " + arg);
     } else {
-      options.logs.push_back(arg);
+      options.logs.push_back(LogInput{arg, serverName});
+    }
+  }
+  for (LogInput &log : options.logs) {
+    if (std::string name = NameFromPattern(log.path, serverNamePattern); !name.empty()) {
+      log.serverName = name;
     }
   }
   if (follow) options.session.act = options.session.restore = true;
   if (options.help) return options;
   if (options.logs.empty()) throw UsageError("no log given");
-  for (const std::string &log : options.logs) CheckReadable(log, "log");
+  // A log to follow may come later; one to replay must be there.
+  for (const LogInput &log : options.logs) {
+    if (!follow) CheckReadable(log.path, "log");
+    if (fs::is_directory(log.path)) throw UsageError(log.path + ": cannot read: Is a directory");
+  }
   if (options.session.tripwires.empty()) {
     throw UsageError("no definitions file: give one with --tripwires FILE");
   }
@@ -171,7 +205,11 @@ const char *kCommonOptions =
     "                        them (default: build/plugins beside the program)\n"
     "  --format NAME         auto (default), common, combined or vhost_combined\n"
     "  --key KIND            a visitor is an 'address' (default) or 'address+agent'\n"
-    "  --server-name NAME    the host of lines without a vhost (default localhost)\n"
+    "  --server-name NAME    the host of lines without a vhost, for the logs after it (one\n"
+    "                        given anywhere names every log; default localhost)\n"
+    "  --server-name-pattern PATTERN\n"
+    "                        a log whose file name fits PATTERN, which holds one '*', is\n"
+    "                        for the host '*' stands for ('*.access.log')\n"
     "  --document-root DIR   joined with each path for the physical path (/var/www/html)\n"
     "  --shield-cycle SECONDS\n"
     "                        the shield plug-in's cycle, which decides how soon a steady\n"

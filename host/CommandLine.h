@@ -6,6 +6,7 @@
 
 #include "CycleSchedule.h"
 #include "HostConfig.h"
+#include "LineSource.h"
 #include "LogParser.h"
 #include "Session.h"
 
@@ -17,8 +18,10 @@ struct UsageError : std::runtime_error {
 };
 
 // Everything a replay or follow run was asked to do.
+inline constexpr const char *kDefaultServerName = "localhost";
+
 struct RunOptions {
-  std::vector<std::string> logs;
+  std::vector<LogInput> logs;
   LogFormat format = LogFormat::kAuto;
   Cadence cadence;
   bool fromStart = false;  // follow: read the whole file first

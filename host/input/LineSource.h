@@ -27,6 +27,14 @@ struct SourceLine {
   ParseOutcome outcome = ParseOutcome::kRequest;  // kRequest or kNoRequest
   const LogRecord *record = nullptr;              // valid until the source's next call
   RunTime time;  // a replay's line at its own time, a live line at the time it was read
+  std::string_view serverName;  // the host of a line without a vhost; empty: the run's default
+};
+
+// A log a run reads, with the host its lines are for when they carry no vhost (empty: the
+// run's default).
+struct LogInput {
+  std::string path;
+  std::string serverName;
 };
 
 // Where a run's lines come from: the merged logs of a replay, followed logs, a listener.

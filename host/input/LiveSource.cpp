@@ -14,11 +14,11 @@ constexpr double kPollSeconds = 0.2;
 
 }  // namespace
 
-LiveSource::LiveSource(const std::vector<std::string> &paths, bool fromStart, LogFormat format,
+LiveSource::LiveSource(const std::vector<LogInput> &logs, bool fromStart, LogFormat format,
                        LineStats &stats, const std::atomic<bool> &stop)
     : format_(format), stats_(stats), stop_(stop) {
-  for (const std::string &path : paths) {
-    logs_.push_back(Log{std::make_unique<FollowReader>(path, fromStart), 0});
+  for (const LogInput &log : logs) {
+    logs_.push_back(Log{std::make_unique<FollowReader>(log.path, fromStart), log.serverName, 0});
   }
   now_ = RunTime::System();
 }
@@ -36,6 +36,7 @@ bool LiveSource::NextFrom(Log &log, SourceLine &line) {
     if (TakeLine(text, tooLong, format_, record_, line.outcome, stats_, reader.Path(),
                  reader.LineNumber())) {
       line.record = &record_;
+      line.serverName = log.serverName;
       line.time = now_;
       return true;
     }

@@ -15,8 +15,8 @@ namespace host {
 class LiveSource : public LineSource {
  public:
   // Throws std::runtime_error for a log that cannot be followed (a directory).
-  LiveSource(const std::vector<std::string> &paths, bool fromStart, LogFormat format,
-             LineStats &stats, const std::atomic<bool> &stop);
+  LiveSource(const std::vector<LogInput> &logs, bool fromStart, LogFormat format, LineStats &stats,
+             const std::atomic<bool> &stop);
 
   bool Next(SourceLine &line) override;
   bool Ended() override { return stop_.load(); }
@@ -27,6 +27,7 @@ class LiveSource : public LineSource {
  private:
   struct Log {
     std::unique_ptr<FollowReader> reader;
+    std::string serverName;
     uint64_t reads = 0;  // the reader's reads when the clock was last taken for its lines
   };
   // Lines taken from one log before the next gets its turn, so that a busy log cannot keep a

@@ -2,11 +2,13 @@
 
 namespace host {
 
-LogMerger::LogMerger(const std::vector<std::string> &paths, LogFormat format, LineStats &stats)
+LogMerger::LogMerger(const std::vector<LogInput> &logs, LogFormat format, LineStats &stats)
     : format_(format), stats_(stats) {
-  sources_.resize(paths.size());
-  for (size_t i = 0; i < paths.size(); ++i)
-    sources_[i].reader = std::make_unique<LogReader>(paths[i]);
+  sources_.resize(logs.size());
+  for (size_t i = 0; i < logs.size(); ++i) {
+    sources_[i].reader = std::make_unique<LogReader>(logs[i].path);
+    sources_[i].serverName = logs[i].serverName;
+  }
   for (Source &source : sources_) Advance(source);
 }
 
@@ -37,6 +39,7 @@ bool LogMerger::Next(SourceLine &line) {
   if (taken_ == nullptr) return false;
   line.outcome = taken_->outcome;
   line.record = &taken_->record;
+  line.serverName = taken_->serverName;
   line.time = lastTime_ = RunTime::Of(taken_->record.time);
   started_ = true;
   return true;

@@ -17,7 +17,7 @@ namespace host {
 class LogMerger : public LineSource {
  public:
   // Throws std::runtime_error naming a log that cannot be opened.
-  LogMerger(const std::vector<std::string> &paths, LogFormat format, LineStats &stats);
+  LogMerger(const std::vector<LogInput> &logs, LogFormat format, LineStats &stats);
 
   bool Next(SourceLine &line) override;
   bool Ended() override { return true; }  // a replay is never idle: no line means the end
@@ -29,6 +29,7 @@ class LogMerger : public LineSource {
  private:
   struct Source {
     std::unique_ptr<LogReader> reader;
+    std::string serverName;
     LogRecord record;
     ParseOutcome outcome = ParseOutcome::kMalformed;
     bool ready = false;

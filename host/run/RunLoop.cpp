@@ -47,7 +47,7 @@ void RunLoop::Advance(const RunTime &now) {
 void RunLoop::Stream(const SourceLine &line) {
   if (line.outcome == ParseOutcome::kRequest) {
     ++stats_.requests;
-    session_.Request(*line.record);
+    session_.Request(*line.record, line.serverName);
   } else {
     ++stats_.withoutRequest;
   }

@@ -100,13 +100,13 @@ void Session::Configure() {
   SendToMonitor(ActionFields("CONFIG").Set(common::kUserAgent, monitorText).Fields());
 }
 
-void Session::Request(const LogRecord &record) {
+void Session::Request(const LogRecord &record, std::string_view serverName) {
   if (!ignore_.Empty() && ignore_.Contains(record.client)) {
     ++ignored_;
     return;
   }
   const bool locked = keeper_->Shielded(record.client);
-  const flowdeck_text *fields = fields_.Build(record, locked ? "1" : "0");
+  const flowdeck_text *fields = fields_.Build(record, locked ? "1" : "0", serverName);
   Send(*shield_, fields);
   SendToMonitor(fields);
   ++requests_;

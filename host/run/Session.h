@@ -52,7 +52,7 @@ class Session {
   // Sends "CONFIG" to both plug-ins, and puts the shields a previous run left back in force.
   void Configure();
   // Streams a request to both plug-ins, unless its address is one to ignore.
-  void Request(const LogRecord &record);
+  void Request(const LogRecord &record, std::string_view serverName = {});
   // A "CYCLE" for the shield plug-in, its shields then locked in the monitor.
   void ShieldCycle();
   // A "CYCLE" for the monitor, which works through its calls on its own thread: Settle before

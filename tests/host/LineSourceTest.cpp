@@ -21,6 +21,7 @@ std::string Line(const std::string &address, const std::string &time, const std:
 
 struct Taken {
   std::vector<std::string> clients;
+  std::vector<std::string> serverNames;
   std::vector<double> times;
 };
 
@@ -29,6 +30,7 @@ Taken TakeAll(host::LineSource &source) {
   host::SourceLine line;
   while (source.Next(line)) {
     taken.clients.emplace_back(line.record->client);
+    taken.serverNames.emplace_back(line.serverName);
     taken.times.push_back(line.time.local);
   }
   return taken;
@@ -43,9 +45,12 @@ TEST(LogMerger, HandsOnTheEarliestLineInUtcWhateverTheLogsZones) {
                                    Line("b2", "07/Dec/2026:11:00:03 +0000", "/") +
                                    Line("b3", "07/Dec/2026:12:00:09 +0000", "/"));
   host::LineStats stats;
-  host::LogMerger merger({dir.File("b.log"), dir.File("a.log")}, host::LogFormat::kAuto, stats);
+  host::LogMerger merger({{dir.File("b.log"), "b.example"}, {dir.File("a.log"), ""}},
+                         host::LogFormat::kAuto, stats);
   const Taken taken = TakeAll(merger);
   EXPECT_EQ(taken.clients, (std::vector<std::string>{"a1", "b1", "b2", "a2", "b3"}));
+  EXPECT_EQ(taken.serverNames[0], "");
+  EXPECT_EQ(taken.serverNames[1], "b.example") << "each log's lines carry its own host";
   // The clock is each line's own local time, as the line wrote it.
   EXPECT_DOUBLE_EQ(taken.times[0], common::MakeDateTime(2026, 12, 7, 12, 0, 1));
   EXPECT_DOUBLE_EQ(taken.times[1], common::MakeDateTime(2026, 12, 7, 11, 0, 2));
@@ -65,13 +70,14 @@ TEST(LineSources, CountBlankOverLongAndMalformedLinesByOneRule) {
   TempDir dir;
   WriteFile(dir.File("replay.log"), bytes);
   host::LineStats replayed;
-  host::LogMerger merger({dir.File("replay.log")}, host::LogFormat::kAuto, replayed);
+  host::LogMerger merger({{dir.File("replay.log"), ""}}, host::LogFormat::kAuto, replayed);
   TakeAll(merger);
 
   WriteFile(dir.File("follow.log"), "");
   host::LineStats followed;
   std::atomic<bool> stop{false};
-  host::LiveSource live({dir.File("follow.log")}, false, host::LogFormat::kAuto, followed, stop);
+  host::LiveSource live({{dir.File("follow.log"), ""}}, false, host::LogFormat::kAuto, followed,
+                        stop);
   WriteFile(dir.File("follow.log"), bytes);
   TakeAll(live);
 
@@ -92,8 +98,8 @@ TEST(LiveSource, TakesLinesFromEveryLogAtTheTimeTheyWereReadAndStopsWhenAsked) {
   std::atomic<bool> stop{false};
   host::LineStats stats;
   // b.log does not exist yet: it is waited for.
-  host::LiveSource live({dir.File("a.log"), dir.File("b.log")}, false, host::LogFormat::kAuto,
-                        stats, stop);
+  host::LiveSource live({{dir.File("a.log"), "a.example"}, {dir.File("b.log"), "b.example"}}, false,
+                        host::LogFormat::kAuto, stats, stop);
   host::SourceLine line;
   EXPECT_FALSE(live.Next(line));
   EXPECT_FALSE(live.Ended());
@@ -110,6 +116,9 @@ TEST(LiveSource, TakesLinesFromEveryLogAtTheTimeTheyWereReadAndStopsWhenAsked) {
   // A busy log does not keep a quiet one waiting for all of its lines.
   const auto b = std::find(taken.clients.begin(), taken.clients.end(), "b");
   EXPECT_LT(b - taken.clients.begin(), 600);
+  EXPECT_EQ(taken.serverNames[b - taken.clients.begin()], "b.example");
+  const auto a = std::find(taken.clients.begin(), taken.clients.end(), "a");
+  EXPECT_EQ(taken.serverNames[a - taken.clients.begin()], "a.example");
   for (double time : taken.times) {
     EXPECT_GE(time, before) << "a live line is timed when it is read, not by the log's own time";
     EXPECT_LT(std::abs(time - before) * 86400, 60);
