@@ -91,7 +91,8 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   options.session.shieldPlugin = ExecutableDir() + "/../plugins/KvVantrel.so";
   options.session.monitorPlugin = ExecutableDir() + "/../plugins/KvCorvane.so";
   options.session.tripwires = DefaultTripwires();
-  std::string configPath, serverName, serverNamePattern;
+  std::string &configPath = options.configPath;
+  std::string serverName, serverNamePattern;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &arg = args[i];
     auto value = [&]() -> const std::string & {

@@ -25,6 +25,7 @@ struct RunOptions {
   LogFormat format = LogFormat::kAuto;
   Cadence cadence;
   bool fromStart = false;  // follow: read the whole file first
+  std::string configPath;  // read again on SIGHUP while following
   std::string reportPath;  // an HTML page of the run, written at the end (follow: each cycle)
   bool help = false;
   SessionOptions session;

@@ -18,10 +18,33 @@ namespace host {
 
 namespace {
 
-std::atomic<bool> gStop{false};
+std::atomic<bool> gStop{false}, gReload{false};
 
 void RequestStop(int) {
   gStop.store(true);
+}
+
+void RequestReload(int) {
+  gReload.store(true);
+}
+
+// SIGHUP: the configuration and the definitions file read again. A file that does not parse
+// keeps the running settings.
+void Reload(const RunOptions &options, Session &session, std::ostream &err) {
+  HostConfig config;
+  try {
+    if (!options.configPath.empty()) config.Load(options.configPath);
+    err << "flowdeck: reloaded "
+        << (options.configPath.empty() ? "the defaults" : options.configPath) << ": "
+        << session.Reload(std::move(config), options.session.tripwires) << "\n";
+    const TripwireDefinitions tripwires =
+        TripwireDefinitions::Read(session.OutDir(), options.session.tripwires);
+    err << "flowdeck: watching " << tripwires.Description() << "\n";
+    if (!tripwires.Warning().empty()) err << "flowdeck: warning: " << tripwires.Warning() << "\n";
+  } catch (const std::runtime_error &error) {
+    err << "flowdeck: the settings were not reloaded, the running ones stay: " << error.what()
+        << "\n";
+  }
 }
 
 void ReportListener(const Session &session, std::ostream &err) {
@@ -57,7 +80,7 @@ void NoteRun(const Session &session, const Cadence &cadence) {
 }
 
 // Streams the source through both plug-ins, then prints the summary and writes the report.
-int Run(RunOptions &options, LineSource &source, LineStats &stats, bool reportEachCycle,
+int Run(RunOptions &options, LineSource &source, LineStats &stats, bool live,
         std::ostream &out, std::ostream &err) {
   Session session(options.session, options.config, out, err);
   ReportListener(session, err);
@@ -78,14 +101,19 @@ int Run(RunOptions &options, LineSource &source, LineStats &stats, bool reportEa
     session.Settle();
     report::WriteReport(session.OutDir(), options.reportPath);
   };
-  if (reportEachCycle) loop.AfterMonitorCycle(writeReport);
+  if (live) loop.AfterMonitorCycle(writeReport);
+  if (live) {
+    loop.Between([&] {
+      if (gReload.exchange(false)) Reload(options, session, err);
+    });
+  }
   loop.Run();
   session.Finish();
   NoteRun(session, options.cadence);
   progress.Finish();
   stats.bytes = source.BytesRead();
   PrintSummary(out, RunFacts{stats, options.cadence, tripwires, progress.Seconds()}, session);
-  if (!reportEachCycle) writeReport();
+  if (!live) writeReport();
   if (!options.reportPath.empty()) out << "report: " << options.reportPath << "\n";
   return 0;
 }
@@ -108,6 +136,8 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
   action.sa_handler = RequestStop;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = RequestReload;
+  sigaction(SIGHUP, &action, nullptr);
   return Run(options, *logs, stats, true, out, err);
 }
 

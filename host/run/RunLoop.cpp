@@ -17,10 +17,12 @@ void RunLoop::Run() {
     if (have) {
       Advance(line.time);
       Stream(line);
+      if (between_ && (stats_.lines & 0xfff) == 0) between_();
     } else if (source_.Ended()) {
       break;
     } else {
       Advance(source_.Wait(schedule_.NextDue()));
+      if (between_) between_();
     }
     have = source_.Next(line);
   }

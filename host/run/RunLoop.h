@@ -21,6 +21,9 @@ class RunLoop {
 
   // Called after every monitor cycle of the run, the last one included.
   void AfterMonitorCycle(std::function<void()> hook) { afterMonitorCycle_ = std::move(hook); }
+  // Called between lines now and then (whenever the source is idle, and every few thousand
+  // lines): where a live run looks at its signals.
+  void Between(std::function<void()> hook) { between_ = std::move(hook); }
 
   void Run();
 
@@ -36,7 +39,7 @@ class RunLoop {
   Cadence cadence_;
   LineStats &stats_;
   Progress &progress_;
-  std::function<void()> afterMonitorCycle_;
+  std::function<void()> afterMonitorCycle_, between_;
   CycleSchedule schedule_{Cadence{}, 0};
 };
 

@@ -54,12 +54,7 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
   }
   keeper_ = std::make_unique<ShieldKeeper>(
       config_, ShieldKeeper::Options{outDir_, options.act, options.restore});
-  if (!options.tripwires.empty()) {
-    std::error_code error;
-    fs::copy_file(options.tripwires, fs::path(outDir_) / report::RunFiles::kDefinitions,
-                  fs::copy_options::overwrite_existing, error);
-    if (error) throw std::runtime_error(options.tripwires + ": cannot read: " + error.message());
-  }
+  if (!options.tripwires.empty()) CopyDefinitions(options.tripwires);
   shield_ = std::make_unique<PluginLibrary>(PlaceFile(options.shieldPlugin, outDir_),
                                             "KvVantrel.Vantrel");
   monitor_ = std::make_unique<PluginLibrary>(PlaceFile(options.monitorPlugin, outDir_),
@@ -93,6 +88,10 @@ void Session::Configure() {
     relock_.insert(restored.lock.begin(), restored.lock.end());
     for (const Shield &shield : restored.lifted) Print("lifted", shield);
   }
+  SendConfig();
+}
+
+void Session::SendConfig() {
   const std::string shieldText = config_.ShieldConfigText();
   const std::string monitorText = config_.MonitorConfigText();
   Send(*shield_, ActionFields("CONFIG").Set(common::kUserAgent, shieldText).Fields());
@@ -116,6 +115,32 @@ void Session::Request(const LogRecord &record, std::string_view serverName) {
                       .Set(common::kLocked, "1")
                       .Fields());
   }
+}
+
+std::string Session::Reload(HostConfig config, const std::string &tripwires) {
+  if (config.Get("FernwickPath").empty()) config.Set("FernwickPath", outDir_ + "/", "default");
+  AddressRanges ignore = AddressRanges::Parse(config.Get("IgnoreAddresses"));
+  keeper_->Reconfigure(config, utcMilliseconds_);
+  ignore_ = std::move(ignore);
+  std::string said;
+  if (!tripwires.empty()) {
+    CopyDefinitions(tripwires);
+    said = "the tripwires of " + tripwires + " are read at the next shield cycle; ";
+  }
+  const bool pluginsChanged = config.ShieldConfigText() != config_.ShieldConfigText() ||
+                              config.MonitorConfigText() != config_.MonitorConfigText();
+  config_ = std::move(config);
+  if (!pluginsChanged) return said + "the plug-ins' settings are unchanged: every visitor is kept";
+  SendConfig();
+  return said +
+         "the plug-ins' settings changed: both have them anew and start their visitors afresh";
+}
+
+void Session::CopyDefinitions(const std::string &tripwires) {
+  std::error_code error;
+  fs::copy_file(tripwires, fs::path(outDir_) / report::RunFiles::kDefinitions,
+                fs::copy_options::overwrite_existing, error);
+  if (error) throw std::runtime_error(tripwires + ": cannot read: " + error.message());
 }
 
 void Session::Finish() {

@@ -63,6 +63,13 @@ class Session {
   // Returns once the monitor and the shield actions are done with everything sent to them.
   void Finish();
 
+  // Takes changed settings while running (and the definitions file anew, which the shield
+  // plug-in reads again at its next cycle). A change the plug-ins read goes to both as a new
+  // CONFIG, which starts their visitors afresh; flowdeck's own settings (actions, lifetimes,
+  // addresses) keep every visitor. Says what it did; throws std::runtime_error, changing
+  // nothing, for a setting that cannot be used.
+  std::string Reload(HostConfig config, const std::string &tripwires);
+
   const std::string &OutDir() const { return outDir_; }
   // Where the monitor's exports go: written in front of their names.
   const std::string &ExportPrefix() const { return config_.Get("FernwickPath"); }
@@ -83,6 +90,8 @@ class Session {
  private:
   void Send(PluginLibrary &plugin, const flowdeck_text *fields);
   void SendToMonitor(const flowdeck_text *fields) { feed_->Send(fields, clock_); }
+  void SendConfig();
+  void CopyDefinitions(const std::string &tripwires);
   void CollectShields();
   void Tell(const ShieldChanges &changes);
   void Print(const char *event, const Shield &shield);

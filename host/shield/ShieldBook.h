@@ -35,6 +35,8 @@ class ShieldBook {
   // Whether any shield of the address is in force: asked for every request.
   bool Shielded(std::string_view address) const;
   std::vector<Shield> Active() const;
+  // The lifetime of the shields raised from now on; those in force keep theirs.
+  void SetLifetime(int64_t seconds) { lifetime_ = seconds; }
   size_t Size() const { return shields_.size(); }
 
   // Replaces the record when the shields changed since it was last written; throws

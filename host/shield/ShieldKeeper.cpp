@@ -49,6 +49,8 @@ Shield FromRequest(ShieldRequest &request) {
 ShieldKeeper::ShieldKeeper(const HostConfig &config, const Options &options)
     : book_(options.runDirectory + "/" + report::RunFiles::kShieldRecord,
             config.GetInteger("ShieldSeconds")),
+      act_(options.act),
+      actionSettings_(ActionSettings(config)),
       neverShield_(AddressRanges::Parse(config.Get("NeverShield"))),
       restore_(options.restore),
       eventsPath_(options.runDirectory + "/" + report::RunFiles::kShieldEvents) {
@@ -58,6 +60,40 @@ ShieldKeeper::ShieldKeeper(const HostConfig &config, const Options &options)
 }
 
 ShieldKeeper::~ShieldKeeper() = default;
+
+std::string ShieldKeeper::ActionSettings(const HostConfig &config) {
+  std::string settings;
+  for (const char *key : {"NginxMapFile", "NginxReload", "ApacheMapFile", "ApacheReload",
+                          "NftTable", "ShieldCommand"}) {
+    settings.append(config.Get(key)).append(1, '\n');
+  }
+  return settings;
+}
+
+void ShieldKeeper::Reconfigure(const HostConfig &config, int64_t nowMilliseconds) {
+  const int64_t now = nowMilliseconds / 1000;
+  AddressRanges neverShield = AddressRanges::Parse(config.Get("NeverShield"));
+  const std::string actionSettings = ActionSettings(config);
+  if (actionSettings != actionSettings_) {
+    auto actions = std::make_unique<ShieldActions>(config);
+    const std::vector<Shield> active = book_.Active();
+    if (actions_) {
+      actions_->Apply({}, active, now);
+      actions_->Drain();
+      for (std::string &problem : actions_->TakeProblems()) problems_.push_back(std::move(problem));
+    }
+    configured_ = actions->Configured();
+    actions_.reset();
+    if (act_ && configured_) {
+      actions_ = std::move(actions);
+      actions_->Start({}, now);
+      if (!active.empty()) actions_->Apply(active, {}, now);
+    }
+    actionSettings_ = actionSettings;
+  }
+  neverShield_ = std::move(neverShield);
+  book_.SetLifetime(config.GetInteger("ShieldSeconds"));
+}
 
 ShieldChanges ShieldKeeper::Start(int64_t nowMilliseconds) {
   const int64_t now = nowMilliseconds / 1000;

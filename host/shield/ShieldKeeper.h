@@ -54,6 +54,12 @@ class ShieldKeeper {
   ShieldChanges Start(int64_t nowMilliseconds);
   // After a shield cycle: the requests it sent, then the shields whose lifetime is over.
   ShieldChanges Cycle(std::vector<ShieldRequest> requests, int64_t nowMilliseconds);
+  // Takes the shield settings of a changed configuration at `now`: the lifetime of shields
+  // raised from now on, NeverShield, and the actions. When the actions' settings changed, the
+  // old actions lift every shield in force and the new ones raise them again (a command sees
+  // a lift and a raise); otherwise the actions carry on untouched. Throws std::runtime_error,
+  // changing nothing, for a setting that cannot be used.
+  void Reconfigure(const HostConfig &config, int64_t nowMilliseconds);
   // Whether the address has a shield in force: asked for every request.
   bool Shielded(std::string_view address) const { return book_.Shielded(address); }
   // Waits until the actions have carried out everything handed to them.
@@ -72,7 +78,12 @@ class ShieldKeeper {
   void Note(int64_t now, std::string_view event, const Shield &shield, std::string_view why = {});
   void Save();
 
+  // The settings that make up the actions, as they were when the actions were made.
+  static std::string ActionSettings(const HostConfig &config);
+
   ShieldBook book_;
+  bool act_;
+  std::string actionSettings_;
   AddressRanges neverShield_;
   std::unique_ptr<ShieldActions> actions_;
   bool restore_;
