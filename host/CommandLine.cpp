@@ -139,6 +139,8 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       options.cadence.shieldSeconds = Seconds(arg, value());
     } else if (arg == "--monitor-cycle") {
       options.cadence.monitorSeconds = Seconds(arg, value());
+    } else if (arg == "--metrics") {
+      options.metricsPath = value();
     } else if (arg == "--report") {
       options.reportPath = value();
     } else if (arg == "--quiet" || arg == "-q") {
@@ -190,6 +192,7 @@ std::string MainHelp() {
          "  replay LOG...   stream logs through both plug-ins in time order, then summarise\n"
          "  follow LOG...   do the same live on growing logs, until SIGINT or SIGTERM\n"
          "  report DIR      write an HTML page about what a run left in DIR\n"
+         "  status DIR      print the figures of the run whose --out is DIR\n"
          "\n"
          "'flowdeck COMMAND --help' describes each command. Exit status: 0 success, 1 a failure\n"
          "while running, 2 bad usage or a file that cannot be read.\n";
@@ -221,6 +224,9 @@ const char *kCommonOptions =
     "  --cycle SECONDS       both cycles at once\n"
     "  --report FILE         an HTML page of the run (see 'flowdeck report'), written at the\n"
     "                        end; follow rewrites it after every monitor cycle\n"
+    "  --metrics FILE        the run's figures in Prometheus text, for node_exporter's\n"
+    "                        textfile collector (follow: after every cycle; replay: at the\n"
+    "                        end); the run directory holds a copy for 'flowdeck status'\n"
     "  --quiet, -q           no progress and no line per shield\n"
     "  --help, -h            this text\n";
 

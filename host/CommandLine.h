@@ -26,7 +26,9 @@ struct RunOptions {
   Cadence cadence;
   bool fromStart = false;  // follow: read the whole file first
   std::string configPath;  // read again on SIGHUP while following
-  std::string reportPath;  // an HTML page of the run, written at the end (follow: each cycle)
+  std::string reportPath;
+  std::string metricsPath;  // Prometheus text for node_exporter, beside the run's own copy  // an
+                            // HTML page of the run, written at the end (follow: each cycle)
   bool help = false;
   SessionOptions session;
   HostConfig config;

@@ -95,6 +95,13 @@ bool FollowReader::Next(std::string_view &line, bool &tooLong) {
   }
 }
 
+uint64_t FollowReader::BytesBehind() const {
+  struct stat info {};
+  const uint64_t buffered = buffer_.size() - begin_;
+  if (fd_ < 0 || fstat(fd_, &info) != 0 || info.st_size < offset_) return buffered;
+  return static_cast<uint64_t>(info.st_size - offset_) + buffered;
+}
+
 void FollowReader::Poll() {
   struct stat info {};
   if (stat(path_.c_str(), &info) != 0) return;  // rotated away, the new file not there yet

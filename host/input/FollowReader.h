@@ -32,6 +32,8 @@ class FollowReader {
   // Reads that brought new bytes: lines that came in the same read arrived together.
   uint64_t Reads() const { return reads_; }
   uint64_t BytesRead() const { return bytesRead_; }
+  // What the file holds beyond the lines handed on so far.
+  uint64_t BytesBehind() const;
 
   static constexpr size_t kMaxLine = LogReader::kMaxLine;  // one limit for every log
 

@@ -53,6 +53,8 @@ class LineSource {
   // The clock when no line has set it: a replay without any line starts at the system time.
   virtual RunTime Now() = 0;
   virtual uint64_t BytesRead() const = 0;
+  // Bytes written to the logs that the run has not read yet (a live run's lag).
+  virtual uint64_t BytesBehind() const { return 0; }
 };
 
 // The one rule every source reads a log line by: a blank line is counted and skipped, a line

@@ -74,6 +74,12 @@ RunTime LiveSource::Now() {
   return now_;
 }
 
+uint64_t LiveSource::BytesBehind() const {
+  uint64_t bytes = 0;
+  for (const Log &log : logs_) bytes += log.reader->BytesBehind();
+  return bytes;
+}
+
 uint64_t LiveSource::BytesRead() const {
   uint64_t bytes = 0;
   for (const Log &log : logs_) bytes += log.reader->BytesRead();

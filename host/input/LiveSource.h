@@ -23,6 +23,7 @@ class LiveSource : public LineSource {
   RunTime Wait(double deadline) override;
   RunTime Now() override;
   uint64_t BytesRead() const override;
+  uint64_t BytesBehind() const override;
 
  private:
   struct Log {

@@ -12,6 +12,7 @@
 #include "Report.h"
 #include "RunFiles.h"
 #include "RunLoop.h"
+#include "RunMetrics.h"
 #include "Summary.h"
 
 namespace host {
@@ -79,9 +80,18 @@ void NoteRun(const Session &session, const Cadence &cadence) {
        {report::RunFiles::kShieldsInForce, std::to_string(session.Shields().InForce())}});
 }
 
+void WriteMetrics(const RunMetrics &metrics, Session &session, const LineStats &stats,
+                  const LineSource &source, std::ostream &err) {
+  try {
+    metrics.Write(session, stats, source);
+  } catch (const std::runtime_error &error) {
+    err << "flowdeck: " << error.what() << "\n";
+  }
+}
+
 // Streams the source through both plug-ins, then prints the summary and writes the report.
-int Run(RunOptions &options, LineSource &source, LineStats &stats, bool live,
-        std::ostream &out, std::ostream &err) {
+int Run(RunOptions &options, LineSource &source, LineStats &stats, bool live, std::ostream &out,
+        std::ostream &err) {
   Session session(options.session, options.config, out, err);
   ReportListener(session, err);
   if (!options.session.quiet) {
@@ -95,14 +105,19 @@ int Run(RunOptions &options, LineSource &source, LineStats &stats, bool live,
   if (!tripwires.Warning().empty()) err << "flowdeck: warning: " << tripwires.Warning() << "\n";
   Progress progress(err, !options.session.quiet);
   RunLoop loop(session, source, options.cadence, stats, progress);
+  const RunMetrics metrics(session.OutDir(), options.metricsPath);
   auto writeReport = [&] {
     NoteRun(session, options.cadence);
     if (options.reportPath.empty()) return;
     session.Settle();
     report::WriteReport(session.OutDir(), options.reportPath);
   };
-  if (live) loop.AfterMonitorCycle(writeReport);
   if (live) {
+    session.WatchMonitor();
+    loop.AfterCycles([&](bool monitor) {
+      WriteMetrics(metrics, session, stats, source, err);
+      if (monitor) writeReport();
+    });
     loop.Between([&] {
       if (gReload.exchange(false)) Reload(options, session, err);
     });
@@ -110,6 +125,7 @@ int Run(RunOptions &options, LineSource &source, LineStats &stats, bool live,
   loop.Run();
   session.Finish();
   NoteRun(session, options.cadence);
+  WriteMetrics(metrics, session, stats, source, err);
   progress.Finish();
   stats.bytes = source.BytesRead();
   PrintSummary(out, RunFacts{stats, options.cadence, tripwires, progress.Seconds()}, session);

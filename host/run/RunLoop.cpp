@@ -30,20 +30,22 @@ void RunLoop::Run() {
   session_.ShieldCycle();
   session_.MonitorCycle();
   session_.Settle();
-  if (afterMonitorCycle_) afterMonitorCycle_();
+  if (afterCycles_) afterCycles_(true);
 }
 
 void RunLoop::Advance(const RunTime &now) {
   session_.AdvanceClock(now);
   const double clock = session_.Clock();
-  if (schedule_.ShieldDue(clock)) {
+  const bool shield = schedule_.ShieldDue(clock), monitor = schedule_.MonitorDue(clock);
+  if (shield) {
     session_.ShieldCycle();
     schedule_.ShieldRan(clock);
   }
-  if (schedule_.MonitorDue(clock)) {
-    MonitorCycle();
+  if (monitor) {
+    session_.MonitorCycle();
     schedule_.MonitorRan(clock);
   }
+  if ((shield || monitor) && afterCycles_) afterCycles_(monitor);
 }
 
 void RunLoop::Stream(const SourceLine &line) {
@@ -54,11 +56,6 @@ void RunLoop::Stream(const SourceLine &line) {
     ++stats_.withoutRequest;
   }
   progress_.Update(stats_.lines, source_.BytesRead());
-}
-
-void RunLoop::MonitorCycle() {
-  session_.MonitorCycle();
-  if (afterMonitorCycle_) afterMonitorCycle_();
 }
 
 }  // namespace host

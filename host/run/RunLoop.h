@@ -19,8 +19,9 @@ class RunLoop {
   RunLoop(Session &session, LineSource &source, const Cadence &cadence, LineStats &stats,
           Progress &progress);
 
-  // Called after every monitor cycle of the run, the last one included.
-  void AfterMonitorCycle(std::function<void()> hook) { afterMonitorCycle_ = std::move(hook); }
+  // Called after the cycles due at one moment have run (the last ones included), saying
+  // whether the monitor cycled.
+  void AfterCycles(std::function<void(bool monitor)> hook) { afterCycles_ = std::move(hook); }
   // Called between lines now and then (whenever the source is idle, and every few thousand
   // lines): where a live run looks at its signals.
   void Between(std::function<void()> hook) { between_ = std::move(hook); }
@@ -32,14 +33,14 @@ class RunLoop {
   // that its shields are locked in the monitor before anything else reaches it.
   void Advance(const RunTime &now);
   void Stream(const SourceLine &line);
-  void MonitorCycle();
 
   Session &session_;
   LineSource &source_;
   Cadence cadence_;
   LineStats &stats_;
   Progress &progress_;
-  std::function<void()> afterMonitorCycle_, between_;
+  std::function<void(bool)> afterCycles_;
+  std::function<void()> between_;
   CycleSchedule schedule_{Cadence{}, 0};
 };
 

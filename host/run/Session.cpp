@@ -1,5 +1,6 @@
 #include "Session.h"
 
+#include <chrono>
 #include <filesystem>
 #include <ostream>
 #include <stdexcept>
@@ -60,6 +61,8 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
   monitor_ = std::make_unique<PluginLibrary>(PlaceFile(options.monitorPlugin, outDir_),
                                              "KvCorvane.Corvane");
   feed_ = std::make_unique<MonitorFeed>(*monitor_);
+  feed_->FindFilesAt(outDir_ + "/" + report::RunFiles::kSnapshot,
+                     config_.Get("FernwickPath") + report::RunFiles::kAlerts);
 }
 
 Session::~Session() = default;
@@ -130,6 +133,8 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
   const bool pluginsChanged = config.ShieldConfigText() != config_.ShieldConfigText() ||
                               config.MonitorConfigText() != config_.MonitorConfigText();
   config_ = std::move(config);
+  feed_->FindFilesAt(outDir_ + "/" + report::RunFiles::kSnapshot,
+                     config_.Get("FernwickPath") + report::RunFiles::kAlerts);
   if (!pluginsChanged) return said + "the plug-ins' settings are unchanged: every visitor is kept";
   SendConfig();
   return said +
@@ -151,9 +156,13 @@ void Session::Finish() {
 }
 
 void Session::ShieldCycle() {
+  const auto start = std::chrono::steady_clock::now();
   Send(*shield_, ActionFields("CYCLE").Fields());
   CollectShields();
   ++shieldCycles_;
+  lastShieldCycleSeconds_ =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  shieldCycleSeconds_ += lastShieldCycleSeconds_;
 }
 
 void Session::MonitorCycle() {

@@ -77,6 +77,16 @@ class Session {
   uint64_t Requests() const { return requests_; }
   uint64_t Ignored() const { return ignored_; }
   uint64_t ShieldCycles() const { return shieldCycles_; }
+  // Time the shield plug-in's cycles took, with the shields they raised carried out.
+  double ShieldCycleSeconds() const { return shieldCycleSeconds_; }
+  double LastShieldCycleSeconds() const { return lastShieldCycleSeconds_; }
+  // What the monitor's cycles have shown: as of its latest cycle while it is watched (a live
+  // run), else read now, after the monitor has caught up.
+  MonitorFigures Monitor() { return watched_ ? feed_->Figures() : feed_->Refresh(); }
+  void WatchMonitor() {
+    watched_ = true;
+    feed_->WatchCycles();
+  }
   uint64_t MonitorCycles() const { return monitorCycles_; }
   uint64_t FailedCalls() const { return failedCalls_ + feed_->FailedCalls(); }
   int32_t Visitors() {
@@ -113,6 +123,8 @@ class Session {
   int64_t utcMilliseconds_ = 0;
   uint64_t requests_ = 0, ignored_ = 0, shieldCycles_ = 0, monitorCycles_ = 0, failedCalls_ = 0;
   bool started_ = false;
+  bool watched_ = false;
+  double shieldCycleSeconds_ = 0, lastShieldCycleSeconds_ = 0;
 };
 
 }  // namespace host
