@@ -167,6 +167,7 @@ void Session::ShieldCycle() {
 
 void Session::MonitorCycle() {
   SendToMonitor(ActionFields("CYCLE").Fields());
+  feed_->Flush();
   ++monitorCycles_;
 }
 
