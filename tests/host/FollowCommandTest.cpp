@@ -133,4 +133,53 @@ TEST(FollowCommand, FollowsSeveralLogsReloadsOnSighupAndItsFiguresMatchItsSummar
       << summary;
 }
 
+// logrotate renames the exports and logs without copytruncate: each monitor cycle opens them
+// anew, so nothing is lost and nothing is written twice.
+TEST(FollowCommand, ExportsRenamedMidRunLoseNoLineAndRepeatNone) {
+  testing_support::Port80Lock port80;
+  TempDir dir;
+  const std::string log = dir.File("access.log"), metrics = dir.File("m.prom");
+  const std::string config = dir.File("flowdeck.conf"), output = dir.File("output");
+  Append(log, "");
+  testing_support::WriteFile(config, "Trace = True\n");
+  testing_support::ChildProcess follow(
+      {FLOWDECK_BIN, "follow", "--quiet", "--cycle", "1", "--config", config, "--metrics", metrics,
+       "--out", dir.File("out"), "--plugin", FLOWDECK_PLUGIN_DIR, "--tripwires",
+       FLOWDECK_EXAMPLES "/tripwires.cfg", log},
+      output);
+  ASSERT_TRUE(follow.Started()) << follow.Problem();
+  auto cyclesNow = [&] {
+    return Samples(ReadFile(metrics))["flowdeck_cycles_total{plugin=\"KvCorvane\"}"];
+  };
+  auto streamUntilExported = [&](int first, int count) {
+    std::string lines;
+    for (int i = first; i < first + count; ++i) {
+      lines += Line("198.51.100." + std::to_string(i), "/page-" + std::to_string(i));
+    }
+    Append(log, lines);
+    ASSERT_TRUE(WaitFor(metrics, "flowdeck_requests_streamed_total", first + count - 1));
+    ASSERT_TRUE(WaitFor(metrics, "flowdeck_cycles_total{plugin=\"KvCorvane\"}", cyclesNow() + 2));
+  };
+  streamUntilExported(1, 40);
+  const std::string hits = dir.File("out/KvCorvaneHits.Out");
+  const std::string trace = dir.File("out/KvCorvaneTrace.LOG");
+  ASSERT_EQ(std::rename(hits.c_str(), (hits + ".1").c_str()), 0);
+  ASSERT_EQ(std::rename(trace.c_str(), (trace + ".1").c_str()), 0);
+  streamUntilExported(41, 30);
+  ASSERT_EQ(WEXITSTATUS(follow.Stop(SIGTERM)), 0) << ReadFile(output);
+
+  std::map<std::string, int> seen;
+  for (const std::string &file : {hits + ".1", hits}) {
+    for (const std::string &line : testing_support::ReadLines(file)) {
+      const size_t at = line.find("198.51.100.");
+      ASSERT_NE(at, std::string::npos) << line;
+      ++seen[line.substr(at, line.find(line[0], at) - at)];
+    }
+  }
+  EXPECT_EQ(seen.size(), 70u) << "every request exported";
+  for (const auto &[address, count] : seen) EXPECT_EQ(count, 1) << address << " exported twice";
+  EXPECT_EQ(testing_support::ReadLines(hits).size(), 30u) << "the new file has what came after";
+  EXPECT_FALSE(ReadFile(trace).empty()) << "the trace goes on in a new file";
+}
+
 }  // namespace
