@@ -134,6 +134,39 @@ TEST_F(KvCorvaneEndToEnd, ALevelRisingZeroTwoOneTwoAlertsOnce) {
           "^03/05/2004 14:10:00^k1^us^^Mozilla/4.0 (compatible; MSIE 6.0)^r1^a1^h1^^s1^2^1"}));
 }
 
+// Settings whose numbers were never loaded are all 0, which every visitor reaches: until a
+// CONFIG has stored every field the monitor rates nobody above 0 and raises no alert.
+TEST_F(KvCorvaneEndToEnd, SettingsNeverLoadedRateNobody) {
+  auto steadyHits = [&](const std::string &key, int second) {
+    for (int i = 0; i < 3; ++i) Stream(Request(key, Serial(second, 100 * i)));
+  };
+  auto levels = [&] {
+    std::vector<std::string> found;
+    for (const std::string &user : LinesWith(Cycle(), "<USER ")) {
+      found.push_back(AttributeOf(user, "LVL"));
+    }
+    return found;
+  };
+  steadyHits("k1", 1);
+  EXPECT_EQ(levels(), std::vector<std::string>{"0"}) << "rated before any CONFIG";
+  // The thresholds and the export are stored; Sensitivity and what follows are missing.
+  const Settings alerting = Settings::Alerting(dir_.Path());
+  const std::string text = alerting.Text();
+  Stream(Action("CONFIG",
+                text.substr(0, text.find(alerting.fernwickPath) + alerting.fernwickPath.size())));
+  EXPECT_EQ(ReadLines(dir_.File("KvCorvaneErrors.LOG")).size(), 1u);
+  steadyHits("k2", 2);
+  EXPECT_EQ(levels(), (std::vector<std::string>{"0", "0"}))
+      << "rated after a CONFIG that stopped half-way";
+  EXPECT_FALSE(testing_support::FileExists(dir_.File("KvCorvaneAlerts.Out")));
+  EXPECT_EQ(ReadLines(dir_.File("KvCorvaneHits.Out")).size(), 3u);
+
+  Configure(alerting);
+  steadyHits("k3", 3);
+  EXPECT_EQ(levels(), std::vector<std::string>{"2"});
+  EXPECT_EQ(ReadLines(dir_.File("KvCorvaneAlerts.Out")).size(), 1u);
+}
+
 TEST_F(KvCorvaneEndToEnd, SessionsEndAndVisitorsExpireByTheHostClock) {
   Configure(Settings{});
   EXPECT_EQ(Count(), 0);

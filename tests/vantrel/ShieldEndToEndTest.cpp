@@ -181,6 +181,42 @@ TEST(ShieldEndToEnd, VisitorsExpireByTheHostsClockAndConfigAndDestructionStartAf
   EXPECT_FALSE(testing_support::FileExists(shield.File("KvVantrelTrace.LOG")));
 }
 
+// Settings whose numbers were never loaded are all 0, which every record passes: until a
+// CONFIG has stored every field, and again once another object took them with it, a cycle
+// judges nobody.
+TEST(ShieldEndToEnd, SettingsNeverLoadedOrReleasedShieldNobody) {
+  Shield shield;
+  shield.Definitions(kScripts);
+  auto shields = [&] {
+    const Lines xml = shield.Read("KvVantrel.xml");
+    return std::count_if(xml.begin(), xml.end(), [](const std::string &line) {
+      return line.find("<TRIPWIRE ") != std::string::npos;
+    });
+  };
+  shield.SteadyHits("/scripts/a.exe", 1);
+  shield.Action("CYCLE");
+  EXPECT_EQ(shields(), 0) << "shielded before any CONFIG";
+  // Every field up to the missing Trace is stored, the thresholds among them.
+  shield.Action("CONFIG", "a;b;c;d;e;0.5;0;3;0;False;/tmp/");
+  EXPECT_EQ(shield.Read("KvVantrelErrors.LOG").size(), 1u);
+  shield.Action("CYCLE");
+  EXPECT_EQ(shields(), 0) << "shielded after a CONFIG that stopped half-way";
+
+  shield.Action("CONFIG", Config("", "0.5;0;3;0", false));
+  shield.SteadyHits("/scripts/a.exe", 2);
+  shield.Action("CYCLE");
+  EXPECT_EQ(shields(), 1);
+  shield.CreateAndDestroyAnother();
+  shield.SteadyHits("/scripts/b.exe", 3);
+  shield.Action("CYCLE");
+  EXPECT_EQ(shields(), 1) << "shielded with the settings another object released";
+  shield.Action("CONFIG", Config("", "0.5;0;3;0", false));
+  shield.SteadyHits("/scripts/b.exe", 4);
+  shield.Action("CYCLE");
+  EXPECT_EQ(shields(), 2);
+  EXPECT_EQ(shield.Read("KvVantrelErrors.LOG").size(), 1u);
+}
+
 TEST(ShieldEndToEnd, EditedDefinitionsReachNewRecordsAndRemovedOnesDropTheirRecords) {
   Shield shield;
   shield.Definitions(Tripwire("/a/*.*", 0, "/x/y.htm"));
