@@ -217,6 +217,34 @@ TEST(ShieldEndToEnd, SettingsNeverLoadedOrReleasedShieldNobody) {
   EXPECT_EQ(shield.Read("KvVantrelErrors.LOG").size(), 1u);
 }
 
+// A record with exactly the fewest hits and a correlation exactly at the threshold is shielded.
+// The threshold is compared in 32 bits: one a little above 1 that rounds to 1 is reached by a
+// correlation of 1 (the monitor compares unrounded and does not reach it).
+TEST(ShieldEndToEnd, TheFewestHitsAndTheThresholdAreReachedExactly) {
+  for (const std::string thresholds : {"1.5;0.5", "1.0000001192092896;8.940696716308594E-08"}) {
+    SCOPED_TRACE(thresholds);
+    Shield shield;
+    shield.Definitions(
+        "<TRIPWIRE ACTIVE=\"1\" HOST=\"shop\" RESOURCE=\"/a/*.*\" DEFLECT=\"/x/y.htm\" "
+        "SENSITIVITY=\"1\" STRENGTH=\"1\" INVERSE=\"0\" CARRYPARAMETERS=\"0\" />");
+    // Fewest hits 5 - 1 * 1 = 4; threshold ThresholdBase - ThresholdIncrement * 1.
+    shield.Action("CONFIG", Config("", thresholds + ";5;1"));
+    shield.SteadyHits("/a/1.htm", 1);  // 4 hits: r = 1
+    for (const char *serial : {"40305140702000", "40305140702100", "40305140702200"}) {
+      shield.Request(serial, "/a/2.htm");  // steady too, one hit short
+    }
+    shield.ForgetTrace();
+    shield.Action("CYCLE");
+    const Lines trace = shield.Read("KvVantrelTrace.LOG");
+    EXPECT_TRUE(Contains(trace, "\t\tHits.Count=4 Sensitivity Count=4"));
+    EXPECT_TRUE(Contains(trace, "\t\tHits.Count=3 Sensitivity Count=4"));
+    EXPECT_TRUE(Contains(trace, "\t\tPearsonsR=1 Strength=1"));
+    const Lines xml = shield.Read("KvVantrel.xml");
+    ASSERT_EQ(xml.size(), 6u);
+    EXPECT_NE(xml[3].find("HITS=\"4\" FACTOR=\"1\" RESOURCE=\"/a/1.htm\""), std::string::npos);
+  }
+}
+
 TEST(ShieldEndToEnd, EditedDefinitionsReachNewRecordsAndRemovedOnesDropTheirRecords) {
   Shield shield;
   shield.Definitions(Tripwire("/a/*.*", 0, "/x/y.htm"));
