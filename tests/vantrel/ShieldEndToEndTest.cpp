@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Port80.h"
 #include "support/PluginLoader.h"
+#include "support/Port80.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -90,7 +90,7 @@ bool Contains(const Lines &lines, const std::string &line) {
 }
 
 TEST(ShieldEndToEnd, WorkedExampleTracesWritesAndSendsTheShield) {
-  vantrel_testing::Port80 port;
+  testing_support::Port80 port;
   if (!port.Listen()) GTEST_SKIP() << "127.0.0.1:80 cannot be bound here";
   port.AcceptOne();
   Shield shield;
@@ -343,7 +343,7 @@ TEST(ShieldEndToEnd, OneBadRecordIsSkippedAndReportedOnceWhileTheOthersAreShield
 }
 
 TEST(ShieldEndToEnd, VisitorTextIsEncodedInTheRequestAndEscapedInTheFile) {
-  vantrel_testing::Port80 port;
+  testing_support::Port80 port;
   if (!port.Listen()) GTEST_SKIP() << "127.0.0.1:80 cannot be bound here";
   port.AcceptOne();
   Shield shield;
@@ -366,7 +366,7 @@ TEST(ShieldEndToEnd, VisitorTextIsEncodedInTheRequestAndEscapedInTheFile) {
 }
 
 TEST(ShieldEndToEnd, AnUnansweredConnectGivesUpAfterTwoSeconds) {
-  vantrel_testing::Port80 port;
+  testing_support::Port80 port;
   if (!port.Listen(0)) GTEST_SKIP() << "127.0.0.1:80 cannot be bound here";
   port.FillBacklog();
   Shield shield;
@@ -382,7 +382,7 @@ TEST(ShieldEndToEnd, AnUnansweredConnectGivesUpAfterTwoSeconds) {
 }
 
 TEST(ShieldEndToEnd, ARefusedOrUnknownServerIsTracedAndTheRecordStillMarked) {
-  vantrel_testing::Port80 port;
+  testing_support::Port80 port;
   if (!port.NothingListens()) GTEST_SKIP() << "something else listens on 127.0.0.1:80";
   Shield shield;
   shield.Definitions(kScripts);
