@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "support/ChildProcess.h"
-#include "support/Port80Lock.h"
+#include "support/Port80.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -66,7 +66,7 @@ bool WaitFor(const std::string &metrics, const std::string &name, double value) 
 }
 
 TEST(FollowCommand, FollowsSeveralLogsReloadsOnSighupAndItsFiguresMatchItsSummary) {
-  testing_support::Port80Lock port80;
+  testing_support::Port80 port80;
   TempDir dir;
   const std::string a = dir.File("a.log"), b = dir.File("b.log"), metrics = dir.File("m.prom");
   const std::string config = dir.File("flowdeck.conf"), output = dir.File("output");
@@ -136,7 +136,7 @@ TEST(FollowCommand, FollowsSeveralLogsReloadsOnSighupAndItsFiguresMatchItsSummar
 // logrotate renames the exports and logs without copytruncate: each monitor cycle opens them
 // anew, so nothing is lost and nothing is written twice.
 TEST(FollowCommand, ExportsRenamedMidRunLoseNoLineAndRepeatNone) {
-  testing_support::Port80Lock port80;
+  testing_support::Port80 port80;
   TempDir dir;
   const std::string log = dir.File("access.log"), metrics = dir.File("m.prom");
   const std::string config = dir.File("flowdeck.conf"), output = dir.File("output");
