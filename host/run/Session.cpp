@@ -56,6 +56,7 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
   }
   keeper_ = std::make_unique<ShieldKeeper>(
       config_, ShieldKeeper::Options{outDir_, options.act, options.restore});
+  if (config_.GetBoolean("PaceTest")) pace_ = std::make_unique<PaceTest>(outDir_, config_);
   if (!options.tripwires.empty()) CopyDefinitions(options.tripwires);
   shield_ = std::make_unique<PluginLibrary>(PlaceFile(options.shieldPlugin, outDir_),
                                             "KvVantrel.Vantrel");
@@ -112,6 +113,7 @@ void Session::Request(const LogRecord &record, std::string_view serverName) {
   const flowdeck_text *fields = fields_.Build(record, locked ? "1" : "0", serverName);
   Send(*shield_, fields);
   SendToMonitor(fields);
+  if (pace_) pace_->Request(fields, record.time.UtcMilliseconds(), utcMilliseconds_);
   ++requests_;
   if (locked && !relock_.empty() && relock_.erase(std::string(record.client)) > 0) {
     SendToMonitor(ActionFields("LOCKED")
@@ -126,6 +128,13 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
   AddressRanges ignore = AddressRanges::Parse(config.Get("IgnoreAddresses"));
   keeper_->Reconfigure(config, utcMilliseconds_);
   ignore_ = std::move(ignore);
+  if (!config.GetBoolean("PaceTest")) {
+    pace_.reset();
+  } else if (pace_) {
+    pace_->Reconfigure(config);
+  } else {
+    pace_ = std::make_unique<PaceTest>(outDir_, config);
+  }
   std::string said;
   if (!tripwires.empty()) {
     CopyDefinitions(tripwires);
@@ -172,7 +181,17 @@ void Session::MonitorCycle() {
 }
 
 void Session::CollectShields() {
-  Tell(keeper_->Cycle(listener_.Collect(), utcMilliseconds_));
+  std::vector<ShieldRequest> requests = listener_.Collect();
+  if (pace_) {
+    // A record the plug-in shielded is the pace test's no more; then the pace test judges.
+    for (const ShieldRequest &request : requests) {
+      pace_->ShieldedElsewhere(request.address, request.host, request.resource);
+    }
+    for (ShieldRequest &request : pace_->Cycle(utcMilliseconds_)) {
+      requests.push_back(std::move(request));
+    }
+  }
+  Tell(keeper_->Cycle(std::move(requests), utcMilliseconds_));
   for (const std::string &problem : keeper_->TakeProblems()) Say(err_, Level::kWarning, problem);
 }
 

@@ -14,6 +14,7 @@
 #include "MonitorFeed.h"
 #include "PluginLibrary.h"
 #include "RequestFields.h"
+#include "PaceTest.h"
 #include "ShieldKeeper.h"
 #include "ShieldListener.h"
 
@@ -74,6 +75,7 @@ class Session {
   // Where the monitor's exports go: written in front of their names.
   const std::string &ExportPrefix() const { return config_.Get("FernwickPath"); }
   const ShieldKeeper &Shields() const { return *keeper_; }
+  bool PaceTesting() const { return pace_ != nullptr; }
   uint64_t Requests() const { return requests_; }
   uint64_t Ignored() const { return ignored_; }
   uint64_t ShieldCycles() const { return shieldCycles_; }
@@ -117,6 +119,7 @@ class Session {
   RequestFields fields_;
   AddressRanges ignore_;
   std::unique_ptr<ShieldKeeper> keeper_;
+  std::unique_ptr<PaceTest> pace_;  // when PaceTest is on
   // Shielded addresses from before a restart: locked in the monitor when they come back.
   std::unordered_set<std::string> relock_;
   double clock_ = 0;

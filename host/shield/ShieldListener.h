@@ -10,11 +10,12 @@ namespace host {
 
 // A shield the shield plug-in asked for: its request's parameters, decoded.
 struct ShieldRequest {
-  std::string address;   // B
-  std::string host;      // D
-  std::string resource;  // E
-  std::string deflect;   // F
-  std::string line;      // the request line as received, without CR LF
+  std::string address;                // B
+  std::string host;                   // D
+  std::string resource;               // E
+  std::string deflect;                // F
+  std::string line;                   // the request line as received, without CR LF
+  std::string source = "regularity";  // the test that asked: the plug-in's, or flowdeck's "pace"
 };
 
 // Decodes "GET <path>?<query>": the parameters B, D, E and F.
