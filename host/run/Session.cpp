@@ -56,8 +56,9 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
   }
   keeper_ = std::make_unique<ShieldKeeper>(
       config_, ShieldKeeper::Options{outDir_, options.act, options.restore});
-  if (config_.GetBoolean("PaceTest")) pace_ = std::make_unique<PaceTest>(outDir_, config_);
   if (!options.tripwires.empty()) CopyDefinitions(options.tripwires);
+  // The pace test reads the definitions that were just put in place.
+  if (config_.GetBoolean("PaceTest")) pace_ = std::make_unique<PaceTest>(outDir_, config_);
   shield_ = std::make_unique<PluginLibrary>(PlaceFile(options.shieldPlugin, outDir_),
                                             "KvVantrel.Vantrel");
   monitor_ = std::make_unique<PluginLibrary>(PlaceFile(options.monitorPlugin, outDir_),
@@ -128,13 +129,6 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
   AddressRanges ignore = AddressRanges::Parse(config.Get("IgnoreAddresses"));
   keeper_->Reconfigure(config, utcMilliseconds_);
   ignore_ = std::move(ignore);
-  if (!config.GetBoolean("PaceTest")) {
-    pace_.reset();
-  } else if (pace_) {
-    pace_->Reconfigure(config);
-  } else {
-    pace_ = std::make_unique<PaceTest>(outDir_, config);
-  }
   std::string said;
   if (!tripwires.empty()) {
     CopyDefinitions(tripwires);
@@ -142,6 +136,14 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
   }
   const bool pluginsChanged = config.ShieldConfigText() != config_.ShieldConfigText() ||
                               config.MonitorConfigText() != config_.MonitorConfigText();
+  // The pace test keeps its records as long as the shield plug-in keeps its own.
+  if (!config.GetBoolean("PaceTest")) {
+    pace_.reset();
+  } else if (pace_ && !pluginsChanged) {
+    pace_->Reconfigure(config);
+  } else {
+    pace_ = std::make_unique<PaceTest>(outDir_, config);
+  }
   config_ = std::move(config);
   feed_->FindFilesAt(outDir_ + "/" + report::RunFiles::kSnapshot,
                      config_.Get("FernwickPath") + report::RunFiles::kAlerts);
