@@ -16,6 +16,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The start of a shield request's target: "/flowdeck/shield?A=add".
+std::string ShieldTarget(const HostConfig &config) {
+  return config.Get("FlowdeckURL") + config.Get("FlowdeckFilterURI") + "?" +
+         config.Get("AddShieldURL");
+}
+
 double ReadHostClock(void *context) {
   return *static_cast<const double *>(context);
 }
@@ -49,6 +55,7 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
       fields_(options.fields),
       ignore_(AddressRanges::Parse(config_.Get("IgnoreAddresses"))) {
   if (config_.Get("FernwickPath").empty()) config_.Set("FernwickPath", outDir_ + "/", "default");
+  shieldTarget_ = ShieldTarget(config_);
   if (!options.restore) {
     for (const std::string &name : report::RunFiles::FreshStartNames()) {
       fs::remove(fs::path(outDir_) / name);
@@ -105,7 +112,18 @@ void Session::SendConfig() {
   SendToMonitor(ActionFields("CONFIG").Set(common::kUserAgent, monitorText).Fields());
 }
 
+bool Session::TakeLoggedShield(const LogRecord &record) {
+  if (!record.target.starts_with(shieldTarget_) || !IsOwnAddress(record.client)) return false;
+  ShieldRequest shield;
+  if (ParseShieldRequest("GET " + std::string(record.target), shield)) {
+    loggedShields_.push_back(std::move(shield));
+    ++loggedShieldRequests_;
+  }
+  return true;
+}
+
 void Session::Request(const LogRecord &record, std::string_view serverName) {
+  if (TakeLoggedShield(record)) return;
   if (!ignore_.Empty() && ignore_.Contains(record.client)) {
     ++ignored_;
     return;
@@ -145,6 +163,7 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
     pace_ = std::make_unique<PaceTest>(outDir_, config);
   }
   config_ = std::move(config);
+  shieldTarget_ = ShieldTarget(config_);
   feed_->FindFilesAt(outDir_ + "/" + report::RunFiles::kSnapshot,
                      config_.Get("FernwickPath") + report::RunFiles::kAlerts);
   if (!pluginsChanged) return said + "the plug-ins' settings are unchanged: every visitor is kept";
@@ -184,6 +203,8 @@ void Session::MonitorCycle() {
 
 void Session::CollectShields() {
   std::vector<ShieldRequest> requests = listener_.Collect();
+  for (ShieldRequest &logged : loggedShields_) requests.push_back(std::move(logged));
+  loggedShields_.clear();
   if (pace_) {
     // A record the plug-in shielded is the pace test's no more; then the pace test judges.
     for (const ShieldRequest &request : requests) {

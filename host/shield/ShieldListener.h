@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
@@ -24,6 +25,8 @@ bool ParseShieldRequest(const std::string &line, ShieldRequest &shield);
 // Whether a peer is this machine itself: a loopback address or one of its interfaces'. Only
 // such a peer may ask for a shield.
 bool IsOwnAddress(const sockaddr_storage &peer);
+// The same for an address as text; false for a text that is no address.
+bool IsOwnAddress(std::string_view address);
 
 // The web server end of the shield loop: listens on port 80 of the configured server while the
 // host runs and collects each shield request. The plug-in sends its request from the host's own
