@@ -194,8 +194,8 @@ void ShieldActions::ApplyNow(std::vector<Shield> raised, std::vector<Shield> lif
       }
     }
     if (command_) {
-      for (auto &[event, shield] : events) {
-        commands_.Push([this, event, shield] { RunCommand(event, shield); });
+      for (auto &event : events) {
+        commands_.Push([this, event = std::move(event)] { RunCommand(event.first, event.second); });
       }
     }
   } catch (const std::exception &error) {
