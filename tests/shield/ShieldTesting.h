@@ -25,4 +25,3 @@ inline host::Shield MakeShield(std::string address = "127.0.0.66", std::string h
 std::string ExampleWith(const std::string &name, const std::string &from, const std::string &to);
 
 }  // namespace shield_testing
-
