@@ -31,6 +31,10 @@ Shield FromRequest(ShieldRequest &request) {
   Shield shield;
   shield.address = std::move(request.address);
   shield.host = std::move(request.host);
+  // A host name in other letters is the same host: one shield for it, as the actions key it.
+  for (char &c : shield.host) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
+  }
   shield.resource = std::move(request.resource);
   shield.deflect = std::move(request.deflect);
   shield.source = std::move(request.source);

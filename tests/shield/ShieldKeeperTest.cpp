@@ -48,6 +48,23 @@ struct RunDirectory {
   std::string Commands() { return ReadFile(dir.File("commands")); }
 };
 
+// A host in other letters is the same host, as every action keys it: asked again so, the
+// shield is neither raised twice nor lifted by the actions while the run still holds it.
+TEST(ShieldKeeper, AHostInOtherLettersIsTheSameShield) {
+  RunDirectory run;
+  host::ShieldKeeper keeper = run.Keeper(false);
+  keeper.Start(kStart);
+  host::ShieldRequest upper = Request("203.0.113.9");
+  upper.host = "Shop.Example";
+  ASSERT_EQ(keeper.Cycle({upper}, kStart + 1000).raised.size(), 1u);
+  EXPECT_TRUE(keeper.Cycle({Request("203.0.113.9")}, kStart + 20'000).raised.empty());
+  EXPECT_EQ(keeper.Tally().repeated, 1u);
+  EXPECT_EQ(keeper.Cycle({}, kStart + 61'000).lifted.size(), 1u);
+  EXPECT_EQ(keeper.InForce(), 0u);
+  keeper.Finish();
+  EXPECT_EQ(run.Commands(), "raise 203.0.113.9 /login 60\nlift 203.0.113.9 /login 60\n");
+}
+
 TEST(ShieldKeeper, KeepsAShieldForItsLifetimeAcrossARestartAndActsOnItOnce) {
   RunDirectory run;
   {
