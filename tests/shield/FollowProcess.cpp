@@ -1,0 +1,142 @@
+#include "FollowProcess.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "support/TempDir.h"
+
+namespace shield_testing {
+
+using testing_support::ReadFile;
+
+bool WaitUntil(const std::function<bool()> &condition, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
+std::string LogLine(const std::string &address, const std::string &target) {
+  char time[64];
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  std::strftime(time, sizeof time, "[%d/%b/%Y:%H:%M:%S %z]", &local);
+  return address + " - - " + time + " \"GET " + target + " HTTP/1.1\" 200 5 \"-\" \"agent\"\n";
+}
+
+void AppendTo(const std::string &path, const std::string &text) {
+  std::ofstream(path, std::ios::app | std::ios::binary) << text;
+}
+
+std::vector<std::string> LinesOf(const std::string &path) {
+  std::vector<std::string> lines;
+  std::ifstream in(path, std::ios::binary);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+namespace {
+
+std::string PercentEncoded(const std::string &value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (std::isalnum(byte) || c == '-' || c == '.' || c == '_' || c == '~' || c == '/') {
+      out.push_back(c);
+    } else {
+      out.append(1, '%').append(1, kHex[byte >> 4]).append(1, kHex[byte & 15]);
+    }
+  }
+  return out;
+}
+
+// The value of `name="..."` in the element that starts at `at`.
+std::string Attribute(const std::string &text, size_t at, const std::string &name) {
+  const size_t end = text.find('>', at);
+  const size_t start = text.find(" " + name + "=\"", at);
+  if (start == std::string::npos || start > end) return "";
+  const size_t value = start + name.size() + 3;
+  return text.substr(value, text.find('"', value) - value);
+}
+
+}  // namespace
+
+std::string ShieldRequestTarget(const std::string &address, const std::string &host,
+                                const std::string &resource, const std::string &deflect) {
+  return "/flowdeck/shield?A=add&B=" + PercentEncoded(address) + "&C=1&D=" + PercentEncoded(host) +
+         "&E=" + PercentEncoded(resource) + "&F=" + PercentEncoded(deflect) + "&G=1&H=0&I=1";
+}
+
+FollowProcess::FollowProcess(std::string dir, std::string settings, std::vector<std::string> logs,
+                             std::vector<std::string> options)
+    : dir_(std::move(dir)), logs_(std::move(logs)), options_(std::move(options)) {
+  testing_support::WriteFile(dir_ + "/flowdeck.conf", settings);
+}
+
+FollowProcess::~FollowProcess() = default;
+
+bool FollowProcess::Start() {
+  std::filesystem::remove(dir_ + "/metrics.prom");  // a run before left its own
+  std::vector<std::string> argv = {FLOWDECK_BIN,  "follow",
+                                   "--config",    dir_ + "/flowdeck.conf",
+                                   "--out",       dir_ + "/out",
+                                   "--plugin",    FLOWDECK_PLUGIN_DIR,
+                                   "--tripwires", FLOWDECK_EXAMPLES "/tripwires.cfg",
+                                   "--metrics",   dir_ + "/metrics.prom"};
+  argv.insert(argv.end(), options_.begin(), options_.end());
+  argv.insert(argv.end(), logs_.begin(), logs_.end());
+  process_ = std::make_unique<testing_support::ChildProcess>(argv, dir_ + "/output");
+  if (!process_->Started()) {
+    AppendTo(dir_ + "/output", process_->Problem() + "\n");
+    return false;
+  }
+  return WaitUntil(
+             [&] {
+               return Metric("flowdeck_cycles_total{plugin=\"KvCorvane\"}") >= 1 ||
+                      !process_->Running();
+             },
+             30) &&
+         process_->Running();
+}
+
+bool FollowProcess::Stop() {
+  if (!process_) return false;
+  const int status = process_->Stop(SIGTERM, 30);
+  process_.reset();
+  return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string FollowProcess::Output() const {
+  return ReadFile(dir_ + "/output");
+}
+
+std::string FollowProcess::Events() const {
+  return ReadFile(OutFile("flowdeck-shields.log"));
+}
+
+std::string FollowProcess::Locked(const std::string &address) const {
+  const std::string snapshot = ReadFile(OutFile("KvCorvane.xml"));
+  const size_t user = snapshot.find(" REMADR=\"" + address + "\"");
+  if (user == std::string::npos) return "";
+  return Attribute(snapshot, snapshot.rfind('<', user), "LCKD");
+}
+
+double FollowProcess::Metric(const std::string &name) const {
+  const std::string metrics = ReadFile(dir_ + "/metrics.prom");
+  const size_t at = metrics.find("\n" + name + " ");
+  if (at == std::string::npos) return -1;
+  return std::atof(metrics.c_str() + at + name.size() + 2);
+}
+
+}  // namespace shield_testing
