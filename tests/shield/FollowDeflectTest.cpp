@@ -61,7 +61,7 @@ struct MapAction {
 // ever deflected, and the monitor shows the script locked, then unlocked.
 void DeflectTheScriptForItsLifetime(WebServer &server, const MapAction &action) {
   testing_support::Port80 port80;
-  if (!port80.NothingListens()) {
+  if (!port80.NothingListens(shield_testing::kShieldServer)) {
     GTEST_SKIP() << "port 80 cannot be bound here: the shield requests cannot reach flowdeck";
   }
   testing_support::TempDir dir;
@@ -70,7 +70,8 @@ void DeflectTheScriptForItsLifetime(WebServer &server, const MapAction &action) 
                        "ShieldSeconds = 4\nNeverShield =\nPeriodBase = 14\n" + action.settings,
                        {server.AccessLog()});
   ASSERT_TRUE(follow.Start()) << follow.Output();
-  ASSERT_TRUE(testing_support::FileExists(action.mapPath)) << "written at start, before a shield";
+  ASSERT_TRUE(WaitUntil([&] { return testing_support::FileExists(action.mapPath); }, 10))
+      << "written at start, before a shield";
   EXPECT_EQ(ReadFile(action.mapPath), "");
   ASSERT_TRUE(server.Start()) << server.Problem();
 

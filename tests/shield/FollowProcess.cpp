@@ -1,7 +1,11 @@
 #include "FollowProcess.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -78,10 +82,26 @@ std::string ShieldRequestTarget(const std::string &address, const std::string &h
          "&E=" + PercentEncoded(resource) + "&F=" + PercentEncoded(deflect) + "&G=1&H=0&I=1";
 }
 
+bool SendShieldRequest(const std::string &target) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(80);
+  inet_pton(AF_INET, kShieldServer, &address.sin_addr);
+  const std::string request = "GET " + target + " HTTP/1.0\r\n\r\n";
+  const bool sent =
+      fd >= 0 && connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 &&
+      send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+          static_cast<ssize_t>(request.size());
+  if (fd >= 0) close(fd);
+  return sent;
+}
+
 FollowProcess::FollowProcess(std::string dir, std::string settings, std::vector<std::string> logs,
                              std::vector<std::string> options)
     : dir_(std::move(dir)), logs_(std::move(logs)), options_(std::move(options)) {
-  testing_support::WriteFile(dir_ + "/flowdeck.conf", settings);
+  testing_support::WriteFile(dir_ + "/flowdeck.conf",
+                             std::string("Server = ") + kShieldServer + "\n" + settings);
 }
 
 FollowProcess::~FollowProcess() = default;
@@ -96,14 +116,16 @@ bool FollowProcess::Start() {
                                    "--metrics",   dir_ + "/metrics.prom"};
   argv.insert(argv.end(), options_.begin(), options_.end());
   argv.insert(argv.end(), logs_.begin(), logs_.end());
+  const size_t said = Output().size();
   process_ = std::make_unique<testing_support::ChildProcess>(argv, dir_ + "/output");
   if (!process_->Started()) {
     AppendTo(dir_ + "/output", process_->Problem() + "\n");
     return false;
   }
+  // It says what it watches once its logs are open.
   return WaitUntil(
              [&] {
-               return Metric("flowdeck_cycles_total{plugin=\"KvCorvane\"}") >= 1 ||
+               return Output().find("flowdeck: watching ", said) != std::string::npos ||
                       !process_->Running();
              },
              30) &&

@@ -22,20 +22,30 @@ std::vector<std::string> LinesOf(const std::string &path);
 std::string ShieldRequestTarget(const std::string &address, const std::string &host,
                                 const std::string &resource, const std::string &deflect);
 
+// The Server of every flowdeck the tests run: it listens on port 80 of this loopback address,
+// where no flowdeck run by anything else on the machine (which listens on 127.0.0.1) sends its
+// plug-in's shield requests, nor takes ours.
+constexpr const char *kShieldServer = "127.0.0.2";
+
+// Sends a shield request to flowdeck's listener, port 80 of kShieldServer, as the shield
+// plug-in does: the request, then the connection closed without waiting for an answer.
+bool SendShieldRequest(const std::string &target);
+
 // `flowdeck follow` run by a test as a service runs it, from a directory of the test's own: its
 // settings in flowdeck.conf there, its run directory out/, everything it prints appended to
 // output. Started again on the same directory, it carries on from the run before.
 class FollowProcess {
  public:
-  // `settings` are the lines of flowdeck.conf, `logs` the logs it follows.
+  // `settings` are the lines of flowdeck.conf (after "Server = " kShieldServer), `logs` the
+  // logs it follows.
   FollowProcess(std::string dir, std::string settings, std::vector<std::string> logs,
                 std::vector<std::string> options = {"--cycle", "1"});
   ~FollowProcess();
   FollowProcess(const FollowProcess &) = delete;
   FollowProcess &operator=(const FollowProcess &) = delete;
 
-  // Starts it and waits for its first cycles, so that lines appended from then on are its to
-  // read; false when it did not come up (Output() says why).
+  // Starts it and waits until it has opened its logs, so that lines appended from then on are
+  // its to read; false when it did not come up (Output() says why).
   bool Start();
   // Ends it with SIGTERM, as a service manager does; true when it exited with status 0.
   bool Stop();

@@ -1,0 +1,153 @@
+// Shield requests that try to act through flowdeck on somebody else, end to end: sent to its
+// port 80 as the shield plug-in sends them, or standing in the web server's log as a request
+// from this machine. Each is refused, or written so safely that it deflects only what it names,
+// and real nginx and Apache servers still load their configurations and reload.
+#include <gtest/gtest.h>
+
+#include "FollowProcess.h"
+#include "ShieldTesting.h"
+#include "support/ApacheServer.h"
+#include "support/HttpClient.h"
+#include "support/NginxServer.h"
+#include "support/Port80.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using shield_testing::AppendTo;
+using shield_testing::FollowProcess;
+using shield_testing::LinesOf;
+using shield_testing::ShieldRequestTarget;
+using shield_testing::WaitUntil;
+using testing_support::ReadFile;
+using testing_support::WebServer;
+
+struct Hostile {
+  std::string address = "127.0.0.66", host = "shop.test", resource, deflect = "/deflect.html";
+  bool refused = false;
+};
+
+// Each piece tries to end its entry in a map file and start one that deflects 127.0.0.67 from
+// the home page, or to break the file's syntax.
+const std::vector<std::pair<std::string, bool>> kPieces = {
+    // the piece, and whether it holds white space, which no Apache map entry can carry
+    {"\"/deflect.html;\"127.0.0.67|shop.test|/index.html", false},
+    {";default/deflect.html;", false},
+    {"{default/deflect.html;}", false},
+    {"};server{listen", false},
+    {"\r\n127.0.0.67|shop.test|/index.html /deflect.html\r\n", true},
+    {" /deflect.html", true}};
+
+std::vector<Hostile> HostileShields() {
+  std::vector<Hostile> shields;
+  for (size_t i = 0; i < kPieces.size(); ++i) {
+    const auto &[piece, blank] = kPieces[i];
+    const std::string resource = "/r" + std::to_string(i);
+    shields.push_back({"127.0.0.66" + piece, "shop.test", resource, "/deflect.html", true});
+    // '|' separates the parts of an Apache map key: no host holds one
+    shields.push_back({"127.0.0.66", "shop.test" + piece, resource + "h", "/deflect.html",
+                       blank || piece.find('|') != std::string::npos});
+    shields.push_back({"127.0.0.66", "shop.test", resource + piece, "/deflect.html", blank});
+    shields.push_back({"127.0.0.66", "shop.test", resource + "d", "/deflect.html" + piece, blank});
+  }
+  shields.push_back({"300.1.2.3", "shop.test", "/r-invalid", "/deflect.html", true});
+  shields.push_back({"127.0.0.66", "shop.test", "/admin/login.php", "/deflect.html", false});
+  return shields;
+}
+
+std::string Page(const WebServer &server, const std::string &visitor, const std::string &target) {
+  const testing_support::HttpResponse response =
+      testing_support::HttpGet(visitor, server.Port(), "shop.test", target);
+  return response.status == 200 ? response.body
+                                : std::to_string(response.status) + " " + response.problem;
+}
+
+TEST(FollowRefusal, HostileShieldRequestsAreRefusedOrWrittenSafelyAndTheServersKeepWorking) {
+  if (!testing_support::NginxServer::Available() || !testing_support::ApacheServer::Available())
+    GTEST_SKIP() << "nginx, or Apache with mod_rewrite, is not installed";
+  testing_support::Port80 port80;
+  if (!port80.NothingListens(shield_testing::kShieldServer))
+    GTEST_SKIP() << "port 80 cannot be bound here";
+  testing_support::NginxServer nginx;
+  testing_support::ApacheServer apache;
+  const std::string nginxMap = nginx.File("shields.map"), apacheMap = apache.File("shields.map");
+  nginx.SetHttpLines(shield_testing::ExampleWith("nginx-shields-http.conf",
+                                                 "/var/lib/flowdeck/nginx-shields.map", nginxMap));
+  nginx.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
+  apache.SetLines(shield_testing::ExampleWith("apache-shields.conf",
+                                              "/var/lib/flowdeck/apache-shields.map", apacheMap));
+  for (WebServer *server : std::initializer_list<WebServer *>{&nginx, &apache}) {
+    server->WritePage("/index.html", "home");
+    server->WritePage("/admin/login.php", "real login");
+    server->WritePage("/r2{default/deflect.html;}", "real odd");
+    server->WritePage("/deflect.html", "deflected");
+  }
+  testing_support::TempDir dir;
+  const std::string log = dir.File("site.log");
+  AppendTo(log, "");
+  FollowProcess follow(dir.Path(),
+                       "ShieldSeconds = 600\nNeverShield =\nNginxMapFile = " + nginxMap +
+                           "\nNginxReload = " + nginx.ReloadCommand() + "\nApacheMapFile = " +
+                           apacheMap + "\nApacheReload = " + apache.ReloadCommand() + "\n",
+                       {log});
+  ASSERT_TRUE(follow.Start()) << follow.Output();
+  ASSERT_TRUE(WaitUntil([&] { return testing_support::FileExists(apacheMap); }, 10));
+  ASSERT_TRUE(nginx.Start()) << nginx.Problem();
+  ASSERT_TRUE(apache.Start()) << apache.Problem();
+
+  // Every other one to port 80, the others through the log.
+  const std::vector<Hostile> shields = HostileShields();
+  size_t refused = 0;
+  for (size_t i = 0; i < shields.size(); ++i) {
+    const Hostile &shield = shields[i];
+    const std::string target =
+        ShieldRequestTarget(shield.address, shield.host, shield.resource, shield.deflect);
+    if (i % 2 == 0) {
+      EXPECT_TRUE(shield_testing::SendShieldRequest(target));
+    } else {
+      AppendTo(log, shield_testing::LogLine("127.0.0.1", target));
+    }
+    refused += shield.refused;
+  }
+  ASSERT_TRUE(WaitUntil(
+      [&] { return LinesOf(follow.OutFile("flowdeck-shields.log")).size() == shields.size(); }, 10))
+      << follow.Events();
+  // The requests may have come in more than one cycle, so more than one map and reload: the
+  // last is in force once both routes' shields deflect.
+  const std::string odd = "/r2%7Bdefault/deflect.html;%7D";  // written as it came
+  for (WebServer *server : std::initializer_list<WebServer *>{&nginx, &apache}) {
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+          return Page(*server, "127.0.0.66", "/admin/login.php") == "deflected" &&
+                 Page(*server, "127.0.0.66", odd) == "deflected";
+        },
+        10))
+        << "the maps that hold the hostile values are in force\n"
+        << ReadFile(nginxMap) << ReadFile(apacheMap);
+    EXPECT_EQ(Page(*server, "127.0.0.67", "/index.html"), "home");
+    EXPECT_EQ(Page(*server, "127.0.0.67", "/admin/login.php"), "real login");
+    EXPECT_EQ(Page(*server, "127.0.0.67", odd), "real odd");
+    EXPECT_EQ(Page(*server, "127.0.0.66", "/index.html"), "home");
+    std::string output;
+    EXPECT_TRUE(server->TestConfiguration(output)) << output;
+  }
+  ASSERT_TRUE(follow.Stop()) << follow.Output();
+
+  const std::string events = follow.Events(), said = follow.Output();
+  EXPECT_NE(events.find(" refuse regularity 300.1.2.3 shop.test /r-invalid -> /deflect.html "
+                        "(not an IPv4 or IPv6 address)"),
+            std::string::npos)
+      << events;
+  EXPECT_NE(events.find(" refuse regularity 127.0.0.66 shop.test /r5%20/deflect.html -> "
+                        "/deflect.html (ApacheMapFile: its resource holds white space"),
+            std::string::npos)
+      << events;
+  EXPECT_EQ(said.find("Reload:"), std::string::npos) << "every reload succeeded\n" << said;
+  EXPECT_NE(said.find("shields raised: " + std::to_string(shields.size() - refused) +
+                      ", lifted: 0, refused: " + std::to_string(refused) +
+                      ", in force at the end: " + std::to_string(shields.size() - refused)),
+            std::string::npos)
+      << said << events;
+}
+
+}  // namespace
