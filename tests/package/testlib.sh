@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the install and packaging tests (sourced). A test exits 0 when it passes, 77 when it
 # is skipped (saying why), anything else when it fails.
 
