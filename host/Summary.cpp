@@ -51,6 +51,10 @@ void PrintShieldTally(std::ostream &out, const Session &session) {
     out << "connections to the shield port that were no shield request: " << listener.Unreadable()
         << "\n";
   }
+  if (session.LoggedShieldRequests() > 0) {
+    out << "shield requests taken from the web server's log: " << session.LoggedShieldRequests()
+        << "\n";
+  }
   if (session.Ignored() > 0) {
     out << "requests not streamed (IgnoreAddresses): " << session.Ignored() << "\n";
   }
