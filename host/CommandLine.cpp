@@ -27,13 +27,19 @@ std::string DefaultTripwires() {
   return "";
 }
 
-LogFormat ParseFormat(const std::string &name) {
-  if (name == "auto") return LogFormat::kAuto;
-  if (name == "common") return LogFormat::kCommon;
-  if (name == "combined") return LogFormat::kCombined;
-  if (name == "vhost_combined") return LogFormat::kVhostCombined;
-  throw UsageError("--format: expected auto, common, combined or vhost_combined, got '" + name +
-                   "'");
+// The format an operator gave (the option wins over the configuration's LogFormat), compiled;
+// a string that cannot be compiled is a usage error pointing at its column.
+LogFormat CompileFormat(const std::string &option, const std::string &optionText,
+                        const HostConfig &config, const std::string &configPath) {
+  const bool fromOption = !option.empty();
+  const std::string &text = fromOption ? optionText : config.Get("LogFormat");
+  if (text.empty()) return LogFormat();
+  try {
+    return LogFormat::Compile(text);
+  } catch (const FormatError &error) {
+    const std::string where = fromOption ? option : configPath + ": LogFormat";
+    throw UsageError(where + ": " + LogFormat::Describe(text, error));
+  }
 }
 
 // A plug-in path: a directory holding both plug-ins, or one plug-in file.
@@ -64,7 +70,7 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   options.session.shieldPlugin = ExecutableDir() + "/../plugins/KvVantrel.so";
   options.session.monitorPlugin = ExecutableDir() + "/../plugins/KvCorvane.so";
   options.session.tripwires = DefaultTripwires();
-  std::string configPath;
+  std::string configPath, formatOption, formatText;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &arg = args[i];
     auto value = [&]() -> const std::string & {
@@ -82,8 +88,9 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       options.session.outDir = value();
     } else if (arg == "--plugin") {
       PlacePluginPath(value(), options.session);
-    } else if (arg == "--format") {
-      options.format = ParseFormat(value());
+    } else if (arg == "--log-format" || arg == "--format") {
+      formatOption = arg;
+      formatText = value();
     } else if (arg == "--key") {
       const std::string &key = value();
       if (key == "address")
@@ -131,6 +138,7 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       throw UsageError(error.what());
     }
   }
+  options.format = CompileFormat(formatOption, formatText, options.config, configPath);
   return options;
 }
 
@@ -158,7 +166,13 @@ const char *kCommonOptions =
     "                        files of a previous run there are replaced\n"
     "  --plugin PATH         a directory holding KvVantrel.so and KvCorvane.so, or one of\n"
     "                        them (default: build/plugins beside the program)\n"
-    "  --format NAME         auto (default), common, combined or vhost_combined\n"
+    "  --log-format STRING   how the log's lines are written (default auto: Common,\n"
+    "                        Combined or vhost_combined): a preset (common, combined,\n"
+    "                        vhost_combined, caddy, traefik), an nginx log_format string\n"
+    "                        ('$remote_addr - $remote_user [$time_local] \"$request\" ...'),\n"
+    "                        an Apache LogFormat string ('%h %l %u %t \"%r\" %>s %b'), or\n"
+    "                        a JSON template ('{\"addr\":\"$remote_addr\",...}'); wins over\n"
+    "                        LogFormat in the configuration; --format is the same option\n"
     "  --key KIND            a visitor is an 'address' (default) or 'address+agent'\n"
     "  --server-name NAME    the host of lines without a vhost (default localhost)\n"
     "  --document-root DIR   joined with each path for the physical path (/var/www/html)\n"
@@ -174,8 +188,8 @@ std::string ReplayHelp() {
   return std::string(
              "usage: flowdeck replay [options] LOG...\n"
              "\n"
-             "Streams every request of the logs (Common, Combined or vhost_combined; .gz read\n"
-             "as it is; '-' is standard input) to both plug-ins. Several logs are merged in time\n"
+             "Streams every request of the logs (any --log-format; .gz read as it is; '-' is\n"
+             "standard input) to both plug-ins. Several logs are merged in time\n"
              "order. The plug-ins' clock follows the log, with a cycle every --cycle seconds of\n"
              "log time and one at the end. Shield requests are received on port 80 of the\n"
              "configured Server; a shielded address is locked in the monitor.\n"

@@ -18,7 +18,7 @@ struct UsageError : std::runtime_error {
 // Everything a replay or follow run was asked to do.
 struct RunOptions {
   std::vector<std::string> logs;
-  LogFormat format = LogFormat::kAuto;
+  LogFormat format;  // --log-format, else LogFormat of the configuration, else auto
   int cycleSeconds = 10;
   bool fromStart = false;  // follow: read the whole file first
   std::string reportPath;  // an HTML page of the run, written at the end (follow: each cycle)

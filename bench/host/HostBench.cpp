@@ -50,7 +50,7 @@ void BM_ReadAndParse(benchmark::State &state) {
     std::string_view line;
     bool tooLong = false;
     while (reader.Next(line, tooLong)) {
-      benchmark::DoNotOptimize(host::ParseLogLine(line, host::LogFormat::kAuto, record));
+      benchmark::DoNotOptimize(host::ParseCommonLine(line, host::CommonLayout::kAuto, record));
       ++lines;
     }
   }
