@@ -2,6 +2,7 @@
 
 #include <simdjson.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstring>
 
@@ -85,8 +86,13 @@ class JsonTemplateReader {
       Field(node, key, keyAt, text, offset);
       return;
     }
+    // A bare field ends at a blank, a comma or the object's end; braces of its own
+    // (${name}, %{%s}t) are passed over whole.
     const size_t start = at_;
-    while (at_ < text_.size() && std::strchr(",}] \t\r\n", text_[at_]) == nullptr) ++at_;
+    while (at_ < text_.size() && std::strchr(",}] \t\r\n", text_[at_]) == nullptr) {
+      if (text_[at_] == '{') at_ = std::min(text_.find('}', at_), text_.size() - 1);
+      ++at_;
+    }
     if (at_ == start) Fail("a key without a value");
     Field(node, key, keyAt, text_.substr(start, at_ - start), start);
   }

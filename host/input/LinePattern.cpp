@@ -50,6 +50,16 @@ std::vector<FormatToken> JoinTargets(std::vector<FormatToken> tokens) {
   return joined;
 }
 
+// Literals are a few bytes: a loop beats a call of memcmp.
+bool HasAt(std::string_view text, size_t at, const std::string &literal) {
+  if (literal.size() > text.size() - at) return false;
+  const char *here = text.data() + at;
+  for (size_t i = 0; i < literal.size(); ++i) {
+    if (here[i] != literal[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 LinePattern LinePattern::Build(std::vector<FormatToken> tokens, bool escapes) {
@@ -78,7 +88,7 @@ size_t LinePattern::FindEnd(std::string_view text, size_t at, const std::string 
     const void *found = std::memchr(begin + from, after[0], text.size() - from);
     if (found == nullptr) return std::string_view::npos;
     const size_t end = static_cast<size_t>(static_cast<const char *>(found) - begin);
-    if (text.compare(end, after.size(), after) == 0) {
+    if (HasAt(text, end, after)) {
       // Behind an odd number of backslashes the byte is escaped: part of the field.
       size_t backslashes = 0;
       while (escapes_ && end - backslashes > at && text[end - backslashes - 1] == '\\') {
@@ -92,7 +102,7 @@ size_t LinePattern::FindEnd(std::string_view text, size_t at, const std::string 
 }
 
 bool LinePattern::Match(std::string_view text, LineCapture &capture, std::string &storage) const {
-  if (!text.starts_with(before_)) {
+  if (!HasAt(text, 0, before_)) {
     capture.Fail(LineFault::kShape);
     return false;
   }
@@ -122,7 +132,7 @@ bool LinePattern::Match(std::string_view text, LineCapture &capture, std::string
       at = end;
     }
     if (!step.after.empty()) {
-      if (text.compare(at, step.after.size(), step.after) != 0) {
+      if (!HasAt(text, at, step.after)) {
         capture.Fail(LineFault::kShape);
         return false;
       }

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 
 namespace host {
 
@@ -91,32 +92,41 @@ bool Clock(std::string_view text, size_t &at, TimeParts &parts, bool secondsOpti
   return true;
 }
 
+// The month of a three-letter abbreviation at text[at] (case ignored), or 0. Every Common
+// Log line has one: the three bytes are compared as one number.
+int MonthAbbreviation(std::string_view text, size_t at) {
+  if (at + 3 > text.size()) return 0;
+  const auto lower = [&](size_t i) { return static_cast<uint32_t>(Lower(text[at + i])); };
+  const uint32_t key = lower(0) << 16 | lower(1) << 8 | lower(2);
+  static constexpr uint32_t kKeys[] = {
+      'j' << 16 | 'a' << 8 | 'n', 'f' << 16 | 'e' << 8 | 'b', 'm' << 16 | 'a' << 8 | 'r',
+      'a' << 16 | 'p' << 8 | 'r', 'm' << 16 | 'a' << 8 | 'y', 'j' << 16 | 'u' << 8 | 'n',
+      'j' << 16 | 'u' << 8 | 'l', 'a' << 16 | 'u' << 8 | 'g', 's' << 16 | 'e' << 8 | 'p',
+      'o' << 16 | 'c' << 8 | 't', 'n' << 16 | 'o' << 8 | 'v', 'd' << 16 | 'e' << 8 | 'c'};
+  for (int month = 0; month < 12; ++month) {
+    if (kKeys[month] == key) return month + 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int ReadMonthName(std::string_view text, size_t &at) {
-  for (int month = 1; month <= 12; ++month) {
-    std::string_view name = kMonths[month - 1];
-    if (SameLetters(text.substr(at, name.size()), name)) {
-      at += name.size();
-      return month;
-    }
-  }
-  for (int month = 1; month <= 12; ++month) {
-    if (SameLetters(text.substr(at, 3), kMonths[month - 1].substr(0, 3))) {
-      at += 3;
-      return month;
-    }
+  if (const int month = MonthAbbreviation(text, at); month != 0) {
+    // A full name starts with its abbreviation ("Sep" + "tember").
+    const std::string_view rest = kMonths[month - 1].substr(3);
+    if (SameLetters(text.substr(at + 3, rest.size()), rest)) at += rest.size();
+    at += 3;
+    return month;
   }
   return 0;
 }
 
 bool ReadClfTime(std::string_view text, size_t &at, TimeParts &parts) {
   if (!Digits(text, at, 2, parts.day) || !Char(text, at, '/')) return false;
-  if (at + 3 > text.size()) return false;
-  size_t month = at;
-  parts.month = ReadMonthName(text.substr(0, at + 3), month);
+  parts.month = MonthAbbreviation(text, at);
   at += 3;
-  if (parts.month == 0 || month != at || !Char(text, at, '/') || !Digits(text, at, 4, parts.year) ||
+  if (parts.month == 0 || !Char(text, at, '/') || !Digits(text, at, 4, parts.year) ||
       !Char(text, at, ':') || !Clock(text, at, parts, false)) {
     return false;
   }
