@@ -13,6 +13,8 @@ bool FieldTarget::Fills(LogSlot wanted) const {
       return wanted == LogSlot::kVhost || wanted == LogSlot::kPort;
     case FieldUse::kMarkedQuery:
       return wanted == LogSlot::kQuery;
+    case FieldUse::kUriAndArgs:
+      return wanted == LogSlot::kTarget;
     default:
       return false;
   }

@@ -35,6 +35,7 @@ enum class FieldUse : uint8_t {
   kHostAndPort,   // "host:port": the host to kVhost, the port to kPort
   kMarkedQuery,   // Apache's %q: "?query" or nothing
   kQuestionMark,  // nginx's $is_args: "?" or nothing, between $uri and $args
+  kUriAndArgs,    // nginx's "$uri$is_args$args" in a text log: without a query, $args is "-"
   kTime,          // read as the time form says
 };
 

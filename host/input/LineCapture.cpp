@@ -62,6 +62,12 @@ void LineCapture::Put(const FieldTarget &target, std::string_view text) {
     case FieldUse::kMarkedQuery:
       Set(LogSlot::kQuery, target.priority, text.starts_with('?') ? text.substr(1) : text);
       break;
+    case FieldUse::kUriAndArgs:
+      if (text.size() > 1 && text.back() == '-' && text.find('?') == std::string_view::npos) {
+        text.remove_suffix(1);
+      }
+      Set(LogSlot::kTarget, target.priority, text);
+      break;
     default:
       break;
   }

@@ -33,7 +33,7 @@ std::vector<FormatToken> JoinLiterals(std::vector<FormatToken> tokens) {
 
 // The path and query that servers write side by side ("$uri$is_args$args", "%U%q") are one
 // field, the target: only its "?" would tell them apart, and a path may hold none.
-std::vector<FormatToken> JoinTargets(std::vector<FormatToken> tokens) {
+std::vector<FormatToken> JoinTargets(std::vector<FormatToken> tokens, bool escapes) {
   std::vector<FormatToken> joined;
   for (size_t i = 0; i < tokens.size(); ++i) {
     const bool nginx = i + 2 < tokens.size() && IsSlot(tokens[i], LogSlot::kPath) &&
@@ -43,7 +43,10 @@ std::vector<FormatToken> JoinTargets(std::vector<FormatToken> tokens) {
                         IsUse(tokens[i + 1], FieldUse::kMarkedQuery);
     joined.push_back(std::move(tokens[i]));
     if (nginx || apache) {
-      joined.back().target = FieldTarget::Slot(LogSlot::kTarget, joined.back().target.priority);
+      const uint8_t priority = joined.back().target.priority;
+      // A text log writes "-" for a missing $args; a JSON log writes nothing.
+      joined.back().target = nginx && escapes ? FieldTarget::Use(FieldUse::kUriAndArgs, priority)
+                                              : FieldTarget::Slot(LogSlot::kTarget, priority);
       i += nginx ? 2 : 1;
     }
   }
@@ -63,7 +66,7 @@ bool HasAt(std::string_view text, size_t at, const std::string &literal) {
 }  // namespace
 
 LinePattern LinePattern::Build(std::vector<FormatToken> tokens, bool escapes) {
-  tokens = JoinTargets(JoinLiterals(std::move(tokens)));
+  tokens = JoinTargets(JoinLiterals(std::move(tokens)), escapes);
   LinePattern pattern;
   pattern.escapes_ = escapes;
   size_t i = 0;
