@@ -181,6 +181,20 @@ TEST(FormatCompiler, ReadsTimesInEveryFormAndPiecesOfOne) {
         << c.line << " " << static_cast<int>(r.fault);
     EXPECT_EQ(r.time.Serial(), c.serial) << c.format;
   }
+  // A time without a zone is this machine's wall clock: kept as written, with the machine's
+  // offset for the order of lines from several logs.
+  ASSERT_EQ(setenv("TZ", "Europe/Berlin", 1), 0);
+  tzset();
+  for (const char *format :
+       {"%h [%{%d/%b/%Y %H:%M:%S}t] \"%r\"", "$remote_addr [$time_iso8601] \"$request\""}) {
+    LogRecord r;
+    const std::string line = std::string(format).starts_with("%")
+                                 ? "1.2.3.4 [07/Jul/2026 21:34:55] \"GET / HTTP/1.1\""
+                                 : "1.2.3.4 [2026-07-07T21:34:55] \"GET / HTTP/1.1\"";
+    ASSERT_EQ(LogFormat::Compile(format).Parse(line, r), ParseOutcome::kRequest) << format;
+    EXPECT_EQ(r.time.Serial(), 260707213455000.0);
+    EXPECT_EQ(r.time.zoneMinutes, 120);
+  }
   unsetenv("TZ");
   tzset();
 }
