@@ -39,7 +39,7 @@ std::string PluginFile(std::string_view name) {
   return path;
 }
 
-void SetPluginDirectoryForTests(std::string directory) {
+void SetPluginDirectory(std::string directory) {
   while (directory.size() > 1 && directory.back() == '/') directory.pop_back();
   OverrideDirectory() = std::move(directory);
 }

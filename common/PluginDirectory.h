@@ -12,8 +12,9 @@ const std::string &PluginDirectory();
 // directly inside it.
 std::string PluginFile(std::string_view name);
 
-// Lets a test put the plug-in's files in a directory of its own; an empty text goes back to
-// the directory of the shared object.
-void SetPluginDirectoryForTests(std::string directory);
+// Puts the plug-in's files in a directory of its own (a test's, or the run directory of a host
+// that runs the plug-in's core itself); an empty text goes back to the directory of the shared
+// object.
+void SetPluginDirectory(std::string directory);
 
 }  // namespace common

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 
@@ -63,6 +64,32 @@ void CheckReadable(const std::string &path, const std::string &what) {
   if (fs::is_directory(path)) throw UsageError(path + ": cannot read: Is a directory");
 }
 
+// The part of a log's file name that the pattern's '*' stands for, or empty when the name does
+// not fit the pattern: "shop.example" for "/var/log/nginx/shop.example.access.log" and
+// "*.access.log".
+std::string NameFromPattern(const std::string &path, const std::string &pattern) {
+  if (pattern.empty()) return "";
+  const std::string name = fs::path(path).filename().string();
+  const size_t star = pattern.find('*');
+  const std::string_view before(pattern.data(), star), after(pattern.data() + star + 1);
+  if (name.size() <= before.size() + after.size() || !name.starts_with(before) ||
+      !name.ends_with(after)) {
+    return "";
+  }
+  return name.substr(before.size(), name.size() - before.size() - after.size());
+}
+
+// A cycle period: whole seconds from 1 to a day.
+int Seconds(const std::string &option, const std::string &text) {
+  int seconds = 0;
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+  if (error != std::errc() || end != text.data() + text.size() || seconds < 1 || seconds > 86400) {
+    throw UsageError(option + ": expected a whole number of seconds from 1 to 86400, got '" + text +
+                     "'");
+  }
+  return seconds;
+}
+
 }  // namespace
 
 RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
@@ -70,7 +97,9 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   options.session.shieldPlugin = ExecutableDir() + "/../plugins/KvVantrel.so";
   options.session.monitorPlugin = ExecutableDir() + "/../plugins/KvCorvane.so";
   options.session.tripwires = DefaultTripwires();
-  std::string configPath, formatOption, formatText;
+  std::string &configPath = options.configPath;
+  std::string serverName, serverNamePattern;
+  std::string formatOption, formatText;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &arg = args[i];
     auto value = [&]() -> const std::string & {
@@ -100,33 +129,53 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       else
         throw UsageError("--key: expected address or address+agent, got '" + key + "'");
     } else if (arg == "--server-name") {
-      options.session.fields.serverName = value();
+      serverName = value();
+      if (options.session.fields.serverName == kDefaultServerName) {
+        options.session.fields.serverName = serverName;  // also for the logs before it
+      }
+    } else if (arg == "--server-name-pattern") {
+      serverNamePattern = value();
+      if (std::count(serverNamePattern.begin(), serverNamePattern.end(), '*') != 1) {
+        throw UsageError("--server-name-pattern: expected a file name with one '*', got '" +
+                         serverNamePattern + "'");
+      }
     } else if (arg == "--document-root") {
       options.session.fields.documentRoot = value();
     } else if (arg == "--cycle") {
-      const std::string &text = value();
-      auto [end, error] =
-          std::from_chars(text.data(), text.data() + text.size(), options.cycleSeconds);
-      if (error != std::errc() || end != text.data() + text.size() || options.cycleSeconds < 1) {
-        throw UsageError("--cycle: expected a whole number of seconds from 1 on, got '" + text +
-                         "'");
-      }
+      options.cadence.shieldSeconds = options.cadence.monitorSeconds = Seconds(arg, value());
+    } else if (arg == "--shield-cycle") {
+      options.cadence.shieldSeconds = Seconds(arg, value());
+    } else if (arg == "--monitor-cycle") {
+      options.cadence.monitorSeconds = Seconds(arg, value());
+    } else if (arg == "--metrics") {
+      options.metricsPath = value();
     } else if (arg == "--report") {
       options.reportPath = value();
     } else if (arg == "--quiet" || arg == "-q") {
       options.session.quiet = true;
+    } else if (!follow && arg == "--apply") {
+      options.session.act = true;
     } else if (follow && arg == "--from-start") {
       options.fromStart = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       throw UsageError("unknown option " + arg);
     } else {
-      options.logs.push_back(arg);
+      options.logs.push_back(LogInput{arg, serverName});
     }
   }
+  for (LogInput &log : options.logs) {
+    if (std::string name = NameFromPattern(log.path, serverNamePattern); !name.empty()) {
+      log.serverName = name;
+    }
+  }
+  if (follow) options.session.act = options.session.restore = true;
   if (options.help) return options;
   if (options.logs.empty()) throw UsageError("no log given");
-  if (follow && options.logs.size() > 1) throw UsageError("follow reads one log");
-  for (const std::string &log : options.logs) CheckReadable(log, "log");
+  // A log to follow may come later; one to replay must be there.
+  for (const LogInput &log : options.logs) {
+    if (!follow) CheckReadable(log.path, "log");
+    if (fs::is_directory(log.path)) throw UsageError(log.path + ": cannot read: Is a directory");
+  }
   if (options.session.tripwires.empty()) {
     throw UsageError("no definitions file: give one with --tripwires FILE");
   }
@@ -150,8 +199,9 @@ std::string MainHelp() {
          "\n"
          "commands:\n"
          "  replay LOG...   stream logs through both plug-ins in time order, then summarise\n"
-         "  follow LOG      do the same live on a growing log, until SIGINT or SIGTERM\n"
+         "  follow LOG...   do the same live on growing logs, until SIGINT or SIGTERM\n"
          "  report DIR      write an HTML page about what a run left in DIR\n"
+         "  status DIR      print the figures of the run whose --out is DIR\n"
          "\n"
          "'flowdeck COMMAND --help' describes each command. Exit status: 0 success, 1 a failure\n"
          "while running, 2 bad usage or a file that cannot be read.\n";
@@ -163,7 +213,7 @@ const char *kCommonOptions =
     "  --config FILE         settings, 'key = value' lines (see examples/flowdeck.conf)\n"
     "  --tripwires FILE      tripwire definitions (default examples/tripwires.cfg)\n"
     "  --out DIR             where the run writes everything (default ./flowdeck-out); the\n"
-    "                        files of a previous run there are replaced\n"
+    "                        files of a previous run there are replaced (follow: kept)\n"
     "  --plugin PATH         a directory holding KvVantrel.so and KvCorvane.so, or one of\n"
     "                        them (default: build/plugins beside the program)\n"
     "  --log-format STRING   how the log's lines are written (default auto: Common,\n"
@@ -174,11 +224,24 @@ const char *kCommonOptions =
     "                        a JSON template ('{\"addr\":\"$remote_addr\",...}'); wins over\n"
     "                        LogFormat in the configuration; --format is the same option\n"
     "  --key KIND            a visitor is an 'address' (default) or 'address+agent'\n"
-    "  --server-name NAME    the host of lines without a vhost (default localhost)\n"
+    "  --server-name NAME    the host of lines without a vhost, for the logs after it (one\n"
+    "                        given anywhere names every log; default localhost)\n"
+    "  --server-name-pattern PATTERN\n"
+    "                        a log whose file name fits PATTERN, which holds one '*', is\n"
+    "                        for the host '*' stands for ('*.access.log')\n"
     "  --document-root DIR   joined with each path for the physical path (/var/www/html)\n"
-    "  --cycle SECONDS       a cycle every so many seconds (default 10)\n"
+    "  --shield-cycle SECONDS\n"
+    "                        the shield plug-in's cycle, which decides how soon a steady\n"
+    "                        visitor is shielded (default 10)\n"
+    "  --monitor-cycle SECONDS\n"
+    "                        the monitor's cycle, which rates visitors and rewrites its\n"
+    "                        snapshot (default 60)\n"
+    "  --cycle SECONDS       both cycles at once\n"
     "  --report FILE         an HTML page of the run (see 'flowdeck report'), written at the\n"
-    "                        end; follow rewrites it after every cycle\n"
+    "                        end; follow rewrites it after every monitor cycle\n"
+    "  --metrics FILE        the run's figures in Prometheus text, for node_exporter's\n"
+    "                        textfile collector (follow: after every cycle; replay: at the\n"
+    "                        end); the run directory holds a copy for 'flowdeck status'\n"
     "  --quiet, -q           no progress and no line per shield\n"
     "  --help, -h            this text\n";
 
@@ -188,26 +251,34 @@ std::string ReplayHelp() {
   return std::string(
              "usage: flowdeck replay [options] LOG...\n"
              "\n"
-             "Streams every request of the logs (any --log-format; .gz read as it is; '-' is\n"
-             "standard input) to both plug-ins. Several logs are merged in time\n"
-             "order. The plug-ins' clock follows the log, with a cycle every --cycle seconds of\n"
-             "log time and one at the end. Shield requests are received on port 80 of the\n"
-             "configured Server; a shielded address is locked in the monitor.\n"
+             "Streams every request of the logs (as --log-format says; .gz read\n"
+             "as it is; '-' is standard input) to both plug-ins. Several logs are merged in time\n"
+             "order. The plug-ins' clock follows the log: each plug-in cycles every so many\n"
+             "seconds of log time (--shield-cycle, --monitor-cycle), both once more at the end,\n"
+             "as following the log live would have. Shield requests are received on port 80 of "
+             "the\n"
+             "configured Server; a shielded address is locked in the monitor for ShieldSeconds.\n"
+             "A replay of past traffic acts on nobody now unless --apply is given.\n"
              "\n"
              "options:\n") +
-         kCommonOptions;
+         kCommonOptions +
+         "  --apply               carry the shields out with the actions of the configuration\n"
+         "                        (nginx or Apache map, nftables, command), to try them out\n";
 }
 
 std::string FollowHelp() {
   return std::string(
-             "usage: flowdeck follow [options] LOG\n"
+             "usage: flowdeck follow [options] LOG...\n"
              "\n"
-             "Follows a growing log as 'tail -F' does (rotation included) and streams each new\n"
-             "request to both plug-ins, on the system clock, with a cycle every --cycle seconds.\n"
-             "SIGINT or SIGTERM ends it cleanly after a last cycle.\n"
+             "Follows growing logs as 'tail -F' does (rotation included; a log that is not there\n"
+             "yet is waited for) and streams each new request to both plug-ins, in the order the\n"
+             "lines arrive, on the system clock, cycling each plug-in on its own period.\n"
+             "SIGINT or SIGTERM ends it cleanly after a last cycle. Shields are carried out with\n"
+             "the configured actions; a follow started again on the same --out keeps its files\n"
+             "and the shields still in force.\n"
              "\n"
              "options:\n") +
-         kCommonOptions + "  --from-start          read the file from its start, not its end\n";
+         kCommonOptions + "  --from-start          read the logs from their start, not their end\n";
 }
 
 }  // namespace host

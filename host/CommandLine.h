@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+#include "CycleSchedule.h"
 #include "HostConfig.h"
+#include "LineSource.h"
 #include "LogParser.h"
 #include "Session.h"
 
@@ -16,12 +18,17 @@ struct UsageError : std::runtime_error {
 };
 
 // Everything a replay or follow run was asked to do.
+inline constexpr const char *kDefaultServerName = "localhost";
+
 struct RunOptions {
-  std::vector<std::string> logs;
+  std::vector<LogInput> logs;
   LogFormat format;  // --log-format, else LogFormat of the configuration, else auto
-  int cycleSeconds = 10;
+  Cadence cadence;
   bool fromStart = false;  // follow: read the whole file first
-  std::string reportPath;  // an HTML page of the run, written at the end (follow: each cycle)
+  std::string configPath;  // read again on SIGHUP while following
+  std::string reportPath;
+  std::string metricsPath;  // Prometheus text for node_exporter, beside the run's own copy  // an
+                            // HTML page of the run, written at the end (follow: each cycle)
   bool help = false;
   SessionOptions session;
   HostConfig config;

@@ -5,11 +5,13 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "AddressRanges.h"
+
 namespace host {
 
 namespace {
 
-enum class Type { kText, kSingle, kInteger, kBoolean };
+enum class Type { kText, kSingle, kInteger, kBoolean, kAddressList };
 
 // Where a setting goes: into the plug-ins' configuration texts, or to flowdeck alone.
 enum class Reader { kPlugins, kHost };
@@ -50,10 +52,10 @@ constexpr Setting kSettings[] = {
     {"ApacheReload", Type::kText, "", 0, 0, Reader::kHost},
     {"NftTable", Type::kText, "", 0, 0, Reader::kHost},
     {"ShieldCommand", Type::kText, "", 0, 0, Reader::kHost},
-    {"IgnoreAddresses", Type::kText, "", 0, 0, Reader::kHost},
-    {"NeverShield", Type::kText, "127.0.0.0/8, ::1", 0, 0, Reader::kHost},
+    {"IgnoreAddresses", Type::kAddressList, "", 0, 0, Reader::kHost},
+    {"NeverShield", Type::kAddressList, "127.0.0.0/8, ::1", 0, 0, Reader::kHost},
     {"LogFormat", Type::kText, "", 0, 0, Reader::kHost},
-    {"TrustedProxies", Type::kText, "", 0, 0, Reader::kHost},
+    {"TrustedProxies", Type::kAddressList, "", 0, 0, Reader::kHost},
     {"PaceTest", Type::kBoolean, "True", 0, 0, Reader::kHost},
 };
 constexpr size_t kSettingCount = sizeof kSettings / sizeof kSettings[0];
@@ -81,6 +83,7 @@ std::string Check(const Setting &setting, const std::string &value) {
     if (static_cast<unsigned char>(c) < 0x20) return "a value cannot hold control characters";
   }
   if (setting.type == Type::kText) return "";
+  if (setting.type == Type::kAddressList) return AddressRanges::Problem(value);
   if (setting.type == Type::kBoolean) {
     if (value == "True" || value == "False" || value == "true" || value == "false") return "";
     return "expected True or False";

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
-#include <fstream>
 #include <iomanip>
 #include <ostream>
 #include <string>
+
+#include "Report.h"
+#include "ReportTime.h"
 
 namespace host {
 
@@ -14,95 +16,55 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The value of NAME="..." in a line the plug-ins wrote, with the XML entities they use undone.
-std::string Attribute(const std::string &line, const std::string &name) {
-  const std::string key = " " + name + "=\"";
-  size_t start = line.find(key);
-  if (start == std::string::npos) return "";
-  start += key.size();
-  size_t end = line.find('"', start);
-  std::string raw = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  std::string value;
-  for (size_t i = 0; i < raw.size(); ++i) {
-    if (raw[i] != '&') {
-      value.push_back(raw[i]);
-      continue;
-    }
-    size_t semi = raw.find(';', i);
-    std::string entity = semi == std::string::npos ? "" : raw.substr(i + 1, semi - i - 1);
-    if (entity == "amp")
-      value.push_back('&');
-    else if (entity == "lt")
-      value.push_back('<');
-    else if (entity == "gt")
-      value.push_back('>');
-    else if (entity == "quot")
-      value.push_back('"');
-    else if (entity.starts_with("#") && entity.size() > 1 && entity.size() < 5)
-      value.push_back(static_cast<char>(std::stoi(entity.substr(1))));
-    else {
-      value.push_back('&');
-      continue;
-    }
-    i = semi;
+void PrintShields(std::ostream &out, const std::vector<report::Shield> &newestFirst) {
+  if (newestFirst.empty()) out << "shields: none\n";
+  if (!newestFirst.empty()) out << "shields:\n";
+  for (auto shield = newestFirst.rbegin(); shield != newestFirst.rend(); ++shield) {
+    out << "  " << shield->remoteAddr << "  " << shield->host << shield->resource << "  hits "
+        << shield->hits << "  factor " << shield->factor << "  at " << shield->dateTime << "\n";
   }
-  return value;
 }
 
-void PrintShields(std::ostream &out, const std::string &dir) {
-  std::ifstream in(fs::path(dir) / "KvVantrel.xml");
-  std::string line;
-  int count = 0;
-  while (std::getline(in, line)) {
-    if (line.find("<TRIPWIRE ") == std::string::npos) continue;
-    if (count++ == 0) out << "shields:\n";
-    out << "  " << Attribute(line, "REMOTEADDR") << "  " << Attribute(line, "HOST")
-        << Attribute(line, "RESOURCE") << "  hits " << Attribute(line, "HITS") << "  factor "
-        << Attribute(line, "FACTOR") << "  at " << Attribute(line, "DATETIME") << "\n";
+void PrintShieldTally(std::ostream &out, const Session &session) {
+  const ShieldKeeper &keeper = session.Shields();
+  const ShieldTally &tally = keeper.Tally();
+  out << "shields raised: " << tally.raised << ", lifted: " << tally.lifted
+      << ", refused: " << tally.refused << ", in force at the end: " << keeper.InForce();
+  if (tally.restored > 0) out << " (" << tally.restored << " carried over from the last run)";
+  out << "\n";
+  for (const std::string &shield : tally.sparedShields) {
+    out << "  not acted on (NeverShield): " << shield << "\n";
   }
-  if (count == 0) out << "shields: none\n";
+  const ShieldListener &listener = session.Listener();
+  if (listener.Foreign() > 0) {
+    out << "shield requests from other machines, closed unread: " << listener.Foreign() << "\n";
+  }
+  if (listener.Unreadable() > 0) {
+    out << "connections to the shield port that were no shield request: " << listener.Unreadable()
+        << "\n";
+  }
+  if (session.Ignored() > 0) {
+    out << "requests not streamed (IgnoreAddresses): " << session.Ignored() << "\n";
+  }
 }
 
-void PrintLevels(std::ostream &out, const std::string &dir) {
-  std::ifstream in(fs::path(dir) / "KvCorvane.xml");
+void PrintLevels(std::ostream &out, const std::vector<report::Visitor> &visitors) {
   std::array<uint64_t, 3> levels{};
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.find("<USER ") == std::string::npos) continue;
-    std::string level = Attribute(line, "LVL");
-    if (level.size() == 1 && level[0] >= '0' && level[0] <= '2') ++levels[level[0] - '0'];
+  for (const report::Visitor &visitor : visitors) {
+    if (visitor.level >= 0 && visitor.level <= 2) ++levels[visitor.level];
   }
   out << "alert levels at the last cycle: " << levels[0] << " at 0, " << levels[1] << " at 1, "
       << levels[2] << " at 2\n";
 }
 
-// An alert line: its first character separates the time stamp, key, ..., level and rating.
-void PrintAlerts(std::ostream &out, const std::string &path) {
+void PrintAlerts(std::ostream &out, const std::vector<report::Alert> &alerts) {
   constexpr size_t kShown = 20;
-  std::ifstream in(path);
-  std::string line;
-  std::vector<std::string> shown;
-  uint64_t count = 0;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    ++count;
-    std::vector<std::string> fields;
-    size_t start = 1;
-    for (;;) {
-      size_t end = line.find(line[0], start);
-      fields.push_back(line.substr(start, end == std::string::npos ? end : end - start));
-      if (end == std::string::npos) break;
-      start = end + 1;
-    }
-    if (fields.size() == 12 && shown.size() < kShown) {
-      shown.push_back("  level " + fields[10] + "  " + fields[1] + "  rating " + fields[11] +
-                      "  at " + fields[0]);
-    }
+  out << "alerts raised: " << alerts.size() << (alerts.empty() ? "" : ":") << "\n";
+  for (size_t i = 0; i < alerts.size() && i < kShown; ++i) {
+    out << "  level " << alerts[i].level << "  " << alerts[i].key << "  rating "
+        << alerts[i].correlation << "  at " << report::FormatMoment(alerts[i].at) << "\n";
   }
-  out << "alerts raised: " << count << (count > 0 ? ":" : "") << "\n";
-  for (const std::string &alert : shown) out << alert << "\n";
-  if (count > shown.size()) out << "  (" << count - shown.size() << " more)\n";
+  if (alerts.size() > kShown) out << "  (" << alerts.size() - kShown << " more)\n";
 }
 
 void PrintFiles(std::ostream &out, const std::string &dir) {
@@ -120,7 +82,8 @@ void PrintFiles(std::ostream &out, const std::string &dir) {
 
 }  // namespace
 
-void PrintSummary(std::ostream &out, const LineStats &lines, Session &session, double seconds) {
+void PrintSummary(std::ostream &out, const RunFacts &facts, Session &session) {
+  const LineStats &lines = facts.lines;
   out << "lines read: " << lines.lines << " (" << lines.requests << " requests, "
       << lines.withoutRequest << " without a request, " << lines.malformed
       << " that do not parse)\n";
@@ -129,17 +92,23 @@ void PrintSummary(std::ostream &out, const LineStats &lines, Session &session, d
     for (const std::string &where : lines.firstMalformed) out << " " << where;
     out << "\n";
   }
-  out << "visitors held: " << session.Visitors() << ", cycles: " << session.Cycles() << "\n";
-  PrintLevels(out, session.OutDir());
-  PrintAlerts(out, session.AlertFile());
-  PrintShields(out, session.OutDir());
+  out << "visitors held: " << session.Visitors() << "\n"
+      << "cycles: " << session.ShieldCycles() << " of the shield plug-in (every "
+      << facts.cadence.shieldSeconds << " s), " << session.MonitorCycles()
+      << " of the monitor (every " << facts.cadence.monitorSeconds << " s)\n"
+      << "watched: " << facts.tripwires.Description() << "\n";
+  const report::RunData run = report::ReadRun(session.OutDir());
+  PrintLevels(out, run.visitors);
+  PrintAlerts(out, run.alerts);
+  PrintShields(out, run.shields);
+  PrintShieldTally(out, session);
   if (session.FailedCalls() > 0) {
     out << "plug-in calls whose error log could not be written: " << session.FailedCalls() << "\n";
   }
   PrintFiles(out, session.OutDir());
-  const double rate = seconds > 0 ? static_cast<double>(lines.lines) / seconds : 0;
-  out << std::fixed << std::setprecision(2) << "time: " << seconds << " s, " << std::setprecision(0)
-      << rate << " lines per second\n";
+  const double rate = facts.seconds > 0 ? static_cast<double>(lines.lines) / facts.seconds : 0;
+  out << std::fixed << std::setprecision(2) << "time: " << facts.seconds << " s, "
+      << std::setprecision(0) << rate << " lines per second\n";
 }
 
 }  // namespace host

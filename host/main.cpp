@@ -4,8 +4,9 @@
 #include <vector>
 
 #include "CommandLine.h"
-#include "Replay.h"
 #include "ReportCommand.h"
+#include "RunCommand.h"
+#include "RunMetrics.h"
 
 namespace {
 
@@ -17,6 +18,7 @@ int Run(const std::vector<std::string> &args) {
   const std::string &command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "report") return report::RunReportCommand(rest, std::cout, std::cerr);
+  if (command == "status") return host::RunStatus(rest, std::cout, std::cerr);
   if (command != "replay" && command != "follow") {
     std::cerr << "flowdeck: unknown command '" << command << "'\n" << host::MainHelp();
     return 2;

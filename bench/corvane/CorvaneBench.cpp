@@ -25,10 +25,10 @@ class ScratchDirectory {
   ScratchDirectory() {
     std::string pattern = (std::filesystem::temp_directory_path() / "corvane-bench-XXXXXX");
     path_ = mkdtemp(pattern.data());
-    common::SetPluginDirectoryForTests(path_);
+    common::SetPluginDirectory(path_);
   }
   ~ScratchDirectory() {
-    common::SetPluginDirectoryForTests("");
+    common::SetPluginDirectory("");
     std::filesystem::remove_all(path_);
   }
   const std::string &Path() const { return path_; }

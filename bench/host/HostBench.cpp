@@ -13,7 +13,7 @@
 #include "CommandLine.h"
 #include "LogParser.h"
 #include "LogReader.h"
-#include "Replay.h"
+#include "RunCommand.h"
 #include "SampleTraffic.h"
 
 namespace {

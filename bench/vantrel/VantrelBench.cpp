@@ -31,12 +31,12 @@ class BenchDirectory {
     char pattern[] = "/tmp/vantrel-bench-XXXXXX";
     path_ = mkdtemp(pattern);
     std::ofstream(path_ + "/KvVantrel.CFG", std::ios::binary) << Definitions(count);
-    common::SetPluginDirectoryForTests(path_);
+    common::SetPluginDirectory(path_);
     common::SetClock(FixedClock, nullptr);
   }
   ~BenchDirectory() {
     vantrel::ReleaseSharedObjects();
-    common::SetPluginDirectoryForTests("");
+    common::SetPluginDirectory("");
     std::filesystem::remove_all(path_);
   }
 

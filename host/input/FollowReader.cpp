@@ -12,7 +12,6 @@ namespace host {
 
 namespace {
 constexpr size_t kChunk = 1 << 16;
-constexpr size_t kMaxLine = 1 << 20;
 }  // namespace
 
 FollowReader::FollowReader(std::string path, bool fromStart) : path_(std::move(path)) {
@@ -55,11 +54,15 @@ bool FollowReader::ReadMore() {
   buffer_.resize(old + kChunk);
   ssize_t n = read(fd_, buffer_.data() + old, kChunk);
   buffer_.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
-  if (n > 0) offset_ += n;
-  return n > 0;
+  if (n <= 0) return false;
+  offset_ += n;
+  ++reads_;
+  bytesRead_ += static_cast<uint64_t>(n);
+  return true;
 }
 
-bool FollowReader::Next(std::string_view &line) {
+bool FollowReader::Next(std::string_view &line, bool &tooLong) {
+  tooLong = false;
   for (;;) {
     size_t newline = buffer_.find('\n', begin_);
     if (newline != std::string::npos && skippingLongLine_) {
@@ -71,6 +74,11 @@ bool FollowReader::Next(std::string_view &line) {
       line = std::string_view(buffer_).substr(begin_, newline - begin_);
       begin_ = newline + 1;
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (line.size() > kMaxLine) {
+        line = line.substr(0, kMaxLine);
+        tooLong = true;
+      }
+      ++lineNumber_;
       return true;
     }
     if (skippingLongLine_) {
@@ -79,10 +87,19 @@ bool FollowReader::Next(std::string_view &line) {
       line = std::string_view(buffer_).substr(begin_, kMaxLine);
       begin_ = buffer_.size();
       skippingLongLine_ = true;
+      tooLong = true;
+      ++lineNumber_;
       return true;
     }
     if (!ReadMore()) return false;
   }
+}
+
+uint64_t FollowReader::BytesBehind() const {
+  struct stat info {};
+  const uint64_t buffered = buffer_.size() - begin_;
+  if (fd_ < 0 || fstat(fd_, &info) != 0 || info.st_size < offset_) return buffered;
+  return static_cast<uint64_t>(info.st_size - offset_) + buffered;
 }
 
 void FollowReader::Poll() {

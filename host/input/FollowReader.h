@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "LogReader.h"
+
 namespace host {
 
 // Follows a growing log as "tail -F" does: reads what was appended, and when the file is
@@ -18,10 +20,22 @@ class FollowReader {
   FollowReader(const FollowReader &) = delete;
   FollowReader &operator=(const FollowReader &) = delete;
 
-  // The next complete line, if one is there now; the view is valid until the next call.
-  bool Next(std::string_view &line);
+  // The next complete line, if one is there now; the view is valid until the next call. A line
+  // longer than kMaxLine is handed on as its head, flagged, and the rest of it dropped.
+  bool Next(std::string_view &line, bool &tooLong);
   // Checks for rotation and truncation; call when Next has nothing.
   void Poll();
+
+  const std::string &Path() const { return path_; }
+  // Lines handed on since following began.
+  uint64_t LineNumber() const { return lineNumber_; }
+  // Reads that brought new bytes: lines that came in the same read arrived together.
+  uint64_t Reads() const { return reads_; }
+  uint64_t BytesRead() const { return bytesRead_; }
+  // What the file holds beyond the lines handed on so far.
+  uint64_t BytesBehind() const;
+
+  static constexpr size_t kMaxLine = LogReader::kMaxLine;  // one limit for every log
 
  private:
   bool Open(bool atEnd);
@@ -34,6 +48,7 @@ class FollowReader {
   std::string buffer_;
   size_t begin_ = 0;
   bool skippingLongLine_ = false;  // the head of the line was handed on; the rest is dropped
+  uint64_t lineNumber_ = 0, reads_ = 0, bytesRead_ = 0;
 };
 
 }  // namespace host

@@ -109,14 +109,32 @@ bool AnyForwarded(const std::vector<const FieldTarget *> &targets) {
 
 }  // namespace
 
-LogFormat::LogFormat()
-    : LogFormat(std::make_shared<CommonLayoutReader>(CommonLayout::kAuto), "auto", false) {}
+struct LogFormat::Compiled {
+  std::shared_ptr<const LineLayout> layout;
+  std::string kind;
+  bool forwarded = false;
+};
+
+LogFormat::LogFormat() {
+  static const LogFormat automatic(std::make_shared<CommonLayoutReader>(CommonLayout::kAuto),
+                                   "auto", false);
+  compiled_ = automatic.compiled_;
+}
 
 LogFormat::LogFormat(std::shared_ptr<const LineLayout> layout, std::string kind, bool forwarded)
-    : layout_(std::move(layout)), kind_(std::move(kind)), forwarded_(forwarded) {}
+    : compiled_(std::make_shared<const Compiled>(
+          Compiled{std::move(layout), std::move(kind), forwarded})) {}
 
 ParseOutcome LogFormat::Parse(std::string_view line, LogRecord &record) const {
-  return layout_->Parse(line, record);
+  return compiled_->layout->Parse(line, record);
+}
+
+const std::string &LogFormat::Kind() const {
+  return compiled_->kind;
+}
+
+bool LogFormat::HasForwardedChain() const {
+  return compiled_->forwarded;
 }
 
 LogFormat LogFormat::Compile(std::string_view text) {

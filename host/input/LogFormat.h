@@ -28,21 +28,21 @@ class LogFormat {
   // why. The record's views stay valid until it is parsed into again.
   ParseOutcome Parse(std::string_view line, LogRecord &record) const;
 
-  // "auto", "combined", "caddy", "nginx", "apache", "nginx JSON template", ...
-  const std::string &Kind() const { return kind_; }
+  // "auto", "combined", "caddy", "nginx", "Apache", "nginx JSON template", ...
+  const std::string &Kind() const;
   // Whether the lines carry an X-Forwarded-For chain for a RealClient to read.
-  bool HasForwardedChain() const { return forwarded_; }
+  bool HasForwardedChain() const;
 
   // "column 12: unknown directive '%Z'" with the text and a caret under the column, for a
   // usage error.
   static std::string Describe(std::string_view text, const FormatError &error);
 
  private:
+  struct Compiled;
   LogFormat(std::shared_ptr<const LineLayout> layout, std::string kind, bool forwarded);
 
-  std::shared_ptr<const LineLayout> layout_;
-  std::string kind_;
-  bool forwarded_ = false;
+  // One pointer: a copy (callers pass formats by value) costs one count.
+  std::shared_ptr<const Compiled> compiled_;
 };
 
 }  // namespace host

@@ -2,11 +2,13 @@
 
 namespace host {
 
-LogMerger::LogMerger(const std::vector<std::string> &paths, LogFormat format, LineStats &stats)
+LogMerger::LogMerger(const std::vector<LogInput> &logs, LogFormat format, LineStats &stats)
     : format_(format), stats_(stats) {
-  sources_.resize(paths.size());
-  for (size_t i = 0; i < paths.size(); ++i)
-    sources_[i].reader = std::make_unique<LogReader>(paths[i]);
+  sources_.resize(logs.size());
+  for (size_t i = 0; i < logs.size(); ++i) {
+    sources_[i].reader = std::make_unique<LogReader>(logs[i].path);
+    sources_[i].serverName = logs[i].serverName;
+  }
   for (Source &source : sources_) Advance(source);
 }
 
@@ -14,23 +16,17 @@ void LogMerger::Advance(Source &source) {
   source.ready = false;
   std::string_view line;
   bool tooLong = false;
-  while (source.reader->Next(line, tooLong)) {
-    ++stats_.lines;
-    if (tooLong || line.empty()) {
-      if (tooLong) stats_.Malformed(source.reader->Path(), source.reader->LineNumber());
-      continue;
+  LogReader &reader = *source.reader;
+  while (reader.Next(line, tooLong)) {
+    if (TakeLine(line, tooLong, format_, source.record, source.outcome, stats_, reader.Path(),
+                 reader.LineNumber())) {
+      source.ready = true;
+      return;
     }
-    source.outcome = ParseLogLine(line, format_, source.record);
-    if (source.outcome == ParseOutcome::kMalformed) {
-      stats_.Malformed(source.reader->Path(), source.reader->LineNumber());
-      continue;
-    }
-    source.ready = true;
-    return;
   }
 }
 
-const LogRecord *LogMerger::Next(ParseOutcome &outcome) {
+bool LogMerger::Next(SourceLine &line) {
   if (taken_ != nullptr) Advance(*taken_);
   taken_ = nullptr;
   for (Source &source : sources_) {
@@ -40,9 +36,17 @@ const LogRecord *LogMerger::Next(ParseOutcome &outcome) {
       taken_ = &source;
     }
   }
-  if (taken_ == nullptr) return nullptr;
-  outcome = taken_->outcome;
-  return &taken_->record;
+  if (taken_ == nullptr) return false;
+  line.outcome = taken_->outcome;
+  line.record = &taken_->record;
+  line.serverName = taken_->serverName;
+  line.time = lastTime_ = RunTime::Of(taken_->record.time);
+  started_ = true;
+  return true;
+}
+
+RunTime LogMerger::Now() {
+  return started_ ? lastTime_ : RunTime::System();
 }
 
 uint64_t LogMerger::BytesRead() const {

@@ -4,27 +4,32 @@
 #include <string>
 #include <vector>
 
+#include "LineSource.h"
 #include "LineStats.h"
 #include "LogParser.h"
 #include "LogReader.h"
 
 namespace host {
 
-// Several logs read as the one stream of traffic they were: each next line is the earliest
-// (in UTC) among the heads of the logs. Lines that do not parse are counted as they are read.
-class LogMerger {
+// The source of a replay: several logs read as the one stream of traffic they were. Each next
+// line is the earliest (in UTC) among the heads of the logs, and the run's clock is that
+// line's own local time.
+class LogMerger : public LineSource {
  public:
-  LogMerger(const std::vector<std::string> &paths, LogFormat format, LineStats &stats);
+  // Throws std::runtime_error naming a log that cannot be opened.
+  LogMerger(const std::vector<LogInput> &logs, LogFormat format, LineStats &stats);
 
-  // The next record (a request or a line without one), or nullptr at the end of every log. It
-  // stays valid until the next call.
-  const LogRecord *Next(ParseOutcome &outcome);
-
-  uint64_t BytesRead() const;
+  bool Next(SourceLine &line) override;
+  bool Ended() override { return true; }  // a replay is never idle: no line means the end
+  RunTime Wait(double) override { return Now(); }
+  // The time of the latest line, or the system time before the first.
+  RunTime Now() override;
+  uint64_t BytesRead() const override;
 
  private:
   struct Source {
     std::unique_ptr<LogReader> reader;
+    std::string serverName;
     LogRecord record;
     ParseOutcome outcome = ParseOutcome::kMalformed;
     bool ready = false;
@@ -35,6 +40,8 @@ class LogMerger {
   LogFormat format_;
   LineStats &stats_;
   Source *taken_ = nullptr;
+  RunTime lastTime_;  // of the latest line handed on
+  bool started_ = false;
 };
 
 }  // namespace host

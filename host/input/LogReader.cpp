@@ -76,10 +76,14 @@ bool LogReader::Next(std::string_view &line, bool &tooLong) {
       begin_ += length + 1;
       ++lineNumber_;
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (line.size() > kMaxLine) {
+        line = line.substr(0, kMaxLine);
+        tooLong = true;
+      }
       return true;
     }
     scanned = end_ - begin_;
-    if (scanned >= kMaxLine) {
+    if (scanned > kMaxLine) {
       SkipRestOfLine();
       line = std::string_view(buffer_.data() + begin_, kMaxLine);
       begin_ += kMaxLine;

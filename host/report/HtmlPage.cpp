@@ -5,6 +5,7 @@
 #include "AlertChart.h"
 #include "HtmlText.h"
 #include "PageAssets.h"
+#include "RunFiles.h"
 #include "ShieldTable.h"
 #include "VisitorTable.h"
 
@@ -119,6 +120,22 @@ void HtmlPage::AppendFigures(std::string &out) const {
   AppendFigure(out, "", "Shields", count(run_.shieldFile, run_.shields.size()));
   AppendFigure(out, "", "Alerts", count(run_.alertFile, run_.alerts.size()));
   AppendFigure(out, "span", "Time span", span_ ? SpanText(*span_) : "no times in the files");
+  const auto noted = [&](const char *key) {
+    const auto entry = run_.info.find(key);
+    return entry == run_.info.end() ? std::string() : entry->second;
+  };
+  if (!noted(RunFiles::kShieldsRaised).empty()) {
+    AppendFigure(out, "", "Shields raised / lifted / refused",
+                 noted(RunFiles::kShieldsRaised) + " / " + noted(RunFiles::kShieldsLifted) + " / " +
+                     noted(RunFiles::kShieldsRefused));
+  }
+  const auto shieldCycle = run_.info.find(RunFiles::kShieldCycle);
+  const auto monitorCycle = run_.info.find(RunFiles::kMonitorCycle);
+  if (shieldCycle != run_.info.end() && monitorCycle != run_.info.end()) {
+    AppendFigure(out, "", "Cycles",
+                 "shields every " + shieldCycle->second + " s, monitor every " +
+                     monitorCycle->second + " s");
+  }
   out += "</dl>";
 }
 

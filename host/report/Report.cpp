@@ -12,7 +12,7 @@
 
 #include "AlertReader.h"
 #include "HtmlPage.h"
-#include "Posix.h"
+#include "RunFiles.h"
 #include "ShieldReader.h"
 #include "SnapshotReader.h"
 
@@ -43,40 +43,6 @@ std::string LocalNow() {
   return text;
 }
 
-std::runtime_error WriteError(const std::string &path, int errnum) {
-  return std::runtime_error("cannot write the report " + path + ": " + std::strerror(errnum));
-}
-
-void WriteAll(int fd, const std::string &text, const std::string &path) {
-  size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = common::Posix().write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) throw WriteError(path, n < 0 ? errno : ENOSPC);
-    written += static_cast<size_t>(n);
-  }
-}
-
-void WriteFileAtomically(const std::string &path, const std::string &text) {
-  const std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
-  const int fd =
-      common::Posix().open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw WriteError(path, errno);
-  try {
-    WriteAll(fd, text, path);
-  } catch (...) {
-    common::Posix().close(fd);
-    common::Posix().unlink(temporary.c_str());
-    throw;
-  }
-  if (common::Posix().close(fd) != 0 ||
-      common::Posix().rename(temporary.c_str(), path.c_str()) != 0) {
-    const int errnum = errno;
-    common::Posix().unlink(temporary.c_str());
-    throw WriteError(path, errnum);
-  }
-}
-
 }  // namespace
 
 RunData ReadRun(const std::string &directory) {
@@ -91,10 +57,11 @@ RunData ReadRun(const std::string &directory) {
   RunData run;
   run.directory = fs::absolute(directory, error).lexically_normal().string();
   if (run.directory.size() > 1 && run.directory.back() == '/') run.directory.pop_back();
-  const std::string base = run.directory + "/";
-  run.snapshot = ReadSnapshot(base + "KvCorvane.xml", run.visitors);
-  run.alertFile = ReadAlerts(base + "KvCorvaneAlerts.Out", run.alerts, run.foreignAlertLines);
-  run.shieldFile = ReadShields(base + "KvVantrel.xml", run.shields);
+  run.info = ReadRunInfo(run.directory);
+  const RunFiles files = RunFiles::Of(run.directory, run.info);
+  run.snapshot = ReadSnapshot(files.In(RunFiles::kSnapshot), run.visitors);
+  run.alertFile = ReadAlerts(files.Alerts(), run.alerts, run.foreignAlertLines);
+  run.shieldFile = ReadShields(files.In(RunFiles::kShields), run.shields);
   return run;
 }
 
@@ -103,7 +70,7 @@ std::string RenderReport(const RunData &run) {
 }
 
 void WriteReport(const std::string &directory, const std::string &outputFile) {
-  WriteFileAtomically(outputFile, RenderReport(ReadRun(directory)));
+  WriteFileAtomically(outputFile, RenderReport(ReadRun(directory)), "the report");
 }
 
 }  // namespace report

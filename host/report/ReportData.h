@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,7 +67,8 @@ struct RunData {
   std::vector<Visitor> visitors;
   std::vector<Alert> alerts;
   int64_t foreignAlertLines = 0;
-  std::vector<Shield> shields;  // newest first
+  std::vector<Shield> shields;              // newest first
+  std::map<std::string, std::string> info;  // flowdeck's notes on the run, when it left them
 };
 
 }  // namespace report

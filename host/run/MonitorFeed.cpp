@@ -1,5 +1,13 @@
 #include "MonitorFeed.h"
 
+#include <sys/stat.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+
+#include "StreamFields.h"
+
 namespace host {
 
 namespace {
@@ -12,6 +20,42 @@ constexpr size_t kQueuedBatches = 4;
 
 double ReadCallClock(void *context) {
   return *static_cast<const double *>(context);
+}
+
+bool IsCycle(const flowdeck_text &action) {
+  return action.size == 5 && std::memcmp(action.data, "CYCLE", 5) == 0;
+}
+
+// The alert level of every visitor of a snapshot: the one-digit LVL attribute of its USER line.
+std::array<uint64_t, 3> LevelsOf(const std::string &snapshotPath) {
+  std::array<uint64_t, 3> levels{};
+  std::ifstream in(snapshotPath, std::ios::binary);
+  std::string line;
+  while (std::getline(in, line)) {
+    const size_t at = line.find(" LVL=\"");
+    if (at == std::string::npos || at + 7 >= line.size() || line[at + 7] != '"') continue;
+    const char level = line[at + 6];
+    if (level >= '0' && level <= '2') ++levels[level - '0'];
+  }
+  return levels;
+}
+
+// Lines added to the alert file since `offset`; a file that got shorter was rotated away.
+uint64_t NewLines(const std::string &path, uint64_t &offset) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return 0;
+  const auto size = static_cast<uint64_t>(info.st_size);
+  if (size < offset) offset = 0;
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  uint64_t lines = 0;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+    const auto n = static_cast<size_t>(in.gcount());
+    for (size_t i = 0; i < n; ++i) lines += buffer[i] == '\n';
+    offset += n;
+  }
+  return lines;
 }
 
 }  // namespace
@@ -96,8 +140,50 @@ void MonitorFeed::StreamBatch(const Batch &batch) {
       fields[i] = {batch.bytes.data() + call.offsets[i], call.sizes[i]};
     }
     clock_ = call.clock;
+    const bool cycle = IsCycle(fields[common::kAction]);
+    const auto start = std::chrono::steady_clock::now();
     if (!monitor_.Stream(fields)) failed_.fetch_add(1);
+    if (cycle) {
+      Observe(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
   }
+}
+
+void MonitorFeed::FindFilesAt(std::string snapshotPath, std::string alertPath) {
+  Drain();
+  snapshotPath_ = std::move(snapshotPath);
+  alertPath_ = std::move(alertPath);
+  struct stat info {};
+  alertOffset_ = stat(alertPath_.c_str(), &info) == 0 ? static_cast<uint64_t>(info.st_size) : 0;
+}
+
+void MonitorFeed::Measure(MonitorFigures &figures) {
+  if (const int32_t count = monitor_.Count(); count >= 0) figures.visitors = count;
+  figures.levels = LevelsOf(snapshotPath_);
+  figures.alerts += NewLines(alertPath_, alertOffset_);
+}
+
+MonitorFigures MonitorFeed::Refresh() {
+  Drain();  // the thread is idle until the next call is sent from here
+  MonitorFigures figures = Figures();
+  Measure(figures);
+  std::lock_guard lock(figuresMutex_);
+  return figures_ = figures;
+}
+
+void MonitorFeed::Observe(double seconds) {
+  MonitorFigures figures = Figures();
+  ++figures.cycles;
+  figures.lastCycleSeconds = seconds;
+  figures.cycleSeconds += seconds;
+  if (watching_.load()) Measure(figures);
+  std::lock_guard lock(figuresMutex_);
+  figures_ = figures;
+}
+
+MonitorFigures MonitorFeed::Figures() const {
+  std::lock_guard lock(figuresMutex_);
+  return figures_;
 }
 
 }  // namespace host

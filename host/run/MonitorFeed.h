@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -15,6 +16,15 @@
 #include "PluginLibrary.h"
 
 namespace host {
+
+// What the monitor's cycles have shown so far, gathered on its own thread right after each one.
+struct MonitorFigures {
+  uint64_t cycles = 0;
+  double lastCycleSeconds = 0, cycleSeconds = 0;  // the latest, and all together
+  int32_t visitors = 0;
+  std::array<uint64_t, 3> levels{};  // visitors at each alert level in the latest snapshot
+  uint64_t alerts = 0;               // alert lines appended since the run began
+};
 
 // The monitor plug-in on a thread of its own. The monitor does most of a run's work (every
 // cycle rewrites its whole snapshot), so the log reader, the parser and the shield plug-in
@@ -38,6 +48,15 @@ class MonitorFeed {
   // Calls the monitor reported as failed (its error log could not be written).
   uint64_t FailedCalls() const noexcept { return failed_.load(); }
 
+  // Where the monitor's snapshot and alert file are, for the figures.
+  void FindFilesAt(std::string snapshotPath, std::string alertPath);
+  // From now on, after every "CYCLE" the thread counts the visitors and reads the levels of the
+  // snapshot and the new lines of the alert file: a few milliseconds a cycle, on its own time.
+  void WatchCycles() { watching_ = true; }
+  // The figures as they are now, read after the monitor has handled every call sent so far.
+  MonitorFigures Refresh();
+  MonitorFigures Figures() const;
+
  private:
   struct Call {
     double clock;
@@ -53,6 +72,8 @@ class MonitorFeed {
   std::unique_ptr<Batch> TakeSpare();
   void Run();
   void StreamBatch(const Batch &batch);
+  void Observe(double seconds);
+  void Measure(MonitorFigures &figures);
 
   PluginLibrary &monitor_;
   std::unique_ptr<Batch> open_;
@@ -65,6 +86,12 @@ class MonitorFeed {
   bool stopping_ = false;
   double clock_ = 0;  // read by the monitor on the thread
   std::atomic<uint64_t> failed_{0};
+  // Read and written on the thread; figures_ is handed over under figuresMutex_.
+  std::string snapshotPath_, alertPath_;
+  uint64_t alertOffset_ = 0;
+  std::atomic<bool> watching_{false};
+  mutable std::mutex figuresMutex_;
+  MonitorFigures figures_;
   std::thread thread_;
 };
 

@@ -14,7 +14,8 @@ flowdeck_text Text(std::string_view value) {
 
 }  // namespace
 
-const flowdeck_text *RequestFields::Build(const LogRecord &record, std::string_view lockValue) {
+const flowdeck_text *RequestFields::Build(const LogRecord &record, std::string_view lockValue,
+                                          std::string_view serverName) {
   char digits[32];
   auto [end, error] =
       std::to_chars(digits, digits + sizeof digits, static_cast<long long>(record.time.Serial()));
@@ -32,7 +33,9 @@ const flowdeck_text *RequestFields::Build(const LogRecord &record, std::string_v
   }
   translated_.append(path_);
 
-  const std::string_view server = record.vhost.empty() ? options_.serverName : record.vhost;
+  const std::string_view server = !record.vhost.empty() ? record.vhost
+                                  : !serverName.empty() ? serverName
+                                                        : std::string_view(options_.serverName);
   const std::string_view port = record.port.empty() ? std::string_view("80") : record.port;
   using namespace common;
   fields_[kAction] = Text(record.method);

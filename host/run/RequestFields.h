@@ -14,7 +14,7 @@ enum class VisitorKey { kAddress, kAddressAndAgent };
 // How a log line becomes the plug-ins' nineteen fields.
 struct FieldOptions {
   VisitorKey key = VisitorKey::kAddress;
-  std::string serverName = "localhost";  // for lines without a vhost
+  std::string serverName = "localhost";  // for lines without a vhost or a log's own name
   std::string documentRoot = "/var/www/html";
 };
 
@@ -23,8 +23,10 @@ class RequestFields {
  public:
   explicit RequestFields(const FieldOptions &options) : options_(options) {}
 
-  // Fills the fields from a parsed request line; lockValue is "1" for a shielded address.
-  const flowdeck_text *Build(const LogRecord &record, std::string_view lockValue);
+  // Fills the fields from a parsed request line; lockValue is "1" for a shielded address, and
+  // serverName the host of a line without a vhost (empty: the run's default).
+  const flowdeck_text *Build(const LogRecord &record, std::string_view lockValue,
+                             std::string_view serverName = {});
 
  private:
   FieldOptions options_;

@@ -1,10 +1,12 @@
 #include "Session.h"
 
+#include <chrono>
 #include <filesystem>
 #include <ostream>
 #include <stdexcept>
 
 #include "DateTime.h"
+#include "RunFiles.h"
 #include "StreamFields.h"
 
 namespace host {
@@ -12,12 +14,6 @@ namespace host {
 namespace fs = std::filesystem;
 
 namespace {
-
-// What a previous run left in the output directory; a new run starts without it.
-constexpr const char *kRunFiles[] = {
-    "KvVantrel.xml",     "KvVantrel.tmp",      "KvVantrelTrace.LOG", "KvVantrelErrors.LOG",
-    "KvCorvane.xml",     "KvCorvane.tmp",      "KvCorvaneTrace.LOG", "KvCorvaneErrors.LOG",
-    "KvCorvaneHits.Out", "KvCorvaneAlerts.Out"};
 
 double ReadHostClock(void *context) {
   return *static_cast<const double *>(context);
@@ -41,38 +37,47 @@ std::string AbsoluteDir(const std::string &dir) {
 
 }  // namespace
 
-Session::Session(const SessionOptions &options, HostConfig config, std::ostream &out)
+Session::Session(const SessionOptions &options, HostConfig config, std::ostream &out,
+                 std::ostream &err)
     : out_(out),
+      err_(err),
       outDir_(AbsoluteDir(options.outDir)),
       config_(std::move(config)),
       quiet_(options.quiet),
       listener_(config_.Get("Server"), options.shieldPort),
-      fields_(options.fields) {
+      fields_(options.fields),
+      ignore_(AddressRanges::Parse(config_.Get("IgnoreAddresses"))) {
   if (config_.Get("FernwickPath").empty()) config_.Set("FernwickPath", outDir_ + "/", "default");
-  for (const char *name : kRunFiles) fs::remove(fs::path(outDir_) / name);
-  if (!options.tripwires.empty()) {
-    std::error_code error;
-    fs::copy_file(options.tripwires, fs::path(outDir_) / "KvVantrel.CFG",
-                  fs::copy_options::overwrite_existing, error);
-    if (error) throw std::runtime_error(options.tripwires + ": cannot read: " + error.message());
+  if (!options.restore) {
+    for (const std::string &name : report::RunFiles::FreshStartNames()) {
+      fs::remove(fs::path(outDir_) / name);
+    }
   }
+  keeper_ = std::make_unique<ShieldKeeper>(
+      config_, ShieldKeeper::Options{outDir_, options.act, options.restore});
+  if (!options.tripwires.empty()) CopyDefinitions(options.tripwires);
   shield_ = std::make_unique<PluginLibrary>(PlaceFile(options.shieldPlugin, outDir_),
                                             "KvVantrel.Vantrel");
   monitor_ = std::make_unique<PluginLibrary>(PlaceFile(options.monitorPlugin, outDir_),
                                              "KvCorvane.Corvane");
   feed_ = std::make_unique<MonitorFeed>(*monitor_);
+  feed_->FindFilesAt(outDir_ + "/" + report::RunFiles::kSnapshot,
+                     config_.Get("FernwickPath") + report::RunFiles::kAlerts);
 }
 
 Session::~Session() = default;
 
-void Session::UseHostClock(double now) {
-  clock_ = now;
+void Session::UseHostClock(const RunTime &now) {
+  clock_ = now.local;
+  utcMilliseconds_ = now.utcMilliseconds;
   shield_->SetClock(ReadHostClock, &clock_);
   feed_->UseCallClock();
 }
 
-void Session::AdvanceClock(double now) {
-  if (now > clock_) clock_ = now;  // a line a little out of order never moves time back
+void Session::AdvanceClock(const RunTime &now) {
+  // A line a little out of order never moves time back.
+  if (now.local > clock_) clock_ = now.local;
+  if (now.utcMilliseconds > utcMilliseconds_) utcMilliseconds_ = now.utcMilliseconds;
 }
 
 void Session::Send(PluginLibrary &plugin, const flowdeck_text *fields) {
@@ -80,6 +85,16 @@ void Session::Send(PluginLibrary &plugin, const flowdeck_text *fields) {
 }
 
 void Session::Configure() {
+  if (!started_) {
+    started_ = true;
+    const ShieldChanges restored = keeper_->Start(utcMilliseconds_);
+    relock_.insert(restored.lock.begin(), restored.lock.end());
+    for (const Shield &shield : restored.lifted) Print("lifted", shield);
+  }
+  SendConfig();
+}
+
+void Session::SendConfig() {
   const std::string shieldText = config_.ShieldConfigText();
   const std::string monitorText = config_.MonitorConfigText();
   Send(*shield_, ActionFields("CONFIG").Set(common::kUserAgent, shieldText).Fields());
@@ -87,36 +102,103 @@ void Session::Configure() {
   SendToMonitor(ActionFields("CONFIG").Set(common::kUserAgent, monitorText).Fields());
 }
 
-void Session::Request(const LogRecord &record) {
-  const bool locked = !shielded_.empty() && shielded_.contains(record.client);
-  const flowdeck_text *fields = fields_.Build(record, locked ? "1" : "0");
+void Session::Request(const LogRecord &record, std::string_view serverName) {
+  if (!ignore_.Empty() && ignore_.Contains(record.client)) {
+    ++ignored_;
+    return;
+  }
+  const bool locked = keeper_->Shielded(record.client);
+  const flowdeck_text *fields = fields_.Build(record, locked ? "1" : "0", serverName);
   Send(*shield_, fields);
   SendToMonitor(fields);
   ++requests_;
+  if (locked && !relock_.empty() && relock_.erase(std::string(record.client)) > 0) {
+    SendToMonitor(ActionFields("LOCKED")
+                      .Set(common::kRemoteAddr, record.client)
+                      .Set(common::kLocked, "1")
+                      .Fields());
+  }
 }
 
-void Session::Cycle() {
+std::string Session::Reload(HostConfig config, const std::string &tripwires) {
+  if (config.Get("FernwickPath").empty()) config.Set("FernwickPath", outDir_ + "/", "default");
+  AddressRanges ignore = AddressRanges::Parse(config.Get("IgnoreAddresses"));
+  keeper_->Reconfigure(config, utcMilliseconds_);
+  ignore_ = std::move(ignore);
+  std::string said;
+  if (!tripwires.empty()) {
+    CopyDefinitions(tripwires);
+    said = "the tripwires of " + tripwires + " are read at the next shield cycle; ";
+  }
+  const bool pluginsChanged = config.ShieldConfigText() != config_.ShieldConfigText() ||
+                              config.MonitorConfigText() != config_.MonitorConfigText();
+  config_ = std::move(config);
+  feed_->FindFilesAt(outDir_ + "/" + report::RunFiles::kSnapshot,
+                     config_.Get("FernwickPath") + report::RunFiles::kAlerts);
+  if (!pluginsChanged) return said + "the plug-ins' settings are unchanged: every visitor is kept";
+  SendConfig();
+  return said +
+         "the plug-ins' settings changed: both have them anew and start their visitors afresh";
+}
+
+void Session::CopyDefinitions(const std::string &tripwires) {
+  std::error_code error;
+  fs::copy_file(tripwires, fs::path(outDir_) / report::RunFiles::kDefinitions,
+                fs::copy_options::overwrite_existing, error);
+  if (error) throw std::runtime_error(tripwires + ": cannot read: " + error.message());
+}
+
+void Session::Finish() {
+  Settle();
+  keeper_->Finish();
+  for (const std::string &problem : keeper_->TakeProblems())
+    err_ << "flowdeck: " << problem << "\n";
+}
+
+void Session::ShieldCycle() {
+  const auto start = std::chrono::steady_clock::now();
   Send(*shield_, ActionFields("CYCLE").Fields());
   CollectShields();
+  ++shieldCycles_;
+  lastShieldCycleSeconds_ =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  shieldCycleSeconds_ += lastShieldCycleSeconds_;
+}
+
+void Session::MonitorCycle() {
   SendToMonitor(ActionFields("CYCLE").Fields());
-  ++cycles_;
+  ++monitorCycles_;
 }
 
 void Session::CollectShields() {
-  for (ShieldRequest &request : listener_.Collect()) {
-    shielded_.insert(request.address);
+  Tell(keeper_->Cycle(listener_.Collect(), utcMilliseconds_));
+  for (const std::string &problem : keeper_->TakeProblems())
+    err_ << "flowdeck: " << problem << "\n";
+}
+
+// The monitor hears of every lock and unlock before the next request reaches it.
+void Session::Tell(const ShieldChanges &changes) {
+  for (const std::string &address : changes.lock) {
     SendToMonitor(ActionFields("LOCKED")
-                      .Set(common::kRemoteAddr, request.address)
+                      .Set(common::kRemoteAddr, address)
                       .Set(common::kLocked, "1")
                       .Fields());
-    ShieldEvent event{std::move(request), common::FormatGeneralDate(clock_)};
-    if (!quiet_) {
-      out_ << "shield: " << event.request.address << " on " << event.request.host
-           << event.request.resource << " -> " << event.request.deflect << " (" << event.logTime
-           << ")\n";
-    }
-    shields_.push_back(std::move(event));
   }
+  for (const std::string &address : changes.unlock) {
+    relock_.erase(address);
+    SendToMonitor(ActionFields("UNLOCKED")
+                      .Set(common::kRemoteAddr, address)
+                      .Set(common::kLocked, "1")
+                      .Fields());
+  }
+  for (const Shield &shield : changes.raised) Print("shield", shield);
+  for (const Shield &shield : changes.lifted) Print("lifted", shield);
+}
+
+void Session::Print(const char *event, const Shield &shield) {
+  if (quiet_) return;
+  out_ << event << ": " << shield.address << " on " << shield.host << shield.resource << " -> "
+       << shield.deflect << " (" << common::FormatGeneralDate(clock_) << ")\n";
 }
 
 }  // namespace host

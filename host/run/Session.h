@@ -9,10 +9,12 @@
 #include <vector>
 
 #include "HostConfig.h"
+#include "LineSource.h"
 #include "LogParser.h"
 #include "MonitorFeed.h"
 #include "PluginLibrary.h"
 #include "RequestFields.h"
+#include "ShieldKeeper.h"
 #include "ShieldListener.h"
 
 namespace host {
@@ -26,56 +28,85 @@ struct SessionOptions {
   FieldOptions fields;
   bool quiet = false;
   int shieldPort = 80;
-};
-
-struct ShieldEvent {
-  ShieldRequest request;
-  std::string logTime;
+  bool act = false;      // carry out the configured shield actions
+  bool restore = false;  // carry on from what a run left in outDir instead of starting afresh
 };
 
 // Both plug-ins loaded from the output directory, configured, fed requests and cycles, and the
-// shield loop closed: a shield request marks its address and locks it in the monitor.
+// shield loop closed: a shield request is put in force for its lifetime (and carried out by
+// the configured actions), its address locked in the monitor until it is lifted.
 class Session {
  public:
   // Prepares the output directory and loads both plug-ins; throws std::runtime_error.
-  Session(const SessionOptions &options, HostConfig config, std::ostream &out);
+  Session(const SessionOptions &options, HostConfig config, std::ostream &out, std::ostream &err);
   ~Session();
 
   // Drives the plug-ins' clock from the host from now on: the log's time in a replay, the time
   // each line was read when following.
-  void UseHostClock(double now);
-  void AdvanceClock(double now);
+  void UseHostClock(const RunTime &now);
+  void AdvanceClock(const RunTime &now);
   double Clock() const { return clock_; }
+  // The run's time for the shields' lifetimes: UTC milliseconds since 1970.
+  int64_t UtcMilliseconds() const { return utcMilliseconds_; }
 
-  // Sends "CONFIG" to both plug-ins.
+  // Sends "CONFIG" to both plug-ins, and puts the shields a previous run left back in force.
   void Configure();
-  void Request(const LogRecord &record);
-  // A "CYCLE" for both, with the shields of the shield plug-in's cycle locked in the monitor.
-  // The monitor works through its calls on its own thread: Settle before reading its files.
-  void Cycle();
+  // Streams a request to both plug-ins, unless its address is one to ignore.
+  void Request(const LogRecord &record, std::string_view serverName = {});
+  // A "CYCLE" for the shield plug-in, its shields then locked in the monitor.
+  void ShieldCycle();
+  // A "CYCLE" for the monitor, which works through its calls on its own thread: Settle before
+  // reading its files.
+  void MonitorCycle();
   // Returns once the monitor has handled every call sent so far.
   void Settle() { feed_->Drain(); }
+  // Returns once the monitor and the shield actions are done with everything sent to them.
+  void Finish();
+
+  // Takes changed settings while running (and the definitions file anew, which the shield
+  // plug-in reads again at its next cycle). A change the plug-ins read goes to both as a new
+  // CONFIG, which starts their visitors afresh; flowdeck's own settings (actions, lifetimes,
+  // addresses) keep every visitor. Says what it did; throws std::runtime_error, changing
+  // nothing, for a setting that cannot be used.
+  std::string Reload(HostConfig config, const std::string &tripwires);
 
   const std::string &OutDir() const { return outDir_; }
-  // The monitor's alert export file, where FernwickPath puts it.
-  std::string AlertFile() const { return config_.Get("FernwickPath") + "KvCorvaneAlerts.Out"; }
-  const std::vector<ShieldEvent> &Shields() const { return shields_; }
+  // Where the monitor's exports go: written in front of their names.
+  const std::string &ExportPrefix() const { return config_.Get("FernwickPath"); }
+  const ShieldKeeper &Shields() const { return *keeper_; }
   uint64_t Requests() const { return requests_; }
-  uint64_t Cycles() const { return cycles_; }
+  uint64_t Ignored() const { return ignored_; }
+  uint64_t ShieldCycles() const { return shieldCycles_; }
+  // Time the shield plug-in's cycles took, with the shields they raised carried out.
+  double ShieldCycleSeconds() const { return shieldCycleSeconds_; }
+  double LastShieldCycleSeconds() const { return lastShieldCycleSeconds_; }
+  // What the monitor's cycles have shown: as of its latest cycle while it is watched (a live
+  // run), else read now, after the monitor has caught up.
+  MonitorFigures Monitor() { return watched_ ? feed_->Figures() : feed_->Refresh(); }
+  void WatchMonitor() {
+    watched_ = true;
+    feed_->WatchCycles();
+  }
+  uint64_t MonitorCycles() const { return monitorCycles_; }
   uint64_t FailedCalls() const { return failedCalls_ + feed_->FailedCalls(); }
   int32_t Visitors() {
     Settle();
     return monitor_->Count();
   }
   bool Listening() const { return listener_.Listening(); }
+  const ShieldListener &Listener() const { return listener_; }
   const std::string &ListenProblem() const { return listener_.Problem(); }
 
  private:
   void Send(PluginLibrary &plugin, const flowdeck_text *fields);
   void SendToMonitor(const flowdeck_text *fields) { feed_->Send(fields, clock_); }
+  void SendConfig();
+  void CopyDefinitions(const std::string &tripwires);
   void CollectShields();
+  void Tell(const ShieldChanges &changes);
+  void Print(const char *event, const Shield &shield);
 
-  std::ostream &out_;
+  std::ostream &out_, &err_;
   std::string outDir_;
   HostConfig config_;
   bool quiet_;
@@ -84,17 +115,16 @@ class Session {
   std::unique_ptr<MonitorFeed> feed_;  // goes before the monitor
   ShieldListener listener_;
   RequestFields fields_;
-  // Looked up by the view a parsed line gives, without a string made for each request.
-  struct AddressHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view address) const noexcept {
-      return std::hash<std::string_view>{}(address);
-    }
-  };
-  std::unordered_set<std::string, AddressHash, std::equal_to<>> shielded_;
-  std::vector<ShieldEvent> shields_;
+  AddressRanges ignore_;
+  std::unique_ptr<ShieldKeeper> keeper_;
+  // Shielded addresses from before a restart: locked in the monitor when they come back.
+  std::unordered_set<std::string> relock_;
   double clock_ = 0;
-  uint64_t requests_ = 0, cycles_ = 0, failedCalls_ = 0;
+  int64_t utcMilliseconds_ = 0;
+  uint64_t requests_ = 0, ignored_ = 0, shieldCycles_ = 0, monitorCycles_ = 0, failedCalls_ = 0;
+  bool started_ = false;
+  bool watched_ = false;
+  double shieldCycleSeconds_ = 0, lastShieldCycleSeconds_ = 0;
 };
 
 }  // namespace host

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -109,13 +110,56 @@ std::vector<ShieldRequest> ShieldListener::Collect() {
   std::vector<ShieldRequest> shields;
   if (fd_ < 0) return shields;
   for (;;) {
-    int connection = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    sockaddr_storage peer{};
+    socklen_t size = sizeof peer;
+    int connection = accept4(fd_, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_CLOEXEC);
     if (connection < 0) break;
     ShieldRequest shield;
-    if (ParseShieldRequest(ReadRequestLine(connection), shield)) shields.push_back(shield);
+    if (!IsOwnAddress(peer)) {
+      ++foreign_;
+    } else if (ParseShieldRequest(ReadRequestLine(connection), shield)) {
+      shields.push_back(shield);
+    } else {
+      ++unreadable_;
+    }
     close(connection);
   }
   return shields;
+}
+
+bool IsOwnAddress(const sockaddr_storage &peer) {
+  auto loopback = [](const in_addr &address) { return (ntohl(address.s_addr) >> 24) == 127; };
+  if (peer.ss_family == AF_INET) {
+    const in_addr address = reinterpret_cast<const sockaddr_in &>(peer).sin_addr;
+    if (loopback(address)) return true;
+  } else if (peer.ss_family == AF_INET6) {
+    const in6_addr &address = reinterpret_cast<const sockaddr_in6 &>(peer).sin6_addr;
+    if (IN6_IS_ADDR_LOOPBACK(&address)) return true;
+    if (IN6_IS_ADDR_V4MAPPED(&address)) {
+      in_addr v4{};
+      std::memcpy(&v4, address.s6_addr + 12, 4);
+      if (loopback(v4)) return true;
+    }
+  } else {
+    return false;
+  }
+  // Asked only for a peer that is not on loopback: rare enough to read the interfaces anew.
+  ifaddrs *interfaces = nullptr;
+  if (getifaddrs(&interfaces) != 0) return false;
+  bool own = false;
+  for (const ifaddrs *entry = interfaces; entry != nullptr && !own; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != peer.ss_family) continue;
+    if (peer.ss_family == AF_INET) {
+      own = reinterpret_cast<const sockaddr_in *>(entry->ifa_addr)->sin_addr.s_addr ==
+            reinterpret_cast<const sockaddr_in &>(peer).sin_addr.s_addr;
+    } else {
+      own = std::memcmp(&reinterpret_cast<const sockaddr_in6 *>(entry->ifa_addr)->sin6_addr,
+                        &reinterpret_cast<const sockaddr_in6 &>(peer).sin6_addr,
+                        sizeof(in6_addr)) == 0;
+    }
+  }
+  freeifaddrs(interfaces);
+  return own;
 }
 
 }  // namespace host

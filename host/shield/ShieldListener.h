@@ -1,5 +1,8 @@
 #pragma once
 
+#include <sys/socket.h>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,10 @@ struct ShieldRequest {
 // Decodes "GET <path>?<query>": the parameters B, D, E and F.
 bool ParseShieldRequest(const std::string &line, ShieldRequest &shield);
 
+// Whether a peer is this machine itself: a loopback address or one of its interfaces'. Only
+// such a peer may ask for a shield.
+bool IsOwnAddress(const sockaddr_storage &peer);
+
 // The web server end of the shield loop: listens on port 80 of the configured server while the
 // host runs and collects each shield request. The plug-in sends its request from the host's own
 // thread, so the kernel completes the connection in the backlog and the host reads it
@@ -31,12 +38,18 @@ class ShieldListener {
   bool Listening() const { return fd_ >= 0; }
   // Why the port could not be bound, when it could not.
   const std::string &Problem() const { return problem_; }
-  // The shield requests that arrived since the last call.
+  // The shield requests that arrived since the last call from this machine itself; a
+  // connection from anywhere else is closed unread.
   std::vector<ShieldRequest> Collect();
+
+  // Connections from elsewhere, and requests from here that were no shield request.
+  uint64_t Foreign() const { return foreign_; }
+  uint64_t Unreadable() const { return unreadable_; }
 
  private:
   int fd_ = -1;
   std::string problem_;
+  uint64_t foreign_ = 0, unreadable_ = 0;
 };
 
 }  // namespace host

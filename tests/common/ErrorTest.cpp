@@ -25,12 +25,12 @@ double FixedClock(void *) {
 class ErrorLog : public testing::Test {
  protected:
   void SetUp() override {
-    common::SetPluginDirectoryForTests(dir.Path());
+    common::SetPluginDirectory(dir.Path());
     common::SetClock(FixedClock, nullptr);
   }
   void TearDown() override {
     common::SetClock(nullptr, nullptr);
-    common::SetPluginDirectoryForTests("");
+    common::SetPluginDirectory("");
   }
   testing_support::TempDir dir;
 };
@@ -80,7 +80,7 @@ TEST_F(ErrorLog, AnUnwritableLogReachesTheCaller) {
   ASSERT_EQ(chmod(dir.Path().c_str(), 0500), 0);
   if (access(dir.File("probe").c_str(), F_OK) == 0 || geteuid() == 0) {
     // root writes anyway: point the plug-in at a directory that does not exist instead.
-    common::SetPluginDirectoryForTests(dir.File("missing"));
+    common::SetPluginDirectory(dir.File("missing"));
   }
   try {
     common::RunStream(kStreamSite, [] { common::Raise(kStreamSite, 5); });

@@ -16,8 +16,8 @@ const char *kVantrelText = "srv;/fd;/filter;add=1;remove=1;0.9;0.1;20;2;0;/tmp/;
 
 class Config : public testing::Test {
  protected:
-  void SetUp() override { common::SetPluginDirectoryForTests(dir.Path()); }
-  void TearDown() override { common::SetPluginDirectoryForTests(""); }
+  void SetUp() override { common::SetPluginDirectory(dir.Path()); }
+  void TearDown() override { common::SetPluginDirectory(""); }
   std::vector<std::string> Trace() {
     return testing_support::ReadLines(dir.File("KvTestTrace.LOG"));
   }

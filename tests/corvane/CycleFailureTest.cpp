@@ -61,13 +61,13 @@ struct FailingFile {
 class CycleFailure : public ::testing::Test {
  protected:
   void SetUp() override {
-    common::SetPluginDirectoryForTests(dir_.Path());
+    common::SetPluginDirectory(dir_.Path());
     common::SetClock([](void *now) { return *static_cast<double *>(now); }, &now_);
   }
   void TearDown() override {
     common::Posix() = common::RealPosix();
     common::SetClock(nullptr, nullptr);
-    common::SetPluginDirectoryForTests("");
+    common::SetPluginDirectory("");
   }
   void Stream(const testing_support::Fields &fields) { monitor_.Stream(View(fields)); }
   size_t ErrorCount() { return ReadLines(dir_.File("KvCorvaneErrors.LOG")).size(); }

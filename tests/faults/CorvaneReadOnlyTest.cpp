@@ -13,8 +13,8 @@ using testing_support::ReadLines;
 
 class ReadOnlyMonitorDirectory : public ::testing::Test {
  protected:
-  ReadOnlyMonitorDirectory() { common::SetPluginDirectoryForTests(dir.Path()); }
-  ~ReadOnlyMonitorDirectory() override { common::SetPluginDirectoryForTests(""); }
+  ReadOnlyMonitorDirectory() { common::SetPluginDirectory(dir.Path()); }
+  ~ReadOnlyMonitorDirectory() override { common::SetPluginDirectory(""); }
 
   void Stream(const faults::Fields &fields) {
     common::StreamFields view;

@@ -14,8 +14,8 @@ using testing_support::ReadLines;
 
 class ReadOnlyShieldDirectory : public ::testing::Test {
  protected:
-  ReadOnlyShieldDirectory() { common::SetPluginDirectoryForTests(dir.Path()); }
-  ~ReadOnlyShieldDirectory() override { common::SetPluginDirectoryForTests(""); }
+  ReadOnlyShieldDirectory() { common::SetPluginDirectory(dir.Path()); }
+  ~ReadOnlyShieldDirectory() override { common::SetPluginDirectory(""); }
 
   void Stream(const faults::Fields &fields) {
     common::StreamFields view;

@@ -27,7 +27,7 @@ std::string MakeTemporaryDirectory() {
 }  // namespace
 
 FuzzDirectory::FuzzDirectory() : path_(MakeTemporaryDirectory()) {
-  common::SetPluginDirectoryForTests(path_);
+  common::SetPluginDirectory(path_);
   common::SetClock(ReadClock, &now_);
   StartInput();
 }

@@ -16,8 +16,9 @@ void Append(const std::string &path, const std::string &text) {
 std::vector<std::string> Drain(host::FollowReader &reader) {
   std::vector<std::string> lines;
   std::string_view line;
+  bool tooLong = false;
   for (int round = 0; round < 2; ++round) {
-    while (reader.Next(line)) lines.emplace_back(line);
+    while (reader.Next(line, tooLong)) lines.emplace_back(line);
     reader.Poll();
   }
   return lines;

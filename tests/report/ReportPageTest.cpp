@@ -11,7 +11,7 @@
 #include "Posix.h"
 #include "Report.h"
 #include "ReportCommand.h"
-#include "RunFiles.h"
+#include "RunFileTexts.h"
 #include "support/TempDir.h"
 
 namespace {

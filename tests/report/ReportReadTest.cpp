@@ -4,7 +4,7 @@
 
 #include "AlertReader.h"
 #include "Report.h"
-#include "RunFiles.h"
+#include "RunFileTexts.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -15,10 +15,10 @@ namespace vantrel_testing {
 // The plug-in's files in a fresh directory, and the thread's shared objects released after.
 class InPluginDirectory : public ::testing::Test {
  protected:
-  InPluginDirectory() { common::SetPluginDirectoryForTests(dir.Path()); }
+  InPluginDirectory() { common::SetPluginDirectory(dir.Path()); }
   ~InPluginDirectory() override {
     vantrel::ReleaseSharedObjects();
-    common::SetPluginDirectoryForTests("");
+    common::SetPluginDirectory("");
   }
 
   void Definitions(const std::string &text) const {

@@ -1,4 +1,4 @@
-#include "RunFiles.h"
+#include "RunFileTexts.h"
 
 namespace report_testing {
 

@@ -1,5 +1,0 @@
-#include "Project.h"
-
-std::string_view common::ProjectName() noexcept {
-  return "flowdeck";
-}

@@ -1,0 +1,160 @@
+#include "RunCommand.h"
+
+#include <signal.h>
+
+#include <atomic>
+#include <optional>
+#include <ostream>
+
+#include "LiveSource.h"
+#include "LogMerger.h"
+#include "Progress.h"
+#include "Report.h"
+#include "RunFiles.h"
+#include "RunLoop.h"
+#include "RunMetrics.h"
+#include "Summary.h"
+
+namespace host {
+
+namespace {
+
+std::atomic<bool> gStop{false}, gReload{false};
+
+void RequestStop(int) {
+  gStop.store(true);
+}
+
+void RequestReload(int) {
+  gReload.store(true);
+}
+
+// SIGHUP: the configuration and the definitions file read again. A file that does not parse
+// keeps the running settings.
+void Reload(const RunOptions &options, Session &session, std::ostream &err) {
+  HostConfig config;
+  try {
+    if (!options.configPath.empty()) config.Load(options.configPath);
+    err << "flowdeck: reloaded "
+        << (options.configPath.empty() ? "the defaults" : options.configPath) << ": "
+        << session.Reload(std::move(config), options.session.tripwires) << "\n";
+    const TripwireDefinitions tripwires =
+        TripwireDefinitions::Read(session.OutDir(), options.session.tripwires);
+    err << "flowdeck: watching " << tripwires.Description() << "\n";
+    if (!tripwires.Warning().empty()) err << "flowdeck: warning: " << tripwires.Warning() << "\n";
+  } catch (const std::runtime_error &error) {
+    err << "flowdeck: the settings were not reloaded, the running ones stay: " << error.what()
+        << "\n";
+  }
+}
+
+void ReportListener(const Session &session, std::ostream &err) {
+  if (!session.Listening()) {
+    err << "flowdeck: " << session.ListenProblem()
+        << "; shield requests are not received this run (shields still go to KvVantrel.xml)\n";
+  }
+}
+
+// Opens the logs: one that cannot be read is a usage error (exit status 2), as a missing one is.
+template <class Source, class... Arguments>
+void OpenLogs(std::optional<Source> &source, Arguments &&...arguments) {
+  try {
+    source.emplace(std::forward<Arguments>(arguments)...);
+  } catch (const std::runtime_error &error) {
+    throw UsageError(error.what());
+  }
+}
+
+// flowdeck's notes on the run so far, for the report and for a person looking in.
+void NoteRun(const Session &session, const Cadence &cadence) {
+  const ShieldTally &shields = session.Shields().Tally();
+  report::WriteRunInfo(
+      session.OutDir(),
+      {{report::RunFiles::kExportPath, session.ExportPrefix()},
+       {report::RunFiles::kShieldCycle, std::to_string(cadence.shieldSeconds)},
+       {report::RunFiles::kMonitorCycle, std::to_string(cadence.monitorSeconds)},
+       {report::RunFiles::kShieldsRaised, std::to_string(shields.raised)},
+       {report::RunFiles::kShieldsLifted, std::to_string(shields.lifted)},
+       {report::RunFiles::kShieldsRefused, std::to_string(shields.refused)},
+       {report::RunFiles::kShieldsSpared, std::to_string(shields.spared)},
+       {report::RunFiles::kShieldsInForce, std::to_string(session.Shields().InForce())}});
+}
+
+void WriteMetrics(const RunMetrics &metrics, Session &session, const LineStats &stats,
+                  const LineSource &source, std::ostream &err) {
+  try {
+    metrics.Write(session, stats, source);
+  } catch (const std::runtime_error &error) {
+    err << "flowdeck: " << error.what() << "\n";
+  }
+}
+
+// Streams the source through both plug-ins, then prints the summary and writes the report.
+int Run(RunOptions &options, LineSource &source, LineStats &stats, bool live, std::ostream &out,
+        std::ostream &err) {
+  Session session(options.session, options.config, out, err);
+  ReportListener(session, err);
+  if (!options.session.quiet) {
+    for (const std::string &line : session.Shields().Describe())
+      err << "flowdeck: " << line << "\n";
+  }
+  NoteRun(session, options.cadence);
+  const TripwireDefinitions tripwires =
+      TripwireDefinitions::Read(session.OutDir(), options.session.tripwires);
+  if (!options.session.quiet) err << "flowdeck: watching " << tripwires.Description() << "\n";
+  if (!tripwires.Warning().empty()) err << "flowdeck: warning: " << tripwires.Warning() << "\n";
+  Progress progress(err, !options.session.quiet);
+  RunLoop loop(session, source, options.cadence, stats, progress);
+  const RunMetrics metrics(session.OutDir(), options.metricsPath);
+  auto writeReport = [&] {
+    NoteRun(session, options.cadence);
+    if (options.reportPath.empty()) return;
+    session.Settle();
+    report::WriteReport(session.OutDir(), options.reportPath);
+  };
+  if (live) {
+    session.WatchMonitor();
+    loop.AfterCycles([&](bool monitor) {
+      WriteMetrics(metrics, session, stats, source, err);
+      if (monitor) writeReport();
+    });
+    loop.Between([&] {
+      if (gReload.exchange(false)) Reload(options, session, err);
+    });
+  }
+  loop.Run();
+  session.Finish();
+  NoteRun(session, options.cadence);
+  WriteMetrics(metrics, session, stats, source, err);
+  progress.Finish();
+  stats.bytes = source.BytesRead();
+  PrintSummary(out, RunFacts{stats, options.cadence, tripwires, progress.Seconds()}, session);
+  if (!live) writeReport();
+  if (!options.reportPath.empty()) out << "report: " << options.reportPath << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int RunReplay(RunOptions &options, std::ostream &out, std::ostream &err) {
+  LineStats stats;
+  std::optional<LogMerger> logs;
+  OpenLogs(logs, options.logs, options.format, stats);
+  return Run(options, *logs, stats, false, out, err);
+}
+
+int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
+  LineStats stats;
+  gStop.store(false);
+  std::optional<LiveSource> logs;
+  OpenLogs(logs, options.logs, options.fromStart, options.format, stats, gStop);
+  struct sigaction action {};
+  action.sa_handler = RequestStop;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+  action.sa_handler = RequestReload;
+  sigaction(SIGHUP, &action, nullptr);
+  return Run(options, *logs, stats, true, out, err);
+}
+
+}  // namespace host

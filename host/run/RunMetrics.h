@@ -1,0 +1,34 @@
+#pragma once
+
+#include <string>
+
+#include "LineSource.h"
+#include "LineStats.h"
+#include "Session.h"
+
+namespace host {
+
+// A run's figures in the Prometheus text format that node_exporter's textfile collector reads,
+// every name beginning with flowdeck_. They are written whole and atomically into the run
+// directory (flowdeck.prom, which `flowdeck status` reads) and, when asked, to a file of the
+// operator's: after every cycle of a live run, at the end of a replay.
+class RunMetrics {
+ public:
+  static constexpr const char *kFileName = "flowdeck.prom";
+
+  RunMetrics(std::string runDirectory, std::string extraPath)
+      : path_(runDirectory + "/" + kFileName), extraPath_(std::move(extraPath)) {}
+
+  // Throws std::runtime_error naming the file that cannot be written.
+  void Write(Session &session, const LineStats &lines, const LineSource &source) const;
+  static std::string Text(Session &session, const LineStats &lines, const LineSource &source);
+
+ private:
+  std::string path_, extraPath_;
+};
+
+// "flowdeck status DIR": the figures of the run in DIR, as a person reads them. Returns the
+// exit status.
+int RunStatus(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
+
+}  // namespace host

@@ -1,0 +1,65 @@
+#include "ActiveShields.h"
+
+#include "IpAddress.h"
+
+namespace host {
+
+namespace {
+
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
+}
+
+int CompareIgnoringCase(const std::string &a, const std::string &b) {
+  const size_t common = std::min(a.size(), b.size());
+  for (size_t i = 0; i < common; ++i) {
+    const unsigned char x = static_cast<unsigned char>(LowerAscii(a[i]));
+    const unsigned char y = static_cast<unsigned char>(LowerAscii(b[i]));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+}
+
+}  // namespace
+
+bool ActiveShields::Normalize(Shield &shield) {
+  IpAddress address;
+  if (!IpAddress::Parse(shield.address, address)) return false;
+  shield.address = address.Text();
+  for (char &c : shield.host) c = LowerAscii(c);
+  return true;
+}
+
+bool ActiveShields::SameIgnoringCase(const std::string &a, const std::string &b) {
+  return CompareIgnoringCase(a, b) == 0;
+}
+
+bool ActiveShields::Order::operator()(const Shield &a, const Shield &b) const {
+  if (int order = a.address.compare(b.address)) return order < 0;
+  if (int order = a.host.compare(b.host)) return order < 0;
+  if (int order = CompareIgnoringCase(a.resource, b.resource)) return order < 0;
+  return a.resource < b.resource;
+}
+
+void ActiveShields::Raise(const Shield &shield) {
+  auto [at, added] = shields_.insert(shield);
+  if (!added) {
+    shields_.erase(at);
+    shields_.insert(shield);
+  }
+}
+
+bool ActiveShields::Lift(const Shield &shield) {
+  return shields_.erase(shield) > 0;
+}
+
+int64_t ActiveShields::LatestExpiry(const std::string &address) const {
+  Shield first;
+  first.address = address;
+  int64_t latest = 0;
+  for (auto at = shields_.lower_bound(first); at != shields_.end() && at->address == address; ++at)
+    latest = std::max(latest, at->expiresAt);
+  return latest;
+}
+
+}  // namespace host

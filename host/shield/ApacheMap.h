@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+
+#include "ActiveShields.h"
+#include "Shield.h"
+
+namespace host {
+
+// The Apache RewriteMap text file: one line per active shield, `ADDRESS|HOST|PATH DEFLECT`,
+// for the lookup in examples/. Apache ends a key or a value at white space and has no way to
+// quote, so a shield whose values hold any cannot be written; nor a line longer than Apache
+// reads at once, whose rest it would take for a line of its own.
+class ApacheMap {
+ public:
+  // Apache reads a map line in pieces of 1024 bytes, its line end included.
+  static constexpr size_t kLongestLine = 1023;
+
+  // Why the shield cannot be written into the file, or empty when it can.
+  static std::string Refusal(const Shield &shield);
+  // Appends the shield's line; the shield must be normalized (ActiveShields::Normalize).
+  static void AppendEntry(std::string &out, const Shield &shield);
+  // The whole file; shields that cannot be written are left out.
+  static std::string Render(const ActiveShields &active);
+};
+
+}  // namespace host

@@ -1,0 +1,81 @@
+#include "MapFile.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "Posix.h"
+
+namespace host {
+
+namespace {
+
+std::string Failure(const std::string &what, const std::string &path) {
+  return "cannot " + what + " " + path + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+MapFile::MapFile(std::string path) : path_(std::move(path)) {}
+
+std::optional<std::string> MapFile::ReadCurrent() const {
+  common::PosixCalls &posix = common::Posix();
+  const int fd = posix.open(path_.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) return std::nullopt;
+  std::string content;
+  char buffer[65536];
+  ssize_t n;
+  while ((n = posix.read(fd, buffer, sizeof buffer)) > 0)
+    content.append(buffer, static_cast<size_t>(n));
+  posix.close(fd);
+  if (n < 0) return std::nullopt;
+  return content;
+}
+
+std::string MapFile::Replace(const std::string &content) const {
+  common::PosixCalls &posix = common::Posix();
+  const std::string temporary = TemporaryPath();
+  // Readable by all: Apache's children, which read the map, do not run as flowdeck's user.
+  const int fd = posix.open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return Failure("create", temporary);
+  size_t written = 0;
+  while (written < content.size()) {
+    ssize_t n = posix.write(fd, content.data() + written, content.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      std::string problem = Failure("write", temporary);
+      posix.close(fd);
+      posix.unlink(temporary.c_str());
+      return problem;
+    }
+    written += static_cast<size_t>(n);
+  }
+  if (posix.close(fd) != 0) {
+    std::string problem = Failure("write", temporary);
+    posix.unlink(temporary.c_str());
+    return problem;
+  }
+  if (posix.rename(temporary.c_str(), path_.c_str()) != 0) {
+    std::string problem = Failure("replace", path_);
+    posix.unlink(temporary.c_str());
+    return problem;
+  }
+  return "";
+}
+
+std::string MapFile::Update(const std::string &content, bool &changed) {
+  changed = false;
+  if (!held_) held_ = ReadCurrent();
+  if (held_ && *held_ == content) return "";
+  std::string problem = Replace(content);
+  if (!problem.empty()) {
+    held_.reset();  // unknown now: read again next time
+    return problem;
+  }
+  held_ = content;
+  changed = true;
+  return "";
+}
+
+}  // namespace host

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace host {
+
+// A file the web server reads, which flowdeck writes whole: the new content goes to a
+// temporary file beside it, which then takes the file's place in one step, so that a reader
+// finds the old content or the new, never a part. Content the file already holds is not
+// written again, so that an unchanged map costs the web server no reload.
+class MapFile {
+ public:
+  explicit MapFile(std::string path);
+
+  // Makes the file hold `content`; `changed` tells whether it had to be written. Returns why
+  // it could not be written, or empty.
+  std::string Update(const std::string &content, bool &changed);
+
+  const std::string &Path() const { return path_; }
+  std::string TemporaryPath() const { return path_ + ".flowdeck-new"; }
+
+ private:
+  std::optional<std::string> ReadCurrent() const;
+  std::string Replace(const std::string &content) const;
+
+  std::string path_;
+  std::optional<std::string> held_;  // what the file holds, as far as flowdeck knows
+};
+
+}  // namespace host

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace host {
+
+// One shield as every action receives it: who is shielded from which resource, where the
+// visitor is sent instead, and for how long.
+struct Shield {
+  std::string address;   // the visitor's IPv4 or IPv6 address, as text
+  std::string host;      // the host the visitor asked for, in lower case
+  std::string resource;  // the path as the request carried it, percent-decoded
+  std::string deflect;   // where the web server sends the visitor instead
+  int64_t raisedAt = 0;  // Unix seconds
+  int64_t expiresAt = 0;
+  std::string source = "regularity";  // what raised it
+};
+
+}  // namespace host

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ActiveShields.h"
+#include "HostConfig.h"
+#include "MapFile.h"
+#include "NftSets.h"
+#include "ShieldCommand.h"
+#include "WorkQueue.h"
+
+namespace host {
+
+// What the actions have done so far.
+struct ShieldActionCounts {
+  int64_t mapWrites = 0;        // map files replaced
+  int64_t reloads = 0;          // reload commands run
+  int64_t reloadFailures = 0;   // of them, the ones that failed or timed out
+  int64_t nftRuns = 0;          // nft scripts run
+  int64_t nftFailures = 0;      // of them, the ones that failed
+  int64_t commandRuns = 0;      // ShieldCommand runs, raises and lifts
+  int64_t commandFailures = 0;  // of them, the ones that failed, timed out included
+  int64_t commandTimeouts = 0;  // of them, the ones killed at the time limit
+  int64_t fileFailures = 0;     // map files that could not be written
+  int64_t skipped = 0;          // shields passed in that no action could carry
+};
+
+// The shield actions configured in flowdeck.conf (nginx map, Apache map, nftables sets,
+// command), carried out on threads of their own: the caller queues a cycle's changes and goes
+// on streaming requests. Map files, reloads and nft run on one thread, in the order the
+// batches came; commands run on a second one, so that a command that hangs until its time
+// limit never holds back a map file. Problems are collected, never thrown.
+class ShieldActions {
+ public:
+  // How long a reload, nft or the command may run before it is killed.
+  static constexpr std::chrono::milliseconds kDefaultTimeLimit{10000};
+
+  // Throws std::runtime_error naming the setting of a value that cannot be used.
+  explicit ShieldActions(const HostConfig &config,
+                         std::chrono::milliseconds timeLimit = kDefaultTimeLimit);
+  // Finishes what is queued.
+  ~ShieldActions();
+  ShieldActions(const ShieldActions &) = delete;
+  ShieldActions &operator=(const ShieldActions &) = delete;
+
+  // True when at least one action is configured.
+  bool Configured() const;
+  // False, with the reason, when the shield's address is not an IPv4 or IPv6 address or a
+  // configured action cannot carry its values safely.
+  bool Acceptable(const Shield &shield, std::string &why) const;
+
+  // Sets the shields in force at start (none, or those restored) and waits until the map files
+  // hold them (reloading only when a file changed) and the nft sets hold their addresses. Runs
+  // no command: a restored shield was raised before.
+  void Start(std::vector<Shield> active, int64_t now);
+  // Queues one cycle's changes and returns at once: lifts first, then raises. Each map file is
+  // written and reloaded at most once for the batch; nft gets one script; the command runs for
+  // each lift and each raise. A raise of an active shield renews it.
+  void Apply(std::vector<Shield> raised, std::vector<Shield> lifted, int64_t now);
+  // Waits until everything queued so far is done, commands included.
+  void Drain();
+
+  // The problems met since the last call, oldest first, each a sentence naming its setting.
+  std::vector<std::string> TakeProblems();
+  ShieldActionCounts Counts() const;
+  // One line per configured action, for a run's start ("nginx map /etc/nginx/shields.map,
+  // reloaded by 'nginx -s reload'").
+  std::vector<std::string> Describe() const;
+
+ private:
+  struct MapTarget;
+
+  void StartNow(std::vector<Shield> active, int64_t now);
+  void ApplyNow(std::vector<Shield> raised, std::vector<Shield> lifted, int64_t now);
+  void UpdateMaps();
+  void UpdateMap(MapTarget &target);
+  void RunCommand(const std::string &event, const Shield &shield);
+  // Normalizes a shield; false (and a problem) when no configured action can carry it.
+  bool Admit(Shield &shield);
+  void Problem(const std::string &text);
+  void Count(int64_t ShieldActionCounts::*counter);
+
+  ProcessRunner runner_;
+  std::unique_ptr<MapTarget> nginx_, apache_;
+  std::optional<NftSets> nft_;
+  std::optional<ShieldCommand> command_;
+
+  ActiveShields active_;  // used on the action thread only
+
+  mutable std::mutex reportMutex_;
+  std::vector<std::string> problems_;
+  int64_t problemsDropped_ = 0;
+  ShieldActionCounts counts_;
+
+  // Last: the threads end before anything they use.
+  WorkQueue commands_;
+  WorkQueue actions_;
+};
+
+}  // namespace host

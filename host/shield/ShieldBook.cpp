@@ -1,0 +1,150 @@
+#include "ShieldBook.h"
+
+#include <algorithm>
+#include <charconv>
+#include <fstream>
+
+#include "RunFiles.h"
+#include "UrlText.h"
+
+namespace host {
+
+namespace {
+
+constexpr const char *kHeader =
+    "# flowdeck: the shields in force. One a line, tab-separated: raised, expires (Unix "
+    "seconds), source, address, host, resource, deflect; '%', tab, CR and LF written as %hh.\n";
+
+void AppendEscaped(std::string &out, std::string_view value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  for (char c : value) {
+    if (c == '%' || c == '\t' || c == '\r' || c == '\n') {
+      out.append(1, '%')
+          .append(1, kHex[static_cast<unsigned char>(c) >> 4])
+          .append(1, kHex[c & 15]);
+    } else {
+      out.push_back(c);
+    }
+  }
+}
+
+bool ParseSeconds(std::string_view text, int64_t &value) {
+  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return error == std::errc() && end == text.data() + text.size();
+}
+
+void OldestFirst(std::vector<Shield> &shields) {
+  std::stable_sort(shields.begin(), shields.end(),
+                   [](const Shield &a, const Shield &b) { return a.raisedAt < b.raisedAt; });
+}
+
+}  // namespace
+
+ShieldBook::ShieldBook(std::string recordPath, int64_t lifetimeSeconds)
+    : recordPath_(std::move(recordPath)), lifetime_(lifetimeSeconds) {}
+
+std::string ShieldBook::RecordLine(const Shield &shield) {
+  std::string line = std::to_string(shield.raisedAt) + "\t" + std::to_string(shield.expiresAt);
+  for (const std::string *field :
+       {&shield.source, &shield.address, &shield.host, &shield.resource, &shield.deflect}) {
+    line.push_back('\t');
+    AppendEscaped(line, *field);
+  }
+  return line;
+}
+
+bool ShieldBook::ParseRecordLine(std::string_view line, Shield &shield) {
+  std::vector<std::string_view> fields;
+  while (true) {
+    const size_t tab = line.find('\t');
+    fields.push_back(line.substr(0, tab));
+    if (tab == std::string_view::npos) break;
+    line.remove_prefix(tab + 1);
+  }
+  if (fields.size() != 7) return false;
+  shield = Shield{};
+  if (!ParseSeconds(fields[0], shield.raisedAt) || !ParseSeconds(fields[1], shield.expiresAt)) {
+    return false;
+  }
+  std::string *values[] = {&shield.source, &shield.address, &shield.host, &shield.resource,
+                           &shield.deflect};
+  for (size_t i = 0; i < 5; ++i) {
+    values[i]->clear();
+    AppendPercentDecoded(*values[i], fields[i + 2]);
+  }
+  return !shield.address.empty();
+}
+
+std::vector<Shield> ShieldBook::Restore(int64_t now) {
+  std::vector<Shield> expired;
+  std::ifstream in(recordPath_);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    Shield shield;
+    if (!ParseRecordLine(line, shield)) {
+      ++unreadLines_;
+      continue;
+    }
+    if (shield.expiresAt > now) {
+      Add(shield);
+    } else {
+      expired.push_back(std::move(shield));
+    }
+  }
+  changed_ = !expired.empty() || unreadLines_ > 0;
+  OldestFirst(expired);
+  return expired;
+}
+
+void ShieldBook::Add(const Shield &shield) {
+  auto [entry, added] =
+      shields_.try_emplace(Key{shield.address, shield.host, shield.resource}, shield);
+  if (added) ++perAddress_[shield.address];
+}
+
+bool ShieldBook::Raise(Shield &shield, int64_t now) {
+  if (shields_.contains(Key{shield.address, shield.host, shield.resource})) return false;
+  shield.raisedAt = now;
+  shield.expiresAt = now + lifetime_;
+  Add(shield);
+  changed_ = true;
+  return true;
+}
+
+std::vector<Shield> ShieldBook::Expire(int64_t now) {
+  std::vector<Shield> lifted;
+  for (auto entry = shields_.begin(); entry != shields_.end();) {
+    if (entry->second.expiresAt > now) {
+      ++entry;
+      continue;
+    }
+    auto count = perAddress_.find(entry->second.address);
+    if (--count->second == 0) perAddress_.erase(count);
+    lifted.push_back(std::move(entry->second));
+    entry = shields_.erase(entry);
+  }
+  OldestFirst(lifted);
+  if (!lifted.empty()) changed_ = true;
+  return lifted;
+}
+
+bool ShieldBook::Shielded(std::string_view address) const {
+  return !perAddress_.empty() && perAddress_.find(address) != perAddress_.end();
+}
+
+std::vector<Shield> ShieldBook::Active() const {
+  std::vector<Shield> active;
+  for (const auto &[key, shield] : shields_) active.push_back(shield);
+  return active;
+}
+
+void ShieldBook::Save() {
+  if (!changed_) return;
+  std::string text = kHeader;
+  for (const auto &[key, shield] : shields_) text.append(RecordLine(shield)).append(1, '\n');
+  report::WriteFileAtomically(recordPath_, text, "the shield record");
+  changed_ = false;
+}
+
+}  // namespace host

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "Shield.h"
+
+namespace host {
+
+// The shields in force, each for its lifetime from the moment it was raised, kept in a record
+// in the run directory (replaced whole whenever it changes) so that a follow started again
+// carries on where the last one stopped. One shield per address, host and resource; every
+// shield of an address locks that address in the monitor.
+class ShieldBook {
+ public:
+  ShieldBook(std::string recordPath, int64_t lifetimeSeconds);
+
+  // Takes over the record a previous run left: shields still within their lifetime at `now`
+  // are in force again; those whose lifetime passed while nothing ran are returned, to be
+  // lifted. Lines that cannot be read are skipped and counted.
+  std::vector<Shield> Restore(int64_t now);
+  size_t UnreadRecordLines() const { return unreadLines_; }
+
+  // Puts a normalized shield in force from `now` (its raisedAt and expiresAt are set); false
+  // when one with the same address, host and resource already is, which stays as it was.
+  bool Raise(Shield &shield, int64_t now);
+  // Lifts every shield whose lifetime has passed by `now`, oldest first.
+  std::vector<Shield> Expire(int64_t now);
+
+  // Whether any shield of the address is in force: asked for every request.
+  bool Shielded(std::string_view address) const;
+  std::vector<Shield> Active() const;
+  // The lifetime of the shields raised from now on; those in force keep theirs.
+  void SetLifetime(int64_t seconds) { lifetime_ = seconds; }
+  size_t Size() const { return shields_.size(); }
+
+  // Replaces the record when the shields changed since it was last written; throws
+  // std::runtime_error naming the file when it cannot.
+  void Save();
+
+  // One shield as a record line, and back (false for a line that is not one).
+  static std::string RecordLine(const Shield &shield);
+  static bool ParseRecordLine(std::string_view line, Shield &shield);
+
+ private:
+  using Key = std::tuple<std::string, std::string, std::string>;  // address, host, resource
+  struct AddressHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view address) const noexcept {
+      return std::hash<std::string_view>{}(address);
+    }
+  };
+
+  void Add(const Shield &shield);
+
+  std::string recordPath_;
+  int64_t lifetime_;
+  std::map<Key, Shield> shields_;
+  // Shields in force per address, looked up by the view a parsed line gives.
+  std::unordered_map<std::string, int, AddressHash, std::equal_to<>> perAddress_;
+  bool changed_ = false;
+  size_t unreadLines_ = 0;
+};
+
+}  // namespace host

@@ -1,0 +1,202 @@
+#include "ShieldKeeper.h"
+
+#include <ctime>
+#include <fstream>
+
+#include "IpAddress.h"
+#include "RunFiles.h"
+
+namespace host {
+
+namespace {
+
+// "2026-12-09T05:12:23Z"
+std::string IsoTime(int64_t seconds) {
+  const time_t time = static_cast<time_t>(seconds);
+  tm utc{};
+  gmtime_r(&time, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+// A value in one line of the event log: control bytes and '%' as %hh.
+std::string Printable(std::string_view value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f || c == '%') {
+      out.append(1, '%').append(1, kHex[byte >> 4]).append(1, kHex[byte & 15]);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+Shield FromRequest(ShieldRequest &request) {
+  Shield shield;
+  shield.address = std::move(request.address);
+  shield.host = std::move(request.host);
+  shield.resource = std::move(request.resource);
+  shield.deflect = std::move(request.deflect);
+  return shield;
+}
+
+}  // namespace
+
+ShieldKeeper::ShieldKeeper(const HostConfig &config, const Options &options)
+    : book_(options.runDirectory + "/" + report::RunFiles::kShieldRecord,
+            config.GetInteger("ShieldSeconds")),
+      act_(options.act),
+      actionSettings_(ActionSettings(config)),
+      neverShield_(AddressRanges::Parse(config.Get("NeverShield"))),
+      restore_(options.restore),
+      eventsPath_(options.runDirectory + "/" + report::RunFiles::kShieldEvents) {
+  auto actions = std::make_unique<ShieldActions>(config);
+  configured_ = actions->Configured();
+  if (options.act && configured_) actions_ = std::move(actions);
+}
+
+ShieldKeeper::~ShieldKeeper() = default;
+
+std::string ShieldKeeper::ActionSettings(const HostConfig &config) {
+  std::string settings;
+  for (const char *key : {"NginxMapFile", "NginxReload", "ApacheMapFile", "ApacheReload",
+                          "NftTable", "ShieldCommand"}) {
+    settings.append(config.Get(key)).append(1, '\n');
+  }
+  return settings;
+}
+
+void ShieldKeeper::Reconfigure(const HostConfig &config, int64_t nowMilliseconds) {
+  const int64_t now = nowMilliseconds / 1000;
+  AddressRanges neverShield = AddressRanges::Parse(config.Get("NeverShield"));
+  const std::string actionSettings = ActionSettings(config);
+  if (actionSettings != actionSettings_) {
+    auto actions = std::make_unique<ShieldActions>(config);
+    const std::vector<Shield> active = book_.Active();
+    if (actions_) {
+      actions_->Apply({}, active, now);
+      actions_->Drain();
+      for (std::string &problem : actions_->TakeProblems()) problems_.push_back(std::move(problem));
+    }
+    configured_ = actions->Configured();
+    actions_.reset();
+    if (act_ && configured_) {
+      actions_ = std::move(actions);
+      actions_->Start({}, now);
+      if (!active.empty()) actions_->Apply(active, {}, now);
+    }
+    actionSettings_ = actionSettings;
+  }
+  neverShield_ = std::move(neverShield);
+  book_.SetLifetime(config.GetInteger("ShieldSeconds"));
+}
+
+ShieldChanges ShieldKeeper::Start(int64_t nowMilliseconds) {
+  const int64_t now = nowMilliseconds / 1000;
+  ShieldChanges changes;
+  std::vector<Shield> expired;
+  if (restore_) {
+    expired = book_.Restore(now);
+    tally_.restored = book_.Size();
+    for (const Shield &shield : book_.Active()) changes.lock.push_back(shield.address);
+    if (book_.UnreadRecordLines() > 0) {
+      problems_.push_back(std::to_string(book_.UnreadRecordLines()) +
+                          " line(s) of the shield record could not be read and were dropped");
+    }
+  }
+  if (actions_) actions_->Start(book_.Active(), now);
+  for (const Shield &shield : expired) Note(now, "lift", shield, "expired while flowdeck was down");
+  tally_.lifted += expired.size();
+  if (actions_ && !expired.empty()) actions_->Apply({}, expired, now);
+  changes.lifted = std::move(expired);
+  Save();
+  return changes;
+}
+
+ShieldChanges ShieldKeeper::Cycle(std::vector<ShieldRequest> requests, int64_t nowMilliseconds) {
+  const int64_t now = nowMilliseconds / 1000;
+  ShieldChanges changes;
+  for (ShieldRequest &request : requests) Receive(request, now, changes);
+  changes.lifted = book_.Expire(now);
+  for (const Shield &shield : changes.lifted) {
+    Note(now, "lift", shield);
+    if (!book_.Shielded(shield.address)) changes.unlock.push_back(shield.address);
+  }
+  tally_.lifted += changes.lifted.size();
+  if (actions_ && (!changes.raised.empty() || !changes.lifted.empty())) {
+    actions_->Apply(changes.raised, changes.lifted, now);
+  }
+  Save();
+  return changes;
+}
+
+void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &changes) {
+  Shield shield = FromRequest(request);
+  std::string why;
+  if (!IpAddress::IsValid(shield.address)) {
+    why = "not an IPv4 or IPv6 address";
+  } else if (configured_ && actions_ && !actions_->Acceptable(shield, why)) {
+    // why says which action cannot carry it
+  } else if (neverShield_.Contains(shield.address)) {
+    ++tally_.spared;
+    tally_.sparedShields.push_back(shield.address + " " + shield.host + shield.resource);
+    Note(now, "spare", shield, "NeverShield");
+    return;
+  } else if (!book_.Raise(shield, now)) {
+    ++tally_.repeated;
+    return;
+  } else {
+    ++tally_.raised;
+    Note(now, "raise", shield);
+    changes.lock.push_back(shield.address);
+    changes.raised.push_back(std::move(shield));
+    return;
+  }
+  ++tally_.refused;
+  Note(now, "refuse", shield, why);
+}
+
+void ShieldKeeper::Note(int64_t now, std::string_view event, const Shield &shield,
+                        std::string_view why) {
+  std::ofstream events(eventsPath_, std::ios::app);
+  events << IsoTime(now) << " " << event << " " << shield.source << " " << Printable(shield.address)
+         << " " << Printable(shield.host) << Printable(shield.resource) << " -> "
+         << Printable(shield.deflect);
+  if (event == "raise") events << " until " << IsoTime(shield.expiresAt);
+  if (!why.empty()) events << " (" << Printable(why) << ")";
+  events << "\n";
+  if (!events) problems_.push_back("cannot append to " + eventsPath_);
+}
+
+void ShieldKeeper::Save() {
+  try {
+    book_.Save();
+  } catch (const std::runtime_error &error) {
+    problems_.push_back(error.what());
+  }
+}
+
+void ShieldKeeper::Finish() {
+  if (actions_) actions_->Drain();
+}
+
+std::vector<std::string> ShieldKeeper::TakeProblems() {
+  std::vector<std::string> problems = std::move(problems_);
+  problems_.clear();
+  if (actions_) {
+    for (std::string &problem : actions_->TakeProblems()) problems.push_back(std::move(problem));
+  }
+  return problems;
+}
+
+std::vector<std::string> ShieldKeeper::Describe() const {
+  if (actions_) return actions_->Describe();
+  if (configured_) return {"shield actions are configured but this run does not act on them"};
+  return {"no shield action is configured: shields are recorded, not enforced"};
+}
+
+}  // namespace host

@@ -1,0 +1,41 @@
+#include "CommandLine.h"
+
+#include <gtest/gtest.h>
+
+#include "support/TempDir.h"
+
+namespace {
+
+std::vector<std::string> ServerNames(const std::vector<std::string> &args, bool follow = true) {
+  std::vector<std::string> all = {"--tripwires", "/dev/null"};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<std::string> names;
+  for (const host::LogInput &log : host::ParseRunOptions(all, follow).logs) {
+    names.push_back(log.serverName);
+  }
+  return names;
+}
+
+TEST(CommandLine, GivesEachLogItsServerNameByPositionOrByPattern) {
+  using Names = std::vector<std::string>;
+  EXPECT_EQ(
+      ServerNames({"/l/a.log", "--server-name", "a", "/l/b.log", "--server-name", "c", "/l/c.log"}),
+      (Names{"", "a", "c"}));
+  // The first log takes the first name as its default: a single name names every log.
+  host::RunOptions one =
+      host::ParseRunOptions({"--tripwires", "/dev/null", "/l/a.log", "--server-name", "a"}, true);
+  EXPECT_EQ(one.session.fields.serverName, "a");
+  EXPECT_EQ(
+      ServerNames({"--server-name-pattern", "*.access.log", "/var/log/shop.example.access.log",
+                   "--server-name", "x", "/var/log/other.log", "/var/log/.access.log"}),
+      (Names{"shop.example", "x", "x"}));
+  EXPECT_EQ(ServerNames({"--server-name-pattern", "access-*.log", "/a/access-blog.log"}),
+            (Names{"blog"}));
+  EXPECT_THROW(ServerNames({"--server-name-pattern", "*.*.log", "/l/a.log"}), host::UsageError);
+  // A log to follow may not be there yet; a log to replay must be.
+  EXPECT_NO_THROW(ServerNames({"/nowhere/yet.log"}, true));
+  EXPECT_THROW(ServerNames({"/nowhere/yet.log"}, false), host::UsageError);
+  EXPECT_THROW(ServerNames({"/tmp"}, true), host::UsageError);
+}
+
+}  // namespace
