@@ -1,8 +1,6 @@
 #include "RealClient.h"
 
-#include <arpa/inet.h>
-
-#include <cstring>
+#include "IpAddress.h"
 
 namespace host {
 
@@ -12,16 +10,14 @@ bool IsSeparator(char c) {
   return c == ',' || c == ' ' || c == '\t';
 }
 
-bool IsAddress(std::string_view text) {
-  char buffer[INET6_ADDRSTRLEN] = {};
-  if (text.empty() || text.size() >= sizeof buffer) return false;
-  std::memcpy(buffer, text.data(), text.size());
-  unsigned char binary[sizeof(struct in6_addr)];
-  const int family = text.find(':') == std::string_view::npos ? AF_INET : AF_INET6;
-  return inet_pton(family, buffer, binary) == 1;
-}
-
 }  // namespace
+
+RealClient::RealClient(AddressRanges trusted) {
+  if (trusted.Empty()) return;
+  trusted_ = [ranges = std::move(trusted)](std::string_view address) {
+    return ranges.Contains(address);
+  };
+}
 
 std::string_view RealClient::Address(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -35,7 +31,7 @@ std::string_view RealClient::Address(std::string_view text) {
              colon != std::string_view::npos && text.rfind(':') == colon) {
     text = text.substr(0, colon);  // IPv4 with its port
   }
-  return IsAddress(text) ? text : std::string_view();
+  return IpAddress::IsValid(text) ? text : std::string_view();
 }
 
 RealClient::Outcome RealClient::Apply(LogRecord &record) const {

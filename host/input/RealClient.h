@@ -3,6 +3,7 @@
 #include <functional>
 #include <string_view>
 
+#include "AddressRanges.h"
 #include "LogRecord.h"
 
 namespace host {
@@ -29,6 +30,8 @@ class RealClient {
   // Trusts no proxy: every record keeps its connecting address.
   RealClient() = default;
   explicit RealClient(TrustedProxy trusted) : trusted_(std::move(trusted)) {}
+  // Trusts the proxies of TrustedProxies ("10.0.0.0/8, 2001:db8::/32"); none when empty.
+  explicit RealClient(AddressRanges trusted);
 
   bool TrustsAny() const { return static_cast<bool>(trusted_); }
 

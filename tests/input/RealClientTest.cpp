@@ -83,6 +83,17 @@ TEST(RealClient, TakesTheRightmostAddressThatIsNoTrustedProxy) {
   }
 }
 
+TEST(RealClient, TrustsTheRangesOfTrustedProxies) {
+  const RealClient real(host::AddressRanges::Parse("10.0.0.0/8, 2001:db8:ffff::/48"));
+  EXPECT_TRUE(real.TrustsAny());
+  LogRecord record;
+  record.client = "2001:db8:ffff::9";
+  record.forwardedFor = "203.0.113.9, 10.1.2.3";
+  EXPECT_EQ(real.Apply(record), Outcome::kForwarded);
+  EXPECT_EQ(record.client, "203.0.113.9");
+  EXPECT_FALSE(RealClient(host::AddressRanges()).TrustsAny());
+}
+
 TEST(RealClient, TrustsNoProxyUnlessTold) {
   const RealClient none;
   EXPECT_FALSE(none.TrustsAny());
