@@ -26,24 +26,24 @@ constexpr const char *kJson =
     R"("ua":"$http_user_agent","xff":"$http_x_forwarded_for","rt":$request_time})";
 
 // The clients of a log's lines behind proxies of 127.0.0.0/8 and 10.0.0.0/8.
-std::multiset<std::string> RealClients(const std::string &format, const std::string &log) {
+std::multiset<std::string> RealClients(const std::string &format, const std::string &path) {
   const host::LogFormat compiled = host::LogFormat::Compile(format);
   const host::RealClient real([](std::string_view address) {
     return address.starts_with("127.") || address.starts_with("10.");
   });
   std::multiset<std::string> clients;
-  for (const std::string &line : testing_support::ReadLines(log)) {
-    for (size_t start = 0, end; start < line.size(); start = end + 1) {
-      end = line.find('\n', start);
-      if (end == std::string::npos) end = line.size();
-      host::LogRecord record;
-      if (compiled.Parse(line.substr(start, end - start), record) != host::ParseOutcome::kRequest) {
-        clients.insert("unparsed: " + line.substr(start, end - start));
-        continue;
-      }
-      real.Apply(record);
-      clients.emplace(record.client);
+  const std::string log = testing_support::ReadFile(path);
+  for (size_t start = 0, end; start < log.size(); start = end + 1) {
+    end = log.find('\n', start);
+    if (end == std::string::npos) end = log.size();
+    const std::string line = log.substr(start, end - start);
+    host::LogRecord record;
+    if (compiled.Parse(line, record) != host::ParseOutcome::kRequest) {
+      clients.insert("unparsed: " + line);
+      continue;
     }
+    real.Apply(record);
+    clients.emplace(record.client);
   }
   return clients;
 }
