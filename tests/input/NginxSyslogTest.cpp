@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
+#include <set>
 #include <string>
 
 #include "LogFormat.h"
@@ -56,6 +58,66 @@ TEST(NginxSyslog, TheLinesOfEveryServerArriveWithTheirTag) {
   EXPECT_EQ(stats.malformed, 0u);
   EXPECT_EQ(source.Counts().notSyslog, 0u);
   EXPECT_EQ(source.Counts().messages, 2 * visits.size());
+}
+
+// A farm larger than one flowdeck: every web server splits its visitors by nginx's own
+// split_clients on the client address and logs each half to one listener, so that each
+// visitor is seen whole (from every server) by exactly one.
+TEST(NginxSyslog, SplitClientsSendsEachVisitorWholeToOneListener) {
+  host::LineStats stats;
+  std::atomic<bool> stop{false};
+  std::vector<std::unique_ptr<host::SyslogSource>> listeners;
+  for (int i = 0; i < 2; ++i) {
+    listeners.push_back(std::make_unique<host::SyslogSource>(
+        std::vector{host::SyslogReceiver::Endpoint::Parse("udp://127.0.0.1:0")},
+        host::LogFormat::Compile(kFormat), stats, stop, true));
+  }
+  auto split = [&](const std::string &tag) {
+    return std::string("  log_format custom '") + kFormat +
+           "';\n"
+           "  split_clients \"${remote_addr}\" $first_half { 50% 1; * \"\"; }\n"
+           "  map $first_half $second_half { \"\" 1; default \"\"; }\n"
+           "  access_log syslog:server=127.0.0.1:" +
+           std::to_string(listeners[0]->Port(0)) + ",tag=" + tag +
+           " custom if=$first_half;\n"
+           "  access_log syslog:server=127.0.0.1:" +
+           std::to_string(listeners[1]->Port(0)) + ",tag=" + tag + " custom if=$second_half;";
+  };
+  testing_support::TempDir one, two;
+  const NginxServer web1(one.Path(), split("web1")), web2(two.Path(), split("web2"));
+  ASSERT_EQ(web1.Problem(), "");
+  ASSERT_EQ(web2.Problem(), "");
+  const int kVisitors = 24;
+  for (int v = 0; v < kVisitors; ++v) {
+    Visit visit = SampleVisits()[0];
+    visit.source = "127.0.0." + std::to_string(20 + v);
+    for (const NginxServer *server : {&web1, &web2}) {
+      ASSERT_TRUE(HttpExchange(visit.source, server->Port(), HttpRequest(visit))
+                      .starts_with("HTTP/1.1 200"));
+    }
+  }
+  // Per listener: the servers each visitor was seen from.
+  std::map<std::string, std::set<std::string>> seen[2];
+  size_t lines = 0;
+  for (int round = 0; round < 100 && lines < 2 * kVisitors; ++round) {
+    for (int i = 0; i < 2; ++i) {
+      listeners[i]->Wait(listeners[i]->Now().local + 0.05 / 86400);
+      host::SourceLine line;
+      while (listeners[i]->Next(line)) {
+        seen[i][std::string(line.record->client)].emplace(line.serverName);
+        ++lines;
+      }
+    }
+  }
+  EXPECT_EQ(lines, 2u * kVisitors);
+  EXPECT_FALSE(seen[0].empty());
+  EXPECT_FALSE(seen[1].empty());
+  for (int v = 0; v < kVisitors; ++v) {
+    const std::string address = "127.0.0." + std::to_string(20 + v);
+    const bool first = seen[0].contains(address), second = seen[1].contains(address);
+    EXPECT_NE(first, second) << address << " must go to exactly one listener";
+    EXPECT_EQ(seen[first ? 0 : 1][address], (std::set<std::string>{"web1", "web2"})) << address;
+  }
 }
 
 }  // namespace
