@@ -66,6 +66,7 @@ void clsConfig::StoreFields(std::string_view text) {
   } else {
     trace_ = TextToBoolean(kSite, field[11]);
   }
+  loaded_ = true;
 }
 
 void clsConfig::TraceSettings() const {

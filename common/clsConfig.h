@@ -37,9 +37,22 @@ class clsConfig {
   int16_t CertainStrength() const noexcept { return certainStrength_; }
   bool Trace() const noexcept { return trace_; }
 
+  // Whether a configuration text has had every one of its fields stored since these settings
+  // were created. Until then the numbers are all 0, which would rate every visitor a machine:
+  // the cycles judge nobody while it is false.
+  bool IsLoaded() const noexcept { return loaded_; }
+
   // The fewest hits a correlation needs at a sensitivity: PeriodBase - PeriodIncrement *
   // sensitivity, in 16-bit arithmetic as the settings; an overflow is error 6 at the site.
   int16_t MinimumHits(const Site &site, int16_t sensitivity) const;
+
+  // The correlation a rating needs at a strength: ThresholdBase - ThresholdIncrement *
+  // strength, worked out from the 32-bit settings in double precision. Both plug-ins start
+  // from this value; the shield plug-in then rounds it to 32 bits and compares there, the
+  // monitor compares against it as it is.
+  double RatingThreshold(int16_t strength) const noexcept {
+    return double{thresholdBase_} - double{thresholdIncrement_} * static_cast<double>(strength);
+  }
 
  private:
   void StoreFields(std::string_view text);
@@ -61,6 +74,7 @@ class clsConfig {
   int16_t possibleStrength_ = 0;
   int16_t certainStrength_ = 0;
   bool trace_ = false;
+  bool loaded_ = false;
 };
 
 }  // namespace common

@@ -44,13 +44,13 @@ double ReadSerial(std::string_view text) {
   return static_cast<double>(value);
 }
 
-// 0 below the possible threshold; then 2 from the certain threshold on, else 1.
+// 0 below the possible threshold; then 2 from the certain threshold on, else 1. Settings never
+// loaded hold 0 for every number, which every visitor would reach: they rate nobody above 0.
+// The thresholds are compared unrounded; the shield plug-in compares in 32 bits.
 uint8_t LevelOf(double r, const common::clsConfig &config) {
-  auto threshold = [&](int16_t strength) {
-    return double{config.ThresholdBase()} - double{config.ThresholdIncrement()} * strength;
-  };
-  if (r < threshold(config.PossibleStrength())) return 0;
-  return r >= threshold(config.CertainStrength()) ? 2 : 1;
+  if (!config.IsLoaded()) return 0;
+  if (r < config.RatingThreshold(config.PossibleStrength())) return 0;
+  return r >= config.RatingThreshold(config.CertainStrength()) ? 2 : 1;
 }
 
 // Appends lines to a file and reports how many reached it, also when the file fails part-way.
@@ -159,6 +159,7 @@ void Corvane::RateAndWriteUsers(SnapshotWriter &snapshot, CycleAlerts &risen) {
   const common::clsConfig &config = gConfig();
   const int32_t count = mUsers.Count();
   if (Tracing()) WriteTrace("\tLooping to check " + std::to_string(count) + " users");
+  if (Tracing() && !config.IsLoaded()) WriteTrace("\tNo configuration loaded: no visitor rated");
   std::string browser;
   std::string version;
   HitLines unkept;

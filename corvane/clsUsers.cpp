@@ -13,23 +13,16 @@ constexpr common::Site kSite{"  Class: Users  ", "clsUsers"};
 }  // namespace
 
 clsUser &clsUsers::Item(int32_t position) const {
-  return common::Guard(kSite, "Function: Item", [&]() -> clsUser & {
-    if (position < 1 || position > Count()) common::Raise(kSite, common::kInvalidArgument);
-    return *users_[static_cast<size_t>(position - 1)];
-  });
+  return common::Guard(kSite, "Function: Item",
+                       [&]() -> clsUser & { return users_.At(kSite, position); });
 }
 
 clsUser *clsUsers::ItemByUserKey(std::string_view key) const {
-  return byKey_.Find(key);
+  return users_.Find(key);
 }
 
 void clsUsers::Remove(int32_t position) {
-  common::Guard(kSite, "Sub: Remove", [&] {
-    if (position < 1 || position > Count()) common::Raise(kSite, common::kInvalidArgument);
-    const auto at = users_.begin() + (position - 1);
-    byKey_.Erase(**at);
-    users_.erase(at);
-  });
+  common::Guard(kSite, "Sub: Remove", [&] { users_.Remove(kSite, position); });
 }
 
 void clsUsers::AddTransaction(const common::StreamFields &request, double serial) {
@@ -42,34 +35,17 @@ void clsUsers::AddTransaction(const common::StreamFields &request, double serial
     if (gConfig().Trace()) WriteTrace(std::string("Adding New User for KEY=").append(key));
     auto user = std::make_unique<clsUser>(request, *pool_);
     user->AddTransaction(request, serial);
-    Insert(std::move(user));
+    users_.Add(std::move(user));
   });
 }
 
-void clsUsers::Insert(std::unique_ptr<clsUser> user) {
-  clsUser &added = *user;
-  users_.push_back(std::move(user));
-  try {
-    byKey_.Insert(added);
-  } catch (...) {
-    users_.pop_back();
-    throw;
-  }
-}
-
 void clsUsers::Clear() noexcept {
-  byKey_.Clear();
-  while (!users_.empty()) users_.pop_back();
+  users_.Clear();
 }
 
 void clsUsers::Purge(common::DateTime now) {
-  const auto expired = [now](const std::unique_ptr<clsUser> &user) {
-    return common::WholeSecondsBetween(user->Expires(), now) > 0;
-  };
-  for (const auto &user : users_) {
-    if (expired(user)) byKey_.Erase(*user);
-  }
-  std::erase_if(users_, expired);
+  users_.RemoveIf(
+      [now](const clsUser &user) { return common::WholeSecondsBetween(user.Expires(), now) > 0; });
 }
 
 }  // namespace corvane

@@ -1,14 +1,12 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string_view>
-#include <vector>
 
 #include "DateTime.h"
+#include "KeyedList.h"
 #include "StreamFields.h"
 #include "StringPool.h"
-#include "UserIndex.h"
 #include "clsUser.h"
 
 namespace corvane {
@@ -20,9 +18,8 @@ class clsUsers {
   explicit clsUsers(StringPool &pool) noexcept : pool_(&pool) {}
   clsUsers(const clsUsers &) = delete;
   clsUsers &operator=(const clsUsers &) = delete;
-  ~clsUsers() { Clear(); }
 
-  int32_t Count() const noexcept { return static_cast<int32_t>(users_.size()); }
+  int32_t Count() const noexcept { return users_.Count(); }
   // The visitor at a position from 1 to Count; error 5 elsewhere.
   clsUser &Item(int32_t position) const;
   // The visitor with a key, in any letter case; nullptr when there is none.
@@ -38,11 +35,12 @@ class clsUsers {
   void Purge(common::DateTime now);
 
  private:
-  void Insert(std::unique_ptr<clsUser> user);
+  struct ByKey : common::TextKeyIgnoringCase {
+    static std::string_view KeyOf(const clsUser &user) noexcept { return user.Key(); }
+  };
 
   StringPool *pool_;
-  std::vector<std::unique_ptr<clsUser>> users_;
-  UserIndex byKey_;
+  common::KeyedList<clsUser, ByKey> users_;
 };
 
 }  // namespace corvane

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 #include <string_view>
 
 #include "Convert.h"
@@ -25,27 +24,6 @@ struct EqualIgnoringCase {
 
   bool operator()(std::string_view a, std::string_view b) const noexcept {
     return common::EqualsIgnoreCase(a, b);
-  }
-};
-
-// A host and a request path: the identity of a visitor's resource record.
-struct HostAndResource {
-  std::string_view host;
-  std::string_view resource;
-};
-
-struct HashHostAndResource {
-  size_t operator()(const HostAndResource &key) const {
-    // Hashed apart and joined unevenly, "ab"+"c" and "a"+"bc" stay apart.
-    const uint64_t host = common::HashIgnoreCase(key.host);
-    return static_cast<size_t>((host * 31) ^ common::HashIgnoreCase(key.resource));
-  }
-};
-
-struct EqualHostAndResource {
-  bool operator()(const HostAndResource &a, const HostAndResource &b) const noexcept {
-    return common::EqualsIgnoreCase(a.host, b.host) &&
-           common::EqualsIgnoreCase(a.resource, b.resource);
   }
 };
 

@@ -20,12 +20,10 @@ int16_t RequiredHits(const clsShieldedResource &definition) {
   return gConfig().MinimumHits(kSite, definition.Sensitivity());
 }
 
-// The correlation a record needs: lower the stronger its tripwire.
+// The correlation a record needs: lower the stronger its tripwire. Compared in 32 bits, so a
+// correlation that rounds to the threshold reaches it; the monitor compares unrounded.
 float Threshold(const clsShieldedResource &definition) {
-  const common::clsConfig &config = gConfig();
-  const double strength = static_cast<float>(definition.Strength());
-  return static_cast<float>(static_cast<double>(config.ThresholdBase()) -
-                            static_cast<double>(config.ThresholdIncrement()) * strength);
+  return static_cast<float>(gConfig().RatingThreshold(definition.Strength()));
 }
 
 }  // namespace
@@ -36,7 +34,6 @@ void ShieldCycle::Run() {
   WriteTrace("\tUsers purged");
   DropOrphanedRecords();
   WriteTrace("\tResources updated");
-  WriteTrace("\tLooping to check ", users_.Count(), " users");
   try {
     JudgeRecords();
   } catch (...) {
@@ -71,6 +68,12 @@ void ShieldCycle::DropOrphanedRecords() {
 }
 
 void ShieldCycle::JudgeRecords() {
+  // Settings never loaded hold 0 for every number, which every record would pass.
+  if (!gConfig().IsLoaded()) {
+    WriteTrace("\tNo configuration loaded: no record judged");
+    return;
+  }
+  WriteTrace("\tLooping to check ", users_.Count(), " users");
   const int32_t userCount = users_.Count();
   for (int32_t i = 1; i <= userCount; ++i) {
     const clsUser &user = users_.Item(i);

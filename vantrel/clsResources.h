@@ -1,12 +1,10 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string_view>
-#include <unordered_map>
-#include <vector>
 
-#include "KeyIgnoringCase.h"
+#include "Convert.h"
+#include "KeyedList.h"
 #include "clsResource.h"
 
 namespace vantrel {
@@ -15,13 +13,15 @@ namespace vantrel {
 // per host and request path (letter case ignored), found by that pair without a scan.
 class clsResources {
  public:
-  int32_t Count() const noexcept { return static_cast<int32_t>(records_.size()); }
+  int32_t Count() const noexcept { return records_.Count(); }
   // A position outside 1 to Count is error 5.
   clsResource &Item(int32_t position) const;
   void Remove(int32_t position);
   // Removes every record the predicate holds for, in one pass; the others close up in order.
   template <class Predicate>
-  void RemoveIf(Predicate &&remove);
+  void RemoveIf(Predicate &&remove) {
+    records_.RemoveIf(remove);
+  }
   clsResource *ItemByHostAndResource(std::string_view host, std::string_view resource) const;
   // Records a hit under the record of host and path info, opening the record under the
   // definition at tripwireIndex when there is none yet.
@@ -29,22 +29,27 @@ class clsResources {
               std::string_view pathTranslated, std::string_view host, int32_t tripwireIndex);
 
  private:
-  static HostAndResource KeyOf(const clsResource &record) noexcept {
-    return {record.Host(), record.Resource()};
-  }
+  // A host and a request path: the identity of a record.
+  struct HostAndResource {
+    std::string_view host;
+    std::string_view resource;
+  };
+  struct ByHostAndResource {
+    using Key = HostAndResource;
+    static Key KeyOf(const clsResource &record) noexcept {
+      return {record.Host(), record.Resource()};
+    }
+    static uint64_t Hash(const Key &key) noexcept {
+      // Hashed apart and joined unevenly, "ab"+"c" and "a"+"bc" stay apart.
+      return (common::HashIgnoreCase(key.host) * 31) ^ common::HashIgnoreCase(key.resource);
+    }
+    static bool Equal(const Key &a, const Key &b) noexcept {
+      return common::EqualsIgnoreCase(a.host, b.host) &&
+             common::EqualsIgnoreCase(a.resource, b.resource);
+    }
+  };
 
-  std::vector<std::unique_ptr<clsResource>> records_;
-  std::unordered_map<HostAndResource, clsResource *, HashHostAndResource, EqualHostAndResource>
-      byHostAndResource_;
+  common::KeyedList<clsResource, ByHostAndResource> records_;
 };
-
-template <class Predicate>
-void clsResources::RemoveIf(Predicate &&remove) {
-  std::erase_if(records_, [&](const std::unique_ptr<clsResource> &record) {
-    if (!remove(*record)) return false;
-    byHostAndResource_.erase(KeyOf(*record));
-    return true;
-  });
-}
 
 }  // namespace vantrel

@@ -60,21 +60,25 @@ int32_t clsShieldedResources::ProtectedResourceIndex(std::string_view host,
   });
 }
 
+// The matching step of ContainsResource against a mask split once ahead: its trace line, and a
+// failure to write it, belong to that step.
 bool clsShieldedResources::Fits(const clsShieldedResource &definition, std::string_view pathInfo,
                                 std::string_view pathTranslated, bool trace) {
-  if (trace) {
-    WriteTrace("ContainsResource Mask=", definition.Resource(), "  PathInfo=", pathInfo,
-               "  PathTranslated=", pathTranslated);
-  }
-  const MaskPattern &mask = definition.Mask();
-  if (mask.UsesPathTranslated()) {
-    if (!pathTranslatedSplit_) pathTranslated_.Split(pathTranslated, '\\');
-    pathTranslatedSplit_ = true;
-    return mask.Fits(pathTranslated_);
-  }
-  if (!pathInfoSplit_) pathInfo_.Split(pathInfo, '/');
-  pathInfoSplit_ = true;
-  return mask.Fits(pathInfo_);
+  return common::Guard(kSite, "Function: ContainsResource", [&] {
+    if (trace) {
+      WriteTrace("ContainsResource Mask=", definition.Resource(), "  PathInfo=", pathInfo,
+                 "  PathTranslated=", pathTranslated);
+    }
+    const MaskPattern &mask = definition.Mask();
+    if (mask.UsesPathTranslated()) {
+      if (!pathTranslatedSplit_) pathTranslated_.Split(pathTranslated, '\\');
+      pathTranslatedSplit_ = true;
+      return mask.Fits(pathTranslated_);
+    }
+    if (!pathInfoSplit_) pathInfo_.Split(pathInfo, '/');
+    pathInfoSplit_ = true;
+    return mask.Fits(pathInfo_);
+  });
 }
 
 bool clsShieldedResources::ContainsResource(std::string_view mask, std::string_view pathInfo,

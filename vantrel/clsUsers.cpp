@@ -10,33 +10,21 @@ constexpr common::Site kSite{"  Class: clsUsers  ", "clsUsers"};
 }
 
 clsUser &clsUsers::Item(int32_t position) const {
-  return common::Guard(kSite, "Function: Item", [&]() -> clsUser & {
-    if (position < 1 || position > Count()) common::Raise(kSite, common::kInvalidArgument);
-    return *users_[static_cast<size_t>(position - 1)];
-  });
+  return common::Guard(kSite, "Function: Item",
+                       [&]() -> clsUser & { return users_.At(kSite, position); });
 }
 
 clsUser *clsUsers::ItemByUserKey(std::string_view userKey) const {
-  return common::Guard(kSite, "Function: ItemByUserKey", [&]() -> clsUser * {
-    const auto entry = byKey_.find(userKey);
-    return entry == byKey_.end() ? nullptr : entry->second;
-  });
+  return common::Guard(kSite, "Function: ItemByUserKey",
+                       [&]() -> clsUser * { return users_.Find(userKey); });
 }
 
 void clsUsers::Remove(int32_t position) {
-  common::Guard(kSite, "Sub: Remove", [&] {
-    if (position < 1 || position > Count()) common::Raise(kSite, common::kInvalidArgument);
-    const auto at = users_.begin() + (position - 1);
-    byKey_.erase((*at)->UserKey());
-    users_.erase(at);
-  });
+  common::Guard(kSite, "Sub: Remove", [&] { users_.Remove(kSite, position); });
 }
 
 void clsUsers::Clear() {
-  common::Guard(kSite, "Sub: Clear", [&] {
-    byKey_.clear();
-    while (!users_.empty()) users_.pop_back();
-  });
+  common::Guard(kSite, "Sub: Clear", [&] { users_.Clear(); });
 }
 
 void clsUsers::AddTransaction(HitAction action, double arrivalSerial, std::string_view userKey,
@@ -47,11 +35,8 @@ void clsUsers::AddTransaction(HitAction action, double arrivalSerial, std::strin
     WriteTrace("Adding Hit");
     clsUser *user = ItemByUserKey(userKey);
     if (user == nullptr) {
-      auto added = std::make_unique<clsUser>(std::string(userKey), std::string(remoteAddr),
-                                             std::string(resolvedAddr));
-      user = added.get();
-      users_.push_back(std::move(added));
-      byKey_.emplace(user->UserKey(), user);
+      user = &users_.Add(std::make_unique<clsUser>(std::string(userKey), std::string(remoteAddr),
+                                                   std::string(resolvedAddr)));
       WriteTrace("\tNew User Added");
     }
     user->AddTransaction(action, arrivalSerial, pathInfo, pathTranslated, host, tripwireIndex);

@@ -1,12 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <string_view>
-#include <unordered_map>
-#include <vector>
 
-#include "KeyIgnoringCase.h"
+#include "KeyedList.h"
 #include "clsUser.h"
 
 namespace vantrel {
@@ -15,7 +12,7 @@ namespace vantrel {
 // visitor key without regard to letter case.
 class clsUsers {
  public:
-  int32_t Count() const noexcept { return static_cast<int32_t>(users_.size()); }
+  int32_t Count() const noexcept { return users_.Count(); }
   // A position outside 1 to Count is error 5.
   clsUser &Item(int32_t position) const;
   // nullptr for a key that is not present.
@@ -23,7 +20,9 @@ class clsUsers {
   void Remove(int32_t position);
   // Removes every visitor the predicate holds for, in one pass; the others close up in order.
   template <class Predicate>
-  void RemoveIf(Predicate &&remove);
+  void RemoveIf(Predicate &&remove) {
+    users_.RemoveIf(remove);
+  }
   void Clear();
   // Records one request under its visitor, adding the visitor on its first request.
   void AddTransaction(HitAction action, double arrivalSerial, std::string_view userKey,
@@ -32,17 +31,11 @@ class clsUsers {
                       std::string_view host, int32_t tripwireIndex);
 
  private:
-  std::vector<std::unique_ptr<clsUser>> users_;
-  std::unordered_map<std::string_view, clsUser *, HashIgnoringCase, EqualIgnoringCase> byKey_;
-};
+  struct ByUserKey : common::TextKeyIgnoringCase {
+    static std::string_view KeyOf(const clsUser &user) noexcept { return user.UserKey(); }
+  };
 
-template <class Predicate>
-void clsUsers::RemoveIf(Predicate &&remove) {
-  std::erase_if(users_, [&](const std::unique_ptr<clsUser> &user) {
-    if (!remove(*user)) return false;
-    byKey_.erase(user->UserKey());
-    return true;
-  });
-}
+  common::KeyedList<clsUser, ByUserKey> users_;
+};
 
 }  // namespace vantrel

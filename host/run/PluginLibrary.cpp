@@ -17,11 +17,21 @@ Function Lookup(void *handle, const std::string &path, const char *name) {
   return reinterpret_cast<Function>(symbol);
 }
 
+// Why dlopen refused a file, without the path it puts in front.
+std::string LoadFailure(const std::string &path) {
+  const char *reason = dlerror();
+  std::string text = reason != nullptr ? reason : "unknown reason";
+  if (text.starts_with(path + ": ")) text.erase(0, path.size() + 2);
+  return text;
+}
+
 }  // namespace
 
 PluginLibrary::PluginLibrary(const std::string &path, std::string_view expectedName) : path_(path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (handle_ == nullptr) throw std::runtime_error(std::string("cannot load ") + dlerror());
+  if (handle_ == nullptr) {
+    throw std::runtime_error(path + ": cannot be loaded as a shared object: " + LoadFailure(path));
+  }
   try {
     auto name = Lookup<const char *(*)(void)>(handle_, path, "flowdeck_plugin_name");
     auto create = Lookup<flowdeck_plugin *(*)(void)>(handle_, path, "flowdeck_plugin_create");

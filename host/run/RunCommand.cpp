@@ -13,6 +13,7 @@
 #include "RunFiles.h"
 #include "RunLoop.h"
 #include "RunMetrics.h"
+#include "Say.h"
 #include "Summary.h"
 
 namespace host {
@@ -31,27 +32,37 @@ void RequestReload(int) {
 
 // SIGHUP: the configuration and the definitions file read again. A file that does not parse
 // keeps the running settings.
+// Reads the definitions the run was given as the shield plug-in reads them, and says what they
+// watch: a site must not believe it is guarded when nothing is.
+TripwireDefinitions WatchedTripwires(const RunOptions &options, const Session &session,
+                                     std::ostream &err) {
+  TripwireDefinitions tripwires =
+      TripwireDefinitions::Read(session.OutDir(), options.session.tripwires);
+  if (!options.session.quiet) Say(err, Level::kInfo, "watching " + tripwires.Description());
+  if (!tripwires.Warning().empty()) Say(err, Level::kWarning, tripwires.Warning());
+  return tripwires;
+}
+
 void Reload(const RunOptions &options, Session &session, std::ostream &err) {
   HostConfig config;
   try {
     if (!options.configPath.empty()) config.Load(options.configPath);
-    err << "flowdeck: reloaded "
-        << (options.configPath.empty() ? "the defaults" : options.configPath) << ": "
-        << session.Reload(std::move(config), options.session.tripwires) << "\n";
-    const TripwireDefinitions tripwires =
-        TripwireDefinitions::Read(session.OutDir(), options.session.tripwires);
-    err << "flowdeck: watching " << tripwires.Description() << "\n";
-    if (!tripwires.Warning().empty()) err << "flowdeck: warning: " << tripwires.Warning() << "\n";
+    const std::string done = session.Reload(std::move(config), options.session.tripwires);
+    Say(err, Level::kNotice,
+        "reloaded " + (options.configPath.empty() ? "the defaults" : options.configPath) + ": " +
+            done);
+    WatchedTripwires(options, session, err);
   } catch (const std::runtime_error &error) {
-    err << "flowdeck: the settings were not reloaded, the running ones stay: " << error.what()
-        << "\n";
+    Say(err, Level::kError,
+        std::string("the settings were not reloaded, the running ones stay: ") + error.what());
   }
 }
 
 void ReportListener(const Session &session, std::ostream &err) {
   if (!session.Listening()) {
-    err << "flowdeck: " << session.ListenProblem()
-        << "; shield requests are not received this run (shields still go to KvVantrel.xml)\n";
+    Say(err, Level::kWarning,
+        session.ListenProblem() +
+            "; shield requests are not received this run (shields still go to KvVantrel.xml)");
   }
 }
 
@@ -85,7 +96,7 @@ void WriteMetrics(const RunMetrics &metrics, Session &session, const LineStats &
   try {
     metrics.Write(session, stats, source);
   } catch (const std::runtime_error &error) {
-    err << "flowdeck: " << error.what() << "\n";
+    Say(err, Level::kWarning, error.what());
   }
 }
 
@@ -95,14 +106,10 @@ int Run(RunOptions &options, LineSource &source, LineStats &stats, bool live, st
   Session session(options.session, options.config, out, err);
   ReportListener(session, err);
   if (!options.session.quiet) {
-    for (const std::string &line : session.Shields().Describe())
-      err << "flowdeck: " << line << "\n";
+    for (const std::string &line : session.Shields().Describe()) Say(err, Level::kInfo, line);
   }
   NoteRun(session, options.cadence);
-  const TripwireDefinitions tripwires =
-      TripwireDefinitions::Read(session.OutDir(), options.session.tripwires);
-  if (!options.session.quiet) err << "flowdeck: watching " << tripwires.Description() << "\n";
-  if (!tripwires.Warning().empty()) err << "flowdeck: warning: " << tripwires.Warning() << "\n";
+  const TripwireDefinitions tripwires = WatchedTripwires(options, session, err);
   Progress progress(err, !options.session.quiet);
   RunLoop loop(session, source, options.cadence, stats, progress);
   const RunMetrics metrics(session.OutDir(), options.metricsPath);

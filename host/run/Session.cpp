@@ -7,6 +7,7 @@
 
 #include "DateTime.h"
 #include "RunFiles.h"
+#include "Say.h"
 #include "StreamFields.h"
 
 namespace host {
@@ -151,8 +152,7 @@ void Session::CopyDefinitions(const std::string &tripwires) {
 void Session::Finish() {
   Settle();
   keeper_->Finish();
-  for (const std::string &problem : keeper_->TakeProblems())
-    err_ << "flowdeck: " << problem << "\n";
+  for (const std::string &problem : keeper_->TakeProblems()) Say(err_, Level::kWarning, problem);
 }
 
 void Session::ShieldCycle() {
@@ -167,13 +167,13 @@ void Session::ShieldCycle() {
 
 void Session::MonitorCycle() {
   SendToMonitor(ActionFields("CYCLE").Fields());
+  feed_->Flush();
   ++monitorCycles_;
 }
 
 void Session::CollectShields() {
   Tell(keeper_->Cycle(listener_.Collect(), utcMilliseconds_));
-  for (const std::string &problem : keeper_->TakeProblems())
-    err_ << "flowdeck: " << problem << "\n";
+  for (const std::string &problem : keeper_->TakeProblems()) Say(err_, Level::kWarning, problem);
 }
 
 // The monitor hears of every lock and unlock before the next request reaches it.

@@ -21,7 +21,8 @@ uint64_t ReadHalf(const unsigned char *bytes) {
 bool IpAddress::Parse(std::string_view text, IpAddress &address) {
   // inet_pton wants a terminated string; the longest valid text fits in INET6_ADDRSTRLEN.
   char buffer[INET6_ADDRSTRLEN];
-  if (text.empty() || text.size() >= sizeof buffer) return false;
+  if (text.empty() || text.size() >= sizeof buffer || text.find('\0') != std::string_view::npos)
+    return false;
   std::memcpy(buffer, text.data(), text.size());
   buffer[text.size()] = '\0';
   if (text.find(':') == std::string_view::npos) {

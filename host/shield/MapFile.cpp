@@ -64,18 +64,19 @@ std::string MapFile::Replace(const std::string &content) const {
   return "";
 }
 
-std::string MapFile::Update(const std::string &content, bool &changed) {
-  changed = false;
+MapFile::Outcome MapFile::Update(const std::string &content) {
+  Outcome outcome;
   if (!held_) held_ = ReadCurrent();
-  if (held_ && *held_ == content) return "";
-  std::string problem = Replace(content);
-  if (!problem.empty()) {
+  if (held_ && *held_ == content) return outcome;
+  outcome.problem = Replace(content);
+  if (!outcome.problem.empty()) {
     held_.reset();  // unknown now: read again next time
-    return problem;
+    return outcome;
   }
+  outcome.written = true;
+  outcome.replaced = held_.has_value();
   held_ = content;
-  changed = true;
-  return "";
+  return outcome;
 }
 
 }  // namespace host

@@ -13,9 +13,13 @@ class MapFile {
  public:
   explicit MapFile(std::string path);
 
-  // Makes the file hold `content`; `changed` tells whether it had to be written. Returns why
-  // it could not be written, or empty.
-  std::string Update(const std::string &content, bool &changed);
+  struct Outcome {
+    bool written = false;   // the content changed
+    bool replaced = false;  // and a file was there before: a server may hold the old content
+    std::string problem;    // why the file could not be written
+  };
+  // Makes the file hold `content`.
+  Outcome Update(const std::string &content);
 
   const std::string &Path() const { return path_; }
   std::string TemporaryPath() const { return path_ + ".flowdeck-new"; }

@@ -203,20 +203,21 @@ void ShieldActions::UpdateMaps() {
 }
 
 void ShieldActions::UpdateMap(MapTarget &target) {
-  bool changed = false;
-  if (std::string problem = target.file.Update(target.render(active_), changed); !problem.empty()) {
+  const MapFile::Outcome outcome = target.file.Update(target.render(active_));
+  if (!outcome.problem.empty()) {
     Count(&ShieldActionCounts::fileFailures);
-    Problem(target.setting + ": " + problem);
+    Problem(target.setting + ": " + outcome.problem);
     return;
   }
-  if (!changed) return;
+  if (!outcome.written) return;
   Count(&ShieldActionCounts::mapWrites);
-  if (target.reload.empty()) return;
+  // A new file cannot be in a running server's configuration yet: nothing to reload.
+  if (target.reload.empty() || !outcome.replaced) return;
   Count(&ShieldActionCounts::reloads);
-  ProcessOutcome outcome = runner_.Run(target.reload);
-  if (!outcome.Succeeded()) {
+  const ProcessOutcome reload = runner_.Run(target.reload);
+  if (!reload.Succeeded()) {
     Count(&ShieldActionCounts::reloadFailures);
-    Problem(target.reloadSetting + ": " + outcome.problem);
+    Problem(target.reloadSetting + ": " + reload.problem);
   }
 }
 

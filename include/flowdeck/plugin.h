@@ -1,8 +1,23 @@
 /* The C interface of a Flowdeck plug-in.
  *
  * A plug-in is a shared object that exports exactly these functions. A host loads it with
- * dlopen, looks the functions up with dlsym, creates one object per stream of requests and
- * calls it from one thread at a time. No C++ exception ever crosses this interface.
+ * dlopen, looks the functions up with dlsym and creates one object per stream of requests. No
+ * C++ exception ever crosses this interface.
+ *
+ * Threads. A plug-in starts no thread and takes no lock, so:
+ * - Calls into one plug-in never overlap, whatever objects they are for: its objects share
+ *   its files. The host orders calls that it makes from different threads (a mutex, a join, a
+ *   queue between them), so that each call sees what the one before it did.
+ * - An object's visitors belong to the object: its next call may come from any thread.
+ * - The settings that CONFIG loads, and the shield plug-in's tripwire definitions, belong to
+ *   the calling thread, not to the object. Every object called from a thread shares that
+ *   thread's; a thread that has not sent CONFIG has none, and a cycle run there judges
+ *   nobody (the shield plug-in shields no record, the monitor rates every visitor 0) and the
+ *   monitor exports nothing from it. A host that moves an object to another thread sends
+ *   CONFIG there first, which also clears the object's visitors.
+ * - A thread's settings and definitions last until the thread ends, except that destroying
+ *   any object of the shield plug-in releases those of the thread that destroys it.
+ * - flowdeck_plugin_set_clock may be called from any thread at any time.
  */
 #ifndef FLOWDECK_PLUGIN_H
 #define FLOWDECK_PLUGIN_H

@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <functional>
+
 #include "Clock.h"
 #include "KvError.h"
 #include "Logs.h"
@@ -17,6 +19,17 @@ using common::Site;
 constexpr Site kStreamSite{"  Class: Corvane  ", "Corvane"};
 constexpr Site kCycleSite{"  Class: Corvane  ", "Corvane"};
 constexpr Site kModuleSite{"  Module: modKvGlobal  ", ""};
+
+// The error a body raises; a failure of the test when it raises none.
+KvError Raised(const std::function<void()> &body) {
+  try {
+    body();
+  } catch (const KvError &error) {
+    return error;
+  }
+  ADD_FAILURE() << "nothing was raised";
+  return KvError(0, "", "");
+}
 
 double FixedClock(void *) {
   return common::MakeDateTime(2026, 12, 7, 21, 21, 55);
@@ -62,18 +75,18 @@ TEST_F(ErrorLog, AppendsOneCompleteLinePerFailedCall) {
 }
 
 TEST_F(ErrorLog, AppendingBehindTheSourceKeepsTheInnerSegmentsFirst) {
-  try {
+  const KvError error = Raised([] {
     try {
       Guard(kModuleSite, "Function: PearsonsR", [] { common::Raise(kModuleSite, 6); });
-    } catch (KvError &error) {
-      error.Append("  Class: Vantrel  ", "Sub: ProcessCycle");
+    } catch (KvError &inner) {
+      inner.Append("  Class: Vantrel  ", "Sub: ProcessCycle");
       throw;
     }
-  } catch (const KvError &error) {
-    EXPECT_EQ(error.Source(),
-              "  Module: modKvGlobal  Function: PearsonsR\rKvTest\r  Class: Vantrel  Sub: "
-              "ProcessCycle");
-  }
+  });
+  EXPECT_EQ(error.Number(), 6);
+  EXPECT_EQ(error.Source(),
+            "  Module: modKvGlobal  Function: PearsonsR\rKvTest\r  Class: Vantrel  Sub: "
+            "ProcessCycle");
 }
 
 TEST_F(ErrorLog, AnUnwritableLogReachesTheCaller) {
@@ -82,13 +95,10 @@ TEST_F(ErrorLog, AnUnwritableLogReachesTheCaller) {
     // root writes anyway: point the plug-in at a directory that does not exist instead.
     common::SetPluginDirectory(dir.File("missing"));
   }
-  try {
-    common::RunStream(kStreamSite, [] { common::Raise(kStreamSite, 5); });
-    FAIL() << "the failed log write was swallowed";
-  } catch (const KvError &error) {
-    EXPECT_EQ(error.Number(), 76);
-    EXPECT_NE(error.Description().find("KvTestErrors.LOG"), std::string::npos);
-  }
+  const KvError error =
+      Raised([] { common::RunStream(kStreamSite, [] { common::Raise(kStreamSite, 5); }); });
+  EXPECT_EQ(error.Number(), 76);
+  EXPECT_NE(error.Description().find("KvTestErrors.LOG"), std::string::npos);
   chmod(dir.Path().c_str(), 0700);
 }
 

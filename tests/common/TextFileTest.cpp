@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "Posix.h"
 #include "support/TempDir.h"
@@ -91,6 +92,23 @@ TEST(TextFile, ReplacesAFileInOneStep) {
   EXPECT_EQ(testing_support::ReadFile(dir.File("old")), "new");
   EXPECT_FALSE(common::RemoveFile(dir.File("new")));
   EXPECT_THROW(common::ReplaceFile(kSite, dir.File("new"), dir.File("old")), common::KvError);
+  // A missing file is created; a directory in the way is never moved, and the new file waits.
+  testing_support::WriteFile(dir.File("new"), "newer");
+  common::ReplaceFile(kSite, dir.File("new"), dir.File("missing"));
+  EXPECT_EQ(testing_support::ReadFile(dir.File("missing")), "newer");
+  std::filesystem::create_directory(dir.File("directory"));
+  testing_support::WriteFile(dir.File("directory/kept"), "kept");
+  testing_support::WriteFile(dir.File("new"), "newest");
+  try {
+    common::ReplaceFile(kSite, dir.File("new"), dir.File("directory"));
+    ADD_FAILURE() << "a file was put over a directory";
+  } catch (const common::KvError &error) {
+    EXPECT_EQ(error.Number(), 75);
+    EXPECT_NE(error.Description().find(dir.File("directory") + " (Is a directory)"),
+              std::string::npos);
+  }
+  EXPECT_EQ(testing_support::ReadFile(dir.File("directory/kept")), "kept");
+  EXPECT_EQ(testing_support::ReadFile(dir.File("new")), "newest");
 }
 
 }  // namespace

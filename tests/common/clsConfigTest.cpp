@@ -93,6 +93,20 @@ TEST_F(Config, AFailingFieldKeepsItAndLaterFieldsAsTheyWere) {
   EXPECT_TRUE(config.Trace());
 }
 
+TEST_F(Config, IsLoadedOnceEveryFieldWasStoredAndStaysSo) {
+  clsConfig config(ConfigLayout::kVantrel);
+  EXPECT_FALSE(config.IsLoaded());
+  // Eleven fields: the thresholds are stored, the missing Trace fails.
+  EXPECT_EQ(FailureOf(config, "s;a;b;c;d;0.5;0.25;7;1;False;/p/"), 9);
+  EXPECT_EQ(config.ThresholdBase(), 0.5f);
+  EXPECT_FALSE(config.IsLoaded());
+  config.Initialize("s;a;b;c;d;0.5;0.25;7;1;False;/p/;False");
+  EXPECT_TRUE(config.IsLoaded());
+  // A later failure changes some fields but leaves the settings loaded.
+  EXPECT_EQ(FailureOf(config, "s;a;b;c;d;0.75"), 9);
+  EXPECT_TRUE(config.IsLoaded());
+}
+
 TEST_F(Config, TracesNothingWhenTraceIsOff) {
   clsConfig config(ConfigLayout::kVantrel);
   std::string text = kVantrelText;

@@ -134,6 +134,69 @@ TEST_F(KvCorvaneEndToEnd, ALevelRisingZeroTwoOneTwoAlertsOnce) {
           "^03/05/2004 14:10:00^k1^us^^Mozilla/4.0 (compatible; MSIE 6.0)^r1^a1^h1^^s1^2^1"}));
 }
 
+// Settings whose numbers were never loaded are all 0, which every visitor reaches: until a
+// CONFIG has stored every field the monitor rates nobody above 0 and raises no alert.
+TEST_F(KvCorvaneEndToEnd, SettingsNeverLoadedRateNobody) {
+  auto steadyHits = [&](const std::string &key, int second) {
+    for (int i = 0; i < 3; ++i) Stream(Request(key, Serial(second, 100 * i)));
+  };
+  auto levels = [&] {
+    std::vector<std::string> found;
+    for (const std::string &user : LinesWith(Cycle(), "<USER ")) {
+      found.push_back(AttributeOf(user, "LVL"));
+    }
+    return found;
+  };
+  steadyHits("k1", 1);
+  EXPECT_EQ(levels(), std::vector<std::string>{"0"}) << "rated before any CONFIG";
+  // The thresholds and the export are stored; Sensitivity and what follows are missing.
+  const Settings alerting = Settings::Alerting(dir_.Path());
+  const std::string text = alerting.Text();
+  Stream(Action("CONFIG",
+                text.substr(0, text.find(alerting.fernwickPath) + alerting.fernwickPath.size())));
+  EXPECT_EQ(ReadLines(dir_.File("KvCorvaneErrors.LOG")).size(), 1u);
+  steadyHits("k2", 2);
+  EXPECT_EQ(levels(), (std::vector<std::string>{"0", "0"}))
+      << "rated after a CONFIG that stopped half-way";
+  EXPECT_FALSE(testing_support::FileExists(dir_.File("KvCorvaneAlerts.Out")));
+  EXPECT_EQ(ReadLines(dir_.File("KvCorvaneHits.Out")).size(), 3u);
+
+  Configure(alerting);
+  steadyHits("k3", 3);
+  EXPECT_EQ(levels(), std::vector<std::string>{"2"});
+  EXPECT_EQ(ReadLines(dir_.File("KvCorvaneAlerts.Out")).size(), 1u);
+}
+
+// Levels are reached exactly at their thresholds, and r is taken from exactly the fewest hits
+// on. The thresholds are compared unrounded: one a little above 1 that rounds to 1 in 32 bits
+// is not reached by a correlation of 1 (the shield plug-in compares in 32 bits and reaches it).
+TEST_F(KvCorvaneEndToEnd, LevelsAreReachedExactlyAtTheirThresholdsComparedUnrounded) {
+  struct Case {
+    std::string base, increment, possible, certain, level;
+  };
+  const Case cases[] = {{"1.5", "0.5", "1", "0", "1"},  // possible 1.0, certain 1.5
+                        {"1.5", "0.5", "2", "1", "2"},  // possible 0.5, certain 1.0
+                        {"1.0000001192092896", "8.940696716308594E-08", "1", "1", "0"}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.base + " " + c.possible + " " + c.certain);
+    Settings settings;
+    settings.thresholdBase = c.base;
+    settings.thresholdIncrement = c.increment;
+    settings.possibleStrength = c.possible;
+    settings.certainStrength = c.certain;
+    settings.periodBase = "5";  // fewest hits 5 - 1 * 1 = 4
+    settings.periodIncrement = "1";
+    settings.sensitivity = "1";
+    Configure(settings);
+    for (int i = 0; i < 4; ++i) Stream(Request("exact", Serial(1, 100 * i)));
+    for (int i = 0; i < 3; ++i) Stream(Request("short", Serial(2, 100 * i)));
+    const std::vector<std::string> users = LinesWith(Cycle(), "<USER ");
+    ASSERT_EQ(users.size(), 2u);
+    EXPECT_EQ(AttributeOf(users[0], "LVL"), c.level) << "r = 1 from exactly the fewest hits";
+    EXPECT_EQ(AttributeOf(users[1], "LVL"), "0") << "r taken from one hit short of the fewest";
+  }
+}
+
 TEST_F(KvCorvaneEndToEnd, SessionsEndAndVisitorsExpireByTheHostClock) {
   Configure(Settings{});
   EXPECT_EQ(Count(), 0);

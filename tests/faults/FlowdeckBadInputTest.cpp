@@ -13,7 +13,7 @@
 #include <random>
 #include <thread>
 
-#include "support/Port80Lock.h"
+#include "support/Port80.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -43,7 +43,7 @@ std::string Options(const TempDir &dir) {
 // Runs flowdeck to its end (10 seconds at most), standard output and error together. A run
 // listens on port 80, so it takes the port's turn.
 Result Flowdeck(const std::string &arguments) {
-  const testing_support::Port80Lock port80;
+  const testing_support::Port80 port80;
   const std::string command =
       "timeout -s KILL 10 " + std::string(FLOWDECK_BIN) + " " + arguments + " 2>&1";
   Result result;
@@ -80,7 +80,7 @@ class Follow {
   }
 
  private:
-  const testing_support::Port80Lock port80_;
+  const testing_support::Port80 port80_;
   std::string output_;
   pid_t pid_ = -1;
 };

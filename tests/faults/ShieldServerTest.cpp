@@ -2,17 +2,12 @@
 // and never reads: the cycle still returns at once and the record counts as shielded.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 
 #include "FaultTesting.h"
-#include "support/Port80Lock.h"
+#include "support/Port80.h"
 
 namespace {
 
@@ -23,38 +18,6 @@ using Clock = std::chrono::steady_clock;
 
 // How long the plug-in may wait for a server that does not answer.
 constexpr auto kConnectTimeout = std::chrono::seconds(2);
-
-// A socket bound to port 80 of a loopback address, listening when backlog >= 0; -1 when the
-// port is taken there or cannot be bound at all.
-int BindPort80(const char *address, int backlog) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in at{};
-  at.sin_family = AF_INET;
-  at.sin_port = htons(80);
-  inet_pton(AF_INET, address, &at.sin_addr);
-  if (bind(fd, reinterpret_cast<const sockaddr *>(&at), sizeof at) != 0 ||
-      (backlog >= 0 && listen(fd, backlog) != 0)) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// What one connection waiting on a listener sent, read only now.
-std::string ReceivedLater(int listener) {
-  pollfd wait{listener, POLLIN, 0};
-  if (poll(&wait, 1, 2000) <= 0) return "";
-  const int peer = accept(listener, nullptr, nullptr);
-  std::string received;
-  char buffer[1024];
-  while (poll(&(wait = {peer, POLLIN, 0}), 1, 2000) > 0) {
-    const ssize_t n = read(peer, buffer, sizeof buffer);
-    if (n <= 0) break;
-    received.append(buffer, static_cast<size_t>(n));
-  }
-  close(peer);
-  return received;
-}
 
 struct Outcome {
   Clock::duration cycle;
@@ -86,12 +49,11 @@ bool Traced(const Outcome &outcome, const std::string &line) {
 }
 
 TEST(ShieldServer, RefusedUnknownOrSilentServersNeitherHoldTheCycleNorUnmarkTheRecord) {
-  const testing_support::Port80Lock port80;
-  // Nothing listens on 127.0.0.2:80 when it can be bound; the listener on 127.0.0.3 never reads.
-  const int probe = BindPort80("127.0.0.2", -1);
-  const int silent = BindPort80("127.0.0.3", 4);
-  if (probe < 0 || silent < 0) GTEST_SKIP() << "port 80 of 127.0.0.2 and 127.0.0.3 is needed";
-  close(probe);
+  // Nothing listens on 127.0.0.2:80; the listener on 127.0.0.3 reads only at the end.
+  testing_support::Port80 port;
+  if (!port.NothingListens("127.0.0.2") || !port.Listen(4, "127.0.0.3")) {
+    GTEST_SKIP() << "port 80 of 127.0.0.2 and 127.0.0.3 is needed";
+  }
 
   const Outcome refused = ShieldThrough("127.0.0.2");
   EXPECT_LT(refused.cycle, kConnectTimeout);
@@ -116,8 +78,8 @@ TEST(ShieldServer, RefusedUnknownOrSilentServersNeitherHoldTheCycleNorUnmarkTheR
       "&G=1&H=0&I=1\r\n";
   // The request's own CR LF ends its trace line.
   EXPECT_TRUE(Traced(unread, "\tData Sent=" + request.substr(0, request.size() - 2)));
-  EXPECT_EQ(ReceivedLater(silent), request);
-  close(silent);
+  port.AcceptOne();
+  EXPECT_EQ(port.Received(), request);
 
   for (const Outcome *outcome : {&refused, &unknown, &unread}) {
     EXPECT_EQ(outcome->filed, 1u);

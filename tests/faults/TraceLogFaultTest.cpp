@@ -45,6 +45,25 @@ TEST(UnwritableTraceLog, EachShieldCallThatTracesEndsInOneErrorLineAndTracingRes
   EXPECT_EQ(faults::LinesWith(ReadLines(dir.File("KvVantrel.xml")), "<TRIPWIRE ").size(), 1u);
 }
 
+// The trace line of a request held against a mask fails: the matching step's own segment stands
+// between the lookup's and the start of the error.
+TEST(UnwritableTraceLog, AFailedMatchingTraceNamesTheMatchingStep) {
+  TempDir dir;
+  testing_support::WriteFile(dir.File("KvVantrel.CFG"), faults::TripwireDefinition());
+  PluginObject shield("KvVantrel.so", dir.Path());
+  EXPECT_EQ(shield.Stream(Action("CONFIG", faults::ShieldSettings("", true))), 0);
+  const std::string log = dir.File("KvVantrelTrace.LOG");
+  std::filesystem::remove(log);
+  std::filesystem::create_directory(log);
+  EXPECT_EQ(shield.Stream(Request("v1", Serial(1), "/a/p.htm")), 0);
+  EXPECT_EQ(ReadLines(dir.File("KvVantrelErrors.LOG")),
+            faults::Lines{"3/5/2004 2:00:00 PM Error: 75 Path/File access error: " + log +
+                          " (Is a directory) Error Source:   Class: Vantrel  Sub: Stream\r"
+                          "  Class: clsShieldedResources  Function: ProtectedResourceIndex\r"
+                          "  Class: clsShieldedResources  Function: ContainsResource\r"
+                          "KvVantrel"});
+}
+
 TEST(UnwritableTraceLog, EachMonitorCallThatTracesEndsInOneErrorLineAndTracingResumesAfter) {
   TempDir dir;
   const std::string log = dir.File("KvCorvaneTrace.LOG");

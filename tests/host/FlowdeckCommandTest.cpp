@@ -1,11 +1,7 @@
 // The flowdeck command run as an operator runs it, on logs written here.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -13,7 +9,7 @@
 #include <fstream>
 #include <optional>
 
-#include "support/Port80Lock.h"
+#include "support/Port80.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -28,7 +24,7 @@ struct Result {
 
 // Runs flowdeck; a replay listens on port 80, so it takes the port's turn unless the caller has.
 Result Flowdeck(const std::string &arguments, bool takePort80 = true) {
-  std::optional<testing_support::Port80Lock> port80;
+  std::optional<testing_support::Port80> port80;
   if (takePort80) port80.emplace();
   std::string command = std::string(FLOWDECK_BIN) + " " + arguments + " 2>&1";
   Result result;
@@ -68,16 +64,7 @@ std::string PacedLog() {
 }
 
 bool CanBindPort80() {
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(80);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int yes = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  bool ok = bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-  close(fd);
-  return ok;
+  return testing_support::Port80().NothingListens();
 }
 
 std::string Options(const TempDir &dir) {
@@ -303,21 +290,12 @@ TEST(Flowdeck, TakesTheLogFormatFromTheConfigurationUnlessTheOptionNamesOne) {
 }
 
 TEST(Flowdeck, GoesOnWhenPort80IsTakenAndStillRecordsTheShield) {
-  testing_support::Port80Lock port80;
-  if (!CanBindPort80()) GTEST_SKIP() << "port 80 cannot be bound here";
-  int holder = socket(AF_INET, SOCK_STREAM, 0);
-  int yes = 1;
-  setsockopt(holder, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(80);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(holder, 16), 0);
+  testing_support::Port80 port80;
+  if (!port80.NothingListens()) GTEST_SKIP() << "port 80 cannot be bound here";
+  ASSERT_TRUE(port80.Listen(16));
   TempDir dir;
   testing_support::WriteFile(dir.File("access.log"), PacedLog());
   Result run = Flowdeck("replay " + Options(dir) + " " + dir.File("access.log"), false);
-  close(holder);
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("cannot listen on 127.0.0.1:80"), std::string::npos) << run.output;
   EXPECT_NE(ReadFile(dir.File("out/KvVantrel.xml")).find("203.0.113.66"), std::string::npos);

@@ -50,4 +50,16 @@ TEST(HostConfig, NamesFileAndLineOfABadSetting) {
   EXPECT_EQ(LoadError("Server =\n"), "");
 }
 
+TEST(HostConfig, NamesFileAndLineOfABadAddressList) {
+  EXPECT_EQ(LoadError("IgnoreAddresses = ::1\nNeverShield = 127.0.0.0/8, 10.0.0.0/33\n"),
+            "f.conf:2: NeverShield = '127.0.0.0/8, 10.0.0.0/33': '10.0.0.0/33': the prefix "
+            "length of an IPv4 range is 0 to 32");
+  EXPECT_EQ(LoadError("IgnoreAddresses = localhost\n"),
+            "f.conf:1: IgnoreAddresses = 'localhost': 'localhost' is not an IPv4 or IPv6 address");
+  EXPECT_EQ(LoadError("TrustedProxies = 10.0.0.1, 10.0.0.300\n"),
+            "f.conf:1: TrustedProxies = '10.0.0.1, 10.0.0.300': '10.0.0.300' is not an IPv4 or "
+            "IPv6 address");
+  EXPECT_EQ(LoadError("NeverShield =\nIgnoreAddresses = 127.0.0.1, 2001:db8::/32\n"), "");
+}
+
 }  // namespace

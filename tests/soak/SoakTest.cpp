@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -42,6 +43,12 @@ constexpr bool kMemoryJudged = false;
 constexpr uint64_t kCiRequests = 1'000'000;
 constexpr bool kMemoryJudged = true;
 #endif
+// The flood: one address hitting one tripwired script, unevenly, never steadily enough for a
+// shield. FLOWDECK_SOAK_FLOOD_REQUESTS sets its size; the full run is 10 million.
+constexpr uint64_t kCiFloodRequests = kCiRequests;
+// Growth that the flood may cause at most: what a record keeps of it (32767 hits of 16 bytes)
+// and the monitor's 500 latest hits, with room for what the allocator keeps.
+constexpr size_t kFloodGrowthBound = size_t{4} << 20;
 constexpr int64_t kCycleMilliseconds = 60'000;
 constexpr int64_t kDayMilliseconds = 86'400'000;
 constexpr uint32_t kHitCap = 500;
@@ -62,9 +69,9 @@ constexpr char kDefinitions[] =
 // the process.
 constexpr char kShieldSettings[] = ";/flowdeck;/filter;A=1;R=1;0.97;0.01;20;1;False;;False";
 
-uint64_t RequestsToStream() {
-  const char *text = std::getenv("FLOWDECK_SOAK_REQUESTS");
-  if (text == nullptr || *text == '\0') return kCiRequests;
+uint64_t RequestsToStream(const char *variable, uint64_t otherwise) {
+  const char *text = std::getenv(variable);
+  if (text == nullptr || *text == '\0') return otherwise;
   return std::strtoull(text, nullptr, 10);
 }
 
@@ -304,7 +311,7 @@ void ExpectNoGrowth(const std::vector<MemorySample> &samples) {
 }
 
 TEST(SoakTest, ManyVisitorsWithChurnStayBoundedAndExportEveryRequestOnce) {
-  const uint64_t requests = RequestsToStream();
+  const uint64_t requests = RequestsToStream("FLOWDECK_SOAK_REQUESTS", kCiRequests);
   ASSERT_GE(requests, 100'000u) << "FLOWDECK_SOAK_REQUESTS is too small for a steady state";
   testing_support::TempDir dir;
   testing_support::WriteFile(dir.File("KvVantrel.CFG"), kDefinitions);
@@ -350,6 +357,62 @@ TEST(SoakTest, ManyVisitorsWithChurnStayBoundedAndExportEveryRequestOnce) {
   ExpectEveryRequestExportedOnce(dir.File("KvCorvaneHits.Out"), requests);
   ExpectSnapshotMatches(dir.File("KvCorvane.xml"), traffic, end, held);
   ExpectProbesShielded(dir.File("KvVantrel.xml"), traffic);
+}
+
+// A visitor that floods one tripwired resource without ever pacing steadily is judged at every
+// cycle and never shielded: what it leaves behind must not grow with the number of requests.
+TEST(SoakTest, AOneAddressFloodOnOneResourceHoldsBoundedMemory) {
+  const uint64_t requests = RequestsToStream("FLOWDECK_SOAK_FLOOD_REQUESTS", kCiFloodRequests);
+  ASSERT_GE(requests, 100'000u) << "FLOWDECK_SOAK_FLOOD_REQUESTS is too small to tell growth";
+  testing_support::TempDir dir;
+  testing_support::WriteFile(dir.File("KvVantrel.CFG"), kDefinitions);
+  BothPlugins plugins(dir.Path());
+  plugins.Configure(kShieldSettings, "127.0.0.1;;;;;0.95;0.01;20;1;False;;0;2;3;False");
+  const size_t before = ResidentBytes();
+  const auto started = std::chrono::steady_clock::now();
+
+  std::mt19937_64 random(20040305);
+  RequestFields fields;
+  soak::SoakRequest request;
+  request.action = "GET";
+  request.path = soak::SoakTraffic::kProbePath;
+  Fields cycle{};
+  cycle[0] = "CYCLE";
+  int64_t nextCycle = kCycleMilliseconds;
+  for (uint64_t i = 0; i < requests; ++i) {
+    request.milliseconds += static_cast<int64_t>(random() % 17);  // 8 ms apart on average
+    request.id = i;
+    ASSERT_LT(request.milliseconds, kDayMilliseconds) << "the flood stays within one day";
+    for (; nextCycle <= request.milliseconds; nextCycle += kCycleMilliseconds) {
+      plugins.SetTime(nextCycle);
+      plugins.Stream(cycle);
+    }
+    plugins.SetTime(request.milliseconds);
+    plugins.Stream(fields.For(request));
+    if (testing::Test::HasFatalFailure()) return;
+  }
+  plugins.SetTime(nextCycle);
+  plugins.Stream(cycle);
+  const size_t after = ResidentBytes();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+
+  const size_t growth = after > before ? after - before : 0;
+  std::printf(
+      "soak: flood of %llu requests from one address in %.1f s, %lld cycles; resident %.1f MB "
+      "before, %.1f MB after: %.2f MB more\n",
+      static_cast<unsigned long long>(requests), seconds,
+      static_cast<long long>(nextCycle / kCycleMilliseconds), Megabytes(before), Megabytes(after),
+      Megabytes(growth));
+  EXPECT_EQ(plugins.Visitors(), 1);
+  EXPECT_FALSE(testing_support::FileExists(dir.File("KvVantrel.xml"))) << "the flood was shielded";
+  EXPECT_FALSE(testing_support::FileExists(dir.File("KvVantrelErrors.LOG")));
+  EXPECT_FALSE(testing_support::FileExists(dir.File("KvCorvaneErrors.LOG")));
+  if (!kMemoryJudged) {
+    std::printf("soak: memory not judged under AddressSanitizer\n");
+    return;
+  }
+  EXPECT_LE(growth, kFloodGrowthBound) << "a flood on one resource holds memory without bound";
 }
 
 }  // namespace

@@ -13,10 +13,10 @@
 
 #include "InPluginDirectory.h"
 #include "KvError.h"
-#include "Port80.h"
 #include "Posix.h"
 #include "Vantrel.h"
 #include "modVantrel.h"
+#include "support/Port80.h"
 
 namespace {
 
@@ -118,7 +118,7 @@ TEST_F(FailurePaths, TheSocketIsClosedWhenTheShieldRequestFailsHalfWay) {
 }
 
 TEST_F(FailurePaths, SendingOnAClosedConnectionRaisesNoSignal) {
-  vantrel_testing::Port80 port;
+  testing_support::Port80 port;
   if (!port.Listen()) GTEST_SKIP() << "127.0.0.1:80 cannot be bound here";
   port.AcceptOne();
   std::signal(SIGPIPE, SIG_DFL);

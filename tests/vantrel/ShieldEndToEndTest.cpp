@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "Port80.h"
 #include "support/PluginLoader.h"
+#include "support/Port80.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -90,7 +90,7 @@ bool Contains(const Lines &lines, const std::string &line) {
 }
 
 TEST(ShieldEndToEnd, WorkedExampleTracesWritesAndSendsTheShield) {
-  vantrel_testing::Port80 port;
+  testing_support::Port80 port;
   if (!port.Listen()) GTEST_SKIP() << "127.0.0.1:80 cannot be bound here";
   port.AcceptOne();
   Shield shield;
@@ -179,6 +179,70 @@ TEST(ShieldEndToEnd, VisitorsExpireByTheHostsClockAndConfigAndDestructionStartAf
   shield.ForgetTrace();
   shield.Action("CYCLE");
   EXPECT_FALSE(testing_support::FileExists(shield.File("KvVantrelTrace.LOG")));
+}
+
+// Settings whose numbers were never loaded are all 0, which every record passes: until a
+// CONFIG has stored every field, and again once another object took them with it, a cycle
+// judges nobody.
+TEST(ShieldEndToEnd, SettingsNeverLoadedOrReleasedShieldNobody) {
+  Shield shield;
+  shield.Definitions(kScripts);
+  auto shields = [&] {
+    const Lines xml = shield.Read("KvVantrel.xml");
+    return std::count_if(xml.begin(), xml.end(), [](const std::string &line) {
+      return line.find("<TRIPWIRE ") != std::string::npos;
+    });
+  };
+  shield.SteadyHits("/scripts/a.exe", 1);
+  shield.Action("CYCLE");
+  EXPECT_EQ(shields(), 0) << "shielded before any CONFIG";
+  // Every field up to the missing Trace is stored, the thresholds among them.
+  shield.Action("CONFIG", "a;b;c;d;e;0.5;0;3;0;False;/tmp/");
+  EXPECT_EQ(shield.Read("KvVantrelErrors.LOG").size(), 1u);
+  shield.Action("CYCLE");
+  EXPECT_EQ(shields(), 0) << "shielded after a CONFIG that stopped half-way";
+
+  shield.Action("CONFIG", Config("", "0.5;0;3;0", false));
+  shield.SteadyHits("/scripts/a.exe", 2);
+  shield.Action("CYCLE");
+  EXPECT_EQ(shields(), 1);
+  shield.CreateAndDestroyAnother();
+  shield.SteadyHits("/scripts/b.exe", 3);
+  shield.Action("CYCLE");
+  EXPECT_EQ(shields(), 1) << "shielded with the settings another object released";
+  shield.Action("CONFIG", Config("", "0.5;0;3;0", false));
+  shield.SteadyHits("/scripts/b.exe", 4);
+  shield.Action("CYCLE");
+  EXPECT_EQ(shields(), 2);
+  EXPECT_EQ(shield.Read("KvVantrelErrors.LOG").size(), 1u);
+}
+
+// A record with exactly the fewest hits and a correlation exactly at the threshold is shielded.
+// The threshold is compared in 32 bits: one a little above 1 that rounds to 1 is reached by a
+// correlation of 1 (the monitor compares unrounded and does not reach it).
+TEST(ShieldEndToEnd, TheFewestHitsAndTheThresholdAreReachedExactly) {
+  for (const std::string thresholds : {"1.5;0.5", "1.0000001192092896;8.940696716308594E-08"}) {
+    SCOPED_TRACE(thresholds);
+    Shield shield;
+    shield.Definitions(
+        "<TRIPWIRE ACTIVE=\"1\" HOST=\"shop\" RESOURCE=\"/a/*.*\" DEFLECT=\"/x/y.htm\" "
+        "SENSITIVITY=\"1\" STRENGTH=\"1\" INVERSE=\"0\" CARRYPARAMETERS=\"0\" />");
+    // Fewest hits 5 - 1 * 1 = 4; threshold ThresholdBase - ThresholdIncrement * 1.
+    shield.Action("CONFIG", Config("", thresholds + ";5;1"));
+    shield.SteadyHits("/a/1.htm", 1);  // 4 hits: r = 1
+    for (const char *serial : {"40305140702000", "40305140702100", "40305140702200"}) {
+      shield.Request(serial, "/a/2.htm");  // steady too, one hit short
+    }
+    shield.ForgetTrace();
+    shield.Action("CYCLE");
+    const Lines trace = shield.Read("KvVantrelTrace.LOG");
+    EXPECT_TRUE(Contains(trace, "\t\tHits.Count=4 Sensitivity Count=4"));
+    EXPECT_TRUE(Contains(trace, "\t\tHits.Count=3 Sensitivity Count=4"));
+    EXPECT_TRUE(Contains(trace, "\t\tPearsonsR=1 Strength=1"));
+    const Lines xml = shield.Read("KvVantrel.xml");
+    ASSERT_EQ(xml.size(), 6u);
+    EXPECT_NE(xml[3].find("HITS=\"4\" FACTOR=\"1\" RESOURCE=\"/a/1.htm\""), std::string::npos);
+  }
 }
 
 TEST(ShieldEndToEnd, EditedDefinitionsReachNewRecordsAndRemovedOnesDropTheirRecords) {
@@ -279,7 +343,7 @@ TEST(ShieldEndToEnd, OneBadRecordIsSkippedAndReportedOnceWhileTheOthersAreShield
 }
 
 TEST(ShieldEndToEnd, VisitorTextIsEncodedInTheRequestAndEscapedInTheFile) {
-  vantrel_testing::Port80 port;
+  testing_support::Port80 port;
   if (!port.Listen()) GTEST_SKIP() << "127.0.0.1:80 cannot be bound here";
   port.AcceptOne();
   Shield shield;
@@ -302,7 +366,7 @@ TEST(ShieldEndToEnd, VisitorTextIsEncodedInTheRequestAndEscapedInTheFile) {
 }
 
 TEST(ShieldEndToEnd, AnUnansweredConnectGivesUpAfterTwoSeconds) {
-  vantrel_testing::Port80 port;
+  testing_support::Port80 port;
   if (!port.Listen(0)) GTEST_SKIP() << "127.0.0.1:80 cannot be bound here";
   port.FillBacklog();
   Shield shield;
@@ -318,7 +382,7 @@ TEST(ShieldEndToEnd, AnUnansweredConnectGivesUpAfterTwoSeconds) {
 }
 
 TEST(ShieldEndToEnd, ARefusedOrUnknownServerIsTracedAndTheRecordStillMarked) {
-  vantrel_testing::Port80 port;
+  testing_support::Port80 port;
   if (!port.NothingListens()) GTEST_SKIP() << "something else listens on 127.0.0.1:80";
   Shield shield;
   shield.Definitions(kScripts);

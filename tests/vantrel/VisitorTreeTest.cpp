@@ -102,3 +102,52 @@ TEST(HitCorrelation, EqualsPearsonsRHoweverTheHitsArrive) {
 }
 
 }  // namespace
+
+namespace {
+
+// The serial of a moment some milliseconds after 14:00 on 5 March 2004.
+double SerialAfter(int64_t milliseconds) {
+  const int64_t seconds = milliseconds / 1000;
+  return 40305000000000.0 +
+         static_cast<double>((14 + seconds / 3600) * 10'000'000 + seconds / 60 % 60 * 100'000 +
+                             seconds % 60 * 1000 + milliseconds % 1000);
+}
+
+TEST(HitsOfARecord, KeepTheLatestAtTheCapAndCorrelateOverThemOnly) {
+  constexpr int32_t kCap = vantrel::clsHits::kKeptHits;
+  std::vector<double> serials;
+  int64_t now = 0;
+  for (int32_t i = 0; i < kCap + 100; ++i) {
+    now += i < 100 ? 5000 : 1 + i * 7 % 13;  // a slow start, then an uneven flood
+    serials.push_back(SerialAfter(now));
+  }
+  vantrel::clsHits hits;
+  for (double serial : serials) hits.AddHit(HitAction::kGet, serial);
+  ASSERT_EQ(hits.Count(), kCap);
+  EXPECT_EQ(hits.Hit(1).ArrivalSerial(), serials[100]);
+  EXPECT_EQ(hits.Hit(kCap).ArrivalSerial(), serials.back());
+  vantrel::clsHits latest;
+  for (size_t i = 100; i < serials.size(); ++i) latest.AddHit(HitAction::kGet, serials[i]);
+  EXPECT_EQ(hits.Correlation(), latest.Correlation());
+  EXPECT_EQ(hits.Correlation(), common::PearsonsR(hits));
+
+  // A hit earlier than every one kept is not kept; a later one takes its place in serial order.
+  hits.AddHit(HitAction::kPost, serials[50]);
+  EXPECT_EQ(hits.Hit(1).ArrivalSerial(), serials[100]);
+  hits.AddHit(HitAction::kPut, serials[200]);
+  EXPECT_EQ(hits.Count(), kCap);
+  EXPECT_EQ(hits.Hit(1).ArrivalSerial(), serials[101]);
+  EXPECT_EQ(hits.Hit(100).ArrivalSerial(), serials[200]);
+  EXPECT_EQ(hits.Hit(100).Action(), "GET");
+  EXPECT_EQ(hits.Hit(101).Action(), "PUT");
+  EXPECT_EQ(hits.Hit(kCap).ArrivalSerial(), serials.back());
+  for (int32_t i = 2; i <= kCap; ++i) {
+    ASSERT_LE(hits.Hit(i - 1).ArrivalSerial(), hits.Hit(i).ArrivalSerial()) << i;
+  }
+  EXPECT_EQ(hits.Correlation(), common::PearsonsR(hits));
+  hits.AddHit(HitAction::kHead, serials.back());
+  EXPECT_EQ(hits.Hit(kCap).Action(), "HEAD");
+  EXPECT_EQ(hits.Correlation(), common::PearsonsR(hits));
+}
+
+}  // namespace

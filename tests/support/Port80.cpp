@@ -1,4 +1,4 @@
-#include "Port80.h"
+#include "support/Port80.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -8,15 +8,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace vantrel_testing {
+namespace testing_support {
 
 namespace {
 
-sockaddr_in Loopback80() {
+sockaddr_in Port80Of(const char *loopback) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(80);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  inet_pton(AF_INET, loopback, &address.sin_addr);
   return address;
 }
 
@@ -41,11 +41,12 @@ Port80::~Port80() {
   if (lock_ >= 0) close(lock_);
 }
 
-bool Port80::Listen(int backlog) {
+bool Port80::Listen(int backlog, const char *loopback) {
   listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int yes = 1;
   setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  const sockaddr_in address = Loopback80();
+  listenerAddress_ = Port80Of(loopback);
+  const sockaddr_in &address = listenerAddress_;
   return bind(listener_, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 &&
          listen(listener_, backlog) == 0;
 }
@@ -71,7 +72,7 @@ std::string Port80::Received() {
 }
 
 void Port80::FillBacklog() {
-  const sockaddr_in address = Loopback80();
+  const sockaddr_in &address = listenerAddress_;
   for (int &fd : fillers_) {
     fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
@@ -79,14 +80,14 @@ void Port80::FillBacklog() {
   usleep(200 * 1000);  // lets the handshakes that can complete do so
 }
 
-bool Port80::NothingListens() {
+bool Port80::NothingListens(const char *loopback) {
   const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   const int yes = 1;
   setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-  const sockaddr_in address = Loopback80();
+  const sockaddr_in address = Port80Of(loopback);
   const bool free = bind(probe, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
   close(probe);
   return free;
 }
 
-}  // namespace vantrel_testing
+}  // namespace testing_support

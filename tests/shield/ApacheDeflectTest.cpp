@@ -1,0 +1,119 @@
+// A real Apache with the example snippet: the shielded visitor is deflected from the shielded
+// resource only, and Apache reads each new map by itself.
+#include <gtest/gtest.h>
+
+#include "HostConfig.h"
+#include "ShieldActions.h"
+#include "ShieldTesting.h"
+#include "support/ApacheServer.h"
+#include "support/HttpClient.h"
+
+namespace {
+
+using host::HostConfig;
+using host::Shield;
+using host::ShieldActions;
+using shield_testing::Eventually;
+using shield_testing::MakeShield;
+using testing_support::ApacheServer;
+using testing_support::HttpGet;
+
+class ApacheDeflect : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!ApacheServer::Available()) GTEST_SKIP() << "Apache with mod_rewrite is not installed";
+    server_ = std::make_unique<ApacheServer>();
+    server_->SetLines(shield_testing::ExampleWith(
+        "apache-shields.conf", "/var/lib/flowdeck/apache-shields.map", MapPath()));
+    server_->WritePage("/index.html", "home");
+    server_->WritePage("/admin/login.php", "real login");
+    server_->WritePage("/caf\xC3\xA9/menu.php", "real menu");
+    server_->WritePage("/a\"b;c{d}e'f", "real odd");
+    server_->WritePage("/deflect.html", "deflected");
+    config_.Set("ApacheMapFile", MapPath(), "test");
+    actions_ = std::make_unique<ShieldActions>(config_);
+    // Apache refuses a configuration whose map file is missing: it is written at start.
+    actions_->Start({}, kNow);
+    ASSERT_TRUE(server_->Start()) << server_->Problem();
+  }
+
+  std::string MapPath() const { return server_->File("shields.map"); }
+
+  std::string Page(const std::string &visitor, const std::string &target,
+                   const std::string &host = "shop.test") const {
+    testing_support::HttpResponse response = HttpGet(visitor, server_->Port(), host, target);
+    return response.status == 200 ? response.body
+                                  : std::to_string(response.status) + " " + response.problem;
+  }
+  std::function<std::string()> Asking(const std::string &visitor, const std::string &target) {
+    return [this, visitor, target] { return Page(visitor, target); };
+  }
+
+  void ApplyAndWait(std::vector<Shield> raised, std::vector<Shield> lifted) {
+    actions_->Apply(std::move(raised), std::move(lifted), kNow);
+    actions_->Drain();
+  }
+
+  static constexpr int64_t kNow = 1700000000;
+  HostConfig config_;
+  std::unique_ptr<ApacheServer> server_;
+  std::unique_ptr<ShieldActions> actions_;
+};
+
+TEST_F(ApacheDeflect, DeflectsTheShieldedResourceOfTheShieldedVisitorUntilLifted) {
+  EXPECT_EQ(Page("127.0.0.66", "/admin/login.php"), "real login");
+  const std::vector<Shield> shields = {
+      MakeShield("127.0.0.66", "shop.test", "/admin/login.php"),
+      MakeShield("127.0.0.66", "shop.test", "/caf\xC3\xA9/menu.php"),
+      MakeShield("127.0.0.66", "shop.test", "/a\"b;c{d}e'f")};
+  ApplyAndWait(shields, {});
+  EXPECT_EQ(actions_->TakeProblems(), std::vector<std::string>());
+  EXPECT_EQ(actions_->Counts().reloads, 0);  // Apache reads the changed file itself
+
+  EXPECT_EQ(Eventually(Asking("127.0.0.66", "/admin/login.php?user=x&b=1"), "deflected"),
+            "deflected");
+  EXPECT_EQ(Page("127.0.0.66", "/admin/%6Cogin.php"), "deflected");
+  EXPECT_EQ(Page("127.0.0.66", "/caf%C3%A9/menu.php?x=%20"), "deflected");
+  EXPECT_EQ(Page("127.0.0.66", "/a%22b;c%7Bd%7De'f"), "deflected");
+  EXPECT_EQ(Page("127.0.0.66", "/admin/login.php", "SHOP.test"), "deflected");
+  EXPECT_EQ(Page("127.0.0.66", "/index.html"), "home");
+  EXPECT_EQ(Page("127.0.0.66", "/admin/login.php", "other.test"), "real login");
+  EXPECT_EQ(Page("127.0.0.67", "/admin/login.php?user=x"), "real login");
+  EXPECT_EQ(Page("127.0.0.67", "/caf%C3%A9/menu.php"), "real menu");
+  EXPECT_EQ(Page("127.0.0.67", "/a%22b;c%7Bd%7De'f"), "real odd");
+
+  ApplyAndWait({}, {shields[0], shields[1]});
+  EXPECT_EQ(Eventually(Asking("127.0.0.66", "/admin/login.php?user=x"), "real login"),
+            "real login");
+  EXPECT_EQ(Page("127.0.0.66", "/caf%C3%A9/menu.php"), "real menu");
+  EXPECT_EQ(Page("127.0.0.66", "/a%22b;c%7Bd%7De'f"), "deflected");
+}
+
+TEST_F(ApacheDeflect, RefusesWhatWouldDeflectAnybodyElseAndApacheKeepsWorking) {
+  // Each tries to make a line of its own that deflects 127.0.0.67 from the home page.
+  const std::string line = "127.0.0.67|shop.test|/index.html /deflect.html";
+  const std::vector<Shield> refused = {
+      MakeShield("127.0.0.66", "shop.test", "/a\n" + line),
+      MakeShield("127.0.0.66", "shop.test", "/a\r\n" + line),
+      MakeShield("127.0.0.66", "shop.test\n" + line, "/x"),
+      MakeShield("127.0.0.66", "shop.test", "/x", "/deflect.html\n" + line),
+      MakeShield("127.0.0.66", "shop.test", "/x y", "/deflect.html"),
+      // Apache reads a line in pieces of 1024 bytes: the second would be a line of its own.
+      MakeShield("127.0.0.66", "shop.test", "/" + std::string(1002, 'a') + line.substr(0, 32)),
+      MakeShield("127.0.0.66", "shop.test|/index.html", "/x")};
+  for (const Shield &shield : refused) {
+    std::string why;
+    EXPECT_FALSE(actions_->Acceptable(shield, why)) << shield.resource;
+    EXPECT_TRUE(why.starts_with("ApacheMapFile: ")) << why;
+  }
+  ApplyAndWait(refused, {});
+  EXPECT_EQ(actions_->Counts().skipped, static_cast<int64_t>(refused.size()));
+  ApplyAndWait({MakeShield("127.0.0.66", "shop.test", "/admin/login.php")}, {});
+  EXPECT_EQ(Eventually(Asking("127.0.0.66", "/admin/login.php"), "deflected"), "deflected");
+  EXPECT_EQ(Page("127.0.0.67", "/index.html"), "home");
+  EXPECT_EQ(Page("127.0.0.66", "/index.html"), "home");
+  std::string output;
+  EXPECT_TRUE(server_->TestConfiguration(output)) << output;
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+// The Apache RewriteMap text file: one line per shield, and nothing Apache could misread.
+#include "ApacheMap.h"
+
+#include <gtest/gtest.h>
+
+#include "ShieldTesting.h"
+
+namespace {
+
+using host::ActiveShields;
+using host::ApacheMap;
+using host::Shield;
+using shield_testing::MakeShield;
+
+ActiveShields Active(std::vector<Shield> shields) {
+  ActiveShields active;
+  for (Shield &shield : shields) {
+    EXPECT_TRUE(ActiveShields::Normalize(shield)) << shield.address;
+    active.Raise(shield);
+  }
+  return active;
+}
+
+TEST(ApacheMap, WritesOneLinePerShieldKeyedByAddressHostAndPath) {
+  EXPECT_EQ(ApacheMap::Render(Active({MakeShield(),
+                                      MakeShield("2001:DB8::1", "Shop.Test", "/caf\xC3\xA9/x.php",
+                                                 "/sorry/x.htm?from=shield"),
+                                      MakeShield("127.0.0.66", "shop.test", "/Admin/login.php"),
+                                      MakeShield("127.0.0.66", "shop.test", "/a\"b;c{d}e'f")})),
+            "127.0.0.66|shop.test|/a\"b;c{d}e'f /deflect.html\n"
+            "127.0.0.66|shop.test|/Admin/login.php /deflect.html\n"
+            "127.0.0.66|shop.test|/admin/login.php /deflect.html\n"
+            "2001:db8::1|shop.test|/caf\xC3\xA9/x.php /sorry/x.htm?from=shield\n");
+}
+
+TEST(ApacheMap, RefusesWhatApacheWouldReadDifferently) {
+  EXPECT_EQ(ApacheMap::Refusal(MakeShield()), "");
+  const std::string hostBreak =
+      "its host holds white space or a NUL byte, which an Apache RewriteMap key cannot hold";
+  const std::string resourceBreak =
+      "its resource holds white space or a NUL byte, which an Apache RewriteMap key cannot hold";
+  const std::string deflectBreak =
+      "its deflect path holds white space or a NUL byte, which an Apache RewriteMap value "
+      "cannot hold";
+  for (const std::string &piece :
+       std::vector<std::string>{" ", "\t", "\r\n", "\n", "\v", "\f", std::string(1, '\0')}) {
+    EXPECT_EQ(ApacheMap::Refusal(MakeShield("127.0.0.66", "a" + piece + "b")), hostBreak);
+    EXPECT_EQ(ApacheMap::Refusal(MakeShield("127.0.0.66", "h", "/a" + piece + "b")), resourceBreak);
+    EXPECT_EQ(ApacheMap::Refusal(MakeShield("127.0.0.66", "h", "/x", "/d" + piece)), deflectBreak);
+  }
+  EXPECT_EQ(ApacheMap::Refusal(MakeShield("127.0.0.66", "shop.test|/index.html")),
+            "its host holds '|', which separates the parts of an Apache RewriteMap key");
+  EXPECT_EQ(ApacheMap::Refusal(MakeShield("127.0.0.66", "h", "/a|b")), "");
+  EXPECT_EQ(ApacheMap::Refusal(MakeShield("127.0.0.66", "h", "/x", "")), "it has no deflect path");
+  // 127.0.0.66|h|<path> /deflect.html: 1023 bytes at most, the line end not counted.
+  const size_t room = 1023 - 10 - 1 - 3 - 13;
+  EXPECT_EQ(ApacheMap::Refusal(MakeShield("127.0.0.66", "h", std::string(room, 'p'))), "");
+  EXPECT_EQ(ApacheMap::Refusal(MakeShield("127.0.0.66", "h", std::string(room + 1, 'p'))),
+            "its line would be longer than the 1023 bytes Apache reads from a RewriteMap text "
+            "file line");
+  EXPECT_EQ(ApacheMap::Render(Active(
+                {MakeShield("127.0.0.66", "h", "/a b"), MakeShield("127.0.0.67", "h", "/x")})),
+            "127.0.0.67|h|/x /deflect.html\n");
+}
+
+}  // namespace

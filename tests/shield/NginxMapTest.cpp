@@ -1,0 +1,112 @@
+// The nginx map file: one safe entry per shield, and a file nginx always accepts.
+#include "NginxMap.h"
+
+#include <gtest/gtest.h>
+
+#include "ShieldTesting.h"
+#include "support/NginxServer.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using host::ActiveShields;
+using host::NginxMap;
+using host::Shield;
+using shield_testing::MakeShield;
+
+ActiveShields Active(std::vector<Shield> shields) {
+  ActiveShields active;
+  for (Shield &shield : shields) {
+    EXPECT_TRUE(ActiveShields::Normalize(shield)) << shield.address;
+    active.Raise(shield);
+  }
+  return active;
+}
+
+std::string Entry(const Shield &shield) {
+  std::string line;
+  NginxMap::AppendEntry(line, shield);
+  return line;
+}
+
+TEST(NginxMap, WritesOneLinePerShieldKeyedByAddressHostAndPath) {
+  EXPECT_EQ(NginxMap::Render(
+                Active({MakeShield(), MakeShield("2001:DB8::1", "Shop.Test", "/caf\xC3\xA9/x.php",
+                                                 "/sorry/x.htm?from=shield")})),
+            "\"127.0.0.66 shop.test /admin/login.php\" /deflect.html;\n"
+            "\"2001:db8::1 shop.test /caf\xC3\xA9/x.php\" /sorry/x.htm?from=shield;\n");
+  EXPECT_EQ(NginxMap::Render(ActiveShields()), "");
+}
+
+TEST(NginxMap, EscapesEveryByteThatWouldEndTheEntryOrStartAnother) {
+  EXPECT_EQ(Entry(MakeShield("127.0.0.66", "shop.test", "/a\"b\\c\r\nd\te f;g{h}i#j'k$l")),
+            "\"127.0.0.66 shop.test /a\\\"b\\\\c\\r\\nd\\te f;g{h}i#j'k$l\" /deflect.html;\n");
+  EXPECT_EQ(Entry(MakeShield("127.0.0.66", "a\"; }", "/x", "/d e;f{g}h\"i\\j#k'l\r\n")),
+            "\"127.0.0.66 a\\\"; } /x\" \"/d e;f{g}h\\\"i\\\\j#k'l\\r\\n\";\n");
+  // A deflect path of plain characters stays bare, as operators' scripts expect.
+  EXPECT_EQ(Entry(MakeShield("127.0.0.66", "h", "/x", "/a-b_c.d~e%20f&g=h?i+j,k:l@m!n*o")),
+            "\"127.0.0.66 h /x\" /a-b_c.d~e%20f&g=h?i+j,k:l@m!n*o;\n");
+}
+
+TEST(NginxMap, WritesOnceTheShieldsNginxCannotTellApart) {
+  // nginx folds keys to lower case and stops on a key it has twice.
+  EXPECT_EQ(NginxMap::Render(Active({MakeShield("127.0.0.66", "shop.test", "/Admin"),
+                                     MakeShield("127.0.0.66", "SHOP.test", "/admin"),
+                                     MakeShield("127.0.0.66", "shop.test", "/ADMIN"),
+                                     MakeShield("127.0.0.66", "other.test", "/admin"),
+                                     MakeShield("127.0.0.67", "shop.test", "/admin")})),
+            "\"127.0.0.66 other.test /admin\" /deflect.html;\n"
+            "\"127.0.0.66 shop.test /ADMIN\" /deflect.html;\n"
+            "\"127.0.0.67 shop.test /admin\" /deflect.html;\n");
+}
+
+TEST(NginxMap, RefusesWhatItCannotWriteSafelyAndLeavesItOut) {
+  EXPECT_EQ(NginxMap::Refusal(MakeShield()), "");
+  EXPECT_EQ(NginxMap::Refusal(MakeShield("127.0.0.66", "h", "/x", "/d$host")),
+            "its deflect path holds '$', which nginx would read as a variable");
+  EXPECT_EQ(NginxMap::Refusal(MakeShield("127.0.0.66", "h", "/x", "")), "it has no deflect path");
+  EXPECT_EQ(NginxMap::Refusal(MakeShield("127.0.0.66", "h", std::string("/x\0y", 4))),
+            "it holds a NUL byte, which an nginx configuration cannot carry");
+  const std::string tooLong =
+      "its map entry would hold a parameter longer than nginx reads (4000 bytes)";
+  // The key holds the address, two blanks, the host and the path, quoted: 4000 bytes at most.
+  const std::string fits(4000 - 2 - 10 - 2 - 1, 'a');
+  EXPECT_EQ(NginxMap::Refusal(MakeShield("127.0.0.66", "h", "/" + fits.substr(1))), "");
+  EXPECT_EQ(NginxMap::Refusal(MakeShield("127.0.0.66", "h", "/" + fits)), tooLong);
+  EXPECT_EQ(NginxMap::Refusal(MakeShield("127.0.0.66", "h", "/" + fits.substr(2) + "\"")), tooLong);
+  EXPECT_EQ(NginxMap::Refusal(MakeShield("127.0.0.66", "h", "/x", "/" + std::string(4000, 'd'))),
+            tooLong);
+  EXPECT_EQ(NginxMap::Render(Active({MakeShield("127.0.0.66", "h", "/x", "/d$x"),
+                                     MakeShield("127.0.0.67", "h", "/x")})),
+            "\"127.0.0.67 h /x\" /deflect.html;\n");
+}
+
+// Values that try to end an entry, open or close a block, or add a line, in every field.
+std::vector<Shield> HostileShields() {
+  std::vector<Shield> shields;
+  int n = 0;
+  for (const std::string piece : {"\"", ";", "{", "}", "\r\n", " ", "\\", "#", "'", "\t", "\\\"",
+                                  "\" /evil; \"127.0.0.67 shop.test /index.html"}) {
+    const std::string address = "127.0.1." + std::to_string(++n);
+    shields.push_back(MakeShield(address, "shop" + piece + ".test"));
+    shields.push_back(MakeShield(address, "shop.test", "/x" + piece + "y"));
+    shields.push_back(MakeShield(address, "shop.test", "/z", "/d" + piece + "e"));
+    shields.push_back(MakeShield(address, "shop.test", piece + "/w", piece + "/e"));
+  }
+  shields.push_back(MakeShield("127.0.2.1", "shop.test", "/long/" + std::string(3900, 'l')));
+  return shields;
+}
+
+TEST(NginxMap, NginxAcceptsAMapOfHostileValues) {
+  if (!testing_support::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+  testing_support::NginxServer server(shield_testing::ExampleWith(
+      "nginx-shields-http.conf", "/var/lib/flowdeck/nginx-shields.map", "shields.map"));
+  const ActiveShields active = Active(HostileShields());
+  const std::string map = NginxMap::Render(active);
+  EXPECT_EQ(std::count(map.begin(), map.end(), '\n'), static_cast<long>(active.Size()));
+  testing_support::WriteFile(server.File("shields.map"), map);
+  std::string output;
+  EXPECT_TRUE(server.TestConfiguration(output)) << output << "\n" << map;
+}
+
+}  // namespace

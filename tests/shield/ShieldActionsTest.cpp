@@ -1,0 +1,194 @@
+// The actions as the run drives them: settings checked at once, one write and one reload per
+// batch, nothing done twice at a restart, problems collected and never thrown.
+#include "ShieldActions.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "Posix.h"
+#include "ShieldTesting.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using host::HostConfig;
+using host::Shield;
+using host::ShieldActions;
+using shield_testing::MakeShield;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+
+std::string ConstructionError(const std::string &key, const std::string &value) {
+  HostConfig config;
+  config.Set(key, value, "test");
+  try {
+    ShieldActions actions(config);
+  } catch (const std::runtime_error &error) {
+    return error.what();
+  }
+  return "";
+}
+
+TEST(ShieldActions, NamesTheSettingItCannotUse) {
+  EXPECT_EQ(ConstructionError("NginxMapFile", "/no/such/dir/shields.map"),
+            "NginxMapFile = '/no/such/dir/shields.map': the directory /no/such/dir does not exist");
+  EXPECT_EQ(ConstructionError("ApacheMapFile", "/no/such/dir/shields.map"),
+            "ApacheMapFile = '/no/such/dir/shields.map': the directory /no/such/dir does not "
+            "exist");
+  EXPECT_EQ(ConstructionError("NftTable", "flow deck"),
+            "NftTable = 'flow deck': a table name holds only letters, digits and '_'");
+  EXPECT_EQ(ConstructionError("ShieldCommand", "/bin/x 'unclosed"),
+            "ShieldCommand = '/bin/x 'unclosed': an unclosed '");
+  TempDir dir;
+  HostConfig config;
+  config.Set("NginxMapFile", dir.File("shields.map"), "test");
+  config.Set("NginxReload", "nginx -s \"reload", "test");
+  EXPECT_THROW(ShieldActions{config}, std::runtime_error);
+  EXPECT_FALSE(ShieldActions(HostConfig()).Configured());
+}
+
+class ShieldActionsFiles : public ::testing::Test {
+ protected:
+  ShieldActionsFiles() {
+    config_.Set("NginxMapFile", dir_.File("nginx.map"), "test");
+    config_.Set("NginxReload", "sh -c 'echo >> " + dir_.File("reloads") + "'", "test");
+    config_.Set("ApacheMapFile", dir_.File("apache.map"), "test");
+  }
+  ~ShieldActionsFiles() override { common::Posix() = common::RealPosix(); }
+
+  int Reloads() const {
+    const std::string log = ReadFile(dir_.File("reloads"));
+    return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
+  }
+  std::string Nginx() const { return ReadFile(dir_.File("nginx.map")); }
+  std::string Apache() const { return ReadFile(dir_.File("apache.map")); }
+
+  static constexpr int64_t kNow = 1700000000;
+  TempDir dir_;
+  HostConfig config_;
+};
+
+TEST_F(ShieldActionsFiles, WritesAndReloadsOncePerBatch) {
+  ShieldActions actions(config_);
+  EXPECT_EQ(actions.Describe(),
+            (std::vector<std::string>{
+                "nginx map " + dir_.File("nginx.map") + ", reloaded by 'sh -c echo >> " +
+                    dir_.File("reloads") + "'",
+                "Apache map " + dir_.File("apache.map") + ", read by the web server itself"}));
+  actions.Start({}, kNow);
+  // Written before the first shield, so that the web server can include them.
+  EXPECT_TRUE(testing_support::FileExists(dir_.File("nginx.map")));
+  EXPECT_EQ(Apache(), "");
+  EXPECT_EQ(Reloads(), 0);  // nothing was in force, nothing changed
+
+  actions.Apply({MakeShield("127.0.0.66"), MakeShield("127.0.0.67"),
+                 MakeShield("127.0.0.68", "shop.test", "/a")},
+                {}, kNow);
+  actions.Drain();
+  EXPECT_EQ(Reloads(), 1);
+  EXPECT_EQ(Apache(),
+            "127.0.0.66|shop.test|/admin/login.php /deflect.html\n"
+            "127.0.0.67|shop.test|/admin/login.php /deflect.html\n"
+            "127.0.0.68|shop.test|/a /deflect.html\n");
+
+  // Lifts come before raises: a shield lifted and raised again in one batch is in force.
+  actions.Apply({MakeShield("127.0.0.66", "shop.test", "/admin/login.php", "/sorry.html")},
+                {MakeShield("127.0.0.66"), MakeShield("127.0.0.67")}, kNow);
+  actions.Drain();
+  EXPECT_EQ(Reloads(), 2);
+  EXPECT_EQ(Nginx(),
+            "\"127.0.0.66 shop.test /admin/login.php\" /sorry.html;\n"
+            "\"127.0.0.68 shop.test /a\" /deflect.html;\n");
+
+  // A batch that changes nothing in the files costs no reload.
+  actions.Apply({}, {MakeShield("127.0.0.99")}, kNow);
+  actions.Drain();
+  EXPECT_EQ(Reloads(), 2);
+  const host::ShieldActionCounts counts = actions.Counts();
+  EXPECT_EQ(counts.mapWrites, 6);  // both files at start, then two batches of two
+  EXPECT_EQ(counts.reloads, 2);
+  EXPECT_EQ(actions.TakeProblems(), std::vector<std::string>());
+}
+
+TEST_F(ShieldActionsFiles, ARestartWithTheSameShieldsRewritesAndReloadsNothing) {
+  const std::vector<Shield> active = {MakeShield("127.0.0.66"), MakeShield("::1")};
+  {
+    ShieldActions actions(config_);
+    actions.Start({}, kNow);
+    actions.Apply(active, {}, kNow);
+    actions.Drain();
+  }
+  ASSERT_EQ(Reloads(), 1);
+  const std::string before = Nginx();
+  {
+    ShieldActions actions(config_);
+    actions.Start(active, kNow + 60);
+    EXPECT_EQ(actions.Counts().mapWrites, 0);
+    EXPECT_EQ(Reloads(), 1);
+    EXPECT_EQ(Nginx(), before);
+    // One expired while flowdeck was down: lifted at start.
+    actions.Apply({}, {active[1]}, kNow + 60);
+    actions.Drain();
+    EXPECT_EQ(Reloads(), 2);
+  }
+  EXPECT_EQ(Nginx(), "\"127.0.0.66 shop.test /admin/login.php\" /deflect.html;\n");
+  {
+    ShieldActions actions(config_);
+    actions.Start({}, kNow + 7200);
+    EXPECT_EQ(Nginx(), "");
+    EXPECT_EQ(Reloads(), 3);
+  }
+}
+
+TEST_F(ShieldActionsFiles, ReportsFailuresAndCatchesUpOnTheNextBatch) {
+  config_.Set("NginxReload", "sh -c 'echo reload refused >&2; exit 1'", "test");
+  ShieldActions actions(config_);
+  actions.Start({}, kNow);
+  // The map cannot be put in place once.
+  common::Posix().rename = [](const char *, const char *) {
+    errno = EACCES;
+    return -1;
+  };
+  actions.Apply({MakeShield("127.0.0.66")}, {}, kNow);
+  actions.Drain();
+  common::Posix() = common::RealPosix();
+  EXPECT_EQ(
+      actions.TakeProblems(),
+      (std::vector<std::string>{
+          "NginxMapFile: cannot replace " + dir_.File("nginx.map") + ": Permission denied",
+          "ApacheMapFile: cannot replace " + dir_.File("apache.map") + ": Permission denied"}));
+  EXPECT_FALSE(testing_support::FileExists(dir_.File("nginx.map.flowdeck-new")));
+  actions.Apply({MakeShield("127.0.0.67")}, {}, kNow);
+  actions.Drain();
+  EXPECT_EQ(actions.TakeProblems(),
+            std::vector<std::string>{
+                "NginxReload: 'sh -c echo reload refused >&2; exit 1' exited with status 1: "
+                "reload refused"});
+  EXPECT_EQ(Nginx(),
+            "\"127.0.0.66 shop.test /admin/login.php\" /deflect.html;\n"
+            "\"127.0.0.67 shop.test /admin/login.php\" /deflect.html;\n");
+  const host::ShieldActionCounts counts = actions.Counts();
+  EXPECT_EQ(counts.fileFailures, 2);
+  EXPECT_EQ(counts.reloadFailures, 1);
+}
+
+TEST_F(ShieldActionsFiles, RefusesWhatAConfiguredActionCannotCarry) {
+  ShieldActions actions(config_);
+  std::string why;
+  EXPECT_TRUE(actions.Acceptable(MakeShield("::FFFF:127.0.0.66", "SHOP.test"), why)) << why;
+  EXPECT_FALSE(actions.Acceptable(MakeShield("127.0.0.666"), why));
+  EXPECT_EQ(why, "'127.0.0.666' is not an IPv4 or IPv6 address");
+  EXPECT_FALSE(actions.Acceptable(MakeShield("127.0.0.66", "shop.test", "/a b"), why));
+  EXPECT_EQ(why,
+            "ApacheMapFile: its resource holds white space or a NUL byte, which an Apache "
+            "RewriteMap key cannot hold");
+  EXPECT_FALSE(actions.Acceptable(MakeShield("127.0.0.66", "shop.test", "/a", "/$x"), why));
+  EXPECT_EQ(why, "NginxMapFile: its deflect path holds '$', which nginx would read as a variable");
+  // Without the map actions, the same values are no problem.
+  HostConfig none;
+  EXPECT_TRUE(ShieldActions(none).Acceptable(MakeShield("127.0.0.66", "h", "/a b", "/$x"), why));
+  EXPECT_FALSE(ShieldActions(none).Acceptable(MakeShield("localhost"), why));
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+
+#include "Shield.h"
+
+namespace shield_testing {
+
+// A shield of the examples: a steady visitor on 127.0.0.66 shielded from the login page.
+inline host::Shield MakeShield(std::string address = "127.0.0.66", std::string host = "shop.test",
+                               std::string resource = "/admin/login.php",
+                               std::string deflect = "/deflect.html", int64_t raisedAt = 1700000000,
+                               int64_t lifetime = 3600) {
+  host::Shield shield;
+  shield.address = std::move(address);
+  shield.host = std::move(host);
+  shield.resource = std::move(resource);
+  shield.deflect = std::move(deflect);
+  shield.raisedAt = raisedAt;
+  shield.expiresAt = raisedAt + lifetime;
+  return shield;
+}
+
+// The text of an example file with its placeholder map path replaced.
+std::string ExampleWith(const std::string &name, const std::string &from, const std::string &to);
+
+}  // namespace shield_testing
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+namespace shield_testing {
+
+// Asks again until the answer is what the test expects (a server reloads in the background);
+// the last answer is returned either way.
+inline std::string Eventually(const std::function<std::string()> &ask, const std::string &expected,
+                              std::chrono::milliseconds patience = std::chrono::seconds(10)) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  std::string answer = ask();
+  while (answer != expected && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    answer = ask();
+  }
+  return answer;
+}
+
+}  // namespace shield_testing
