@@ -5,7 +5,8 @@
 #include <string>
 
 #include "VisitChecks.h"
-#include "WebServers.h"
+#include "support/ApacheServer.h"
+#include "support/NginxServer.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -20,11 +21,11 @@ constexpr const char *kCombined = R"(%h %l %u %t \"%r\" %>s %b \"%{Referer}i\" \
 
 TEST(ApacheLogs, CustomAndCombinedFormatsShowTheFieldsSent) {
   TempDir dir;
-  const ApacheServer apache(dir.Path(),
-                            std::string("LogFormat \"") + kCustom + "\" custom\nCustomLog " +
-                                dir.File("custom.log") + " custom\nLogFormat \"" + kCombined +
-                                "\" combined\nCustomLog " + dir.File("combined.log") + " combined");
-  ASSERT_EQ(apache.Problem(), "");
+  testing_support::ApacheServer apache(
+      std::string("LogFormat \"") + kCustom + "\" custom\nCustomLog " + dir.File("custom.log") +
+      " custom\nLogFormat \"" + kCombined + "\" combined\nCustomLog " + dir.File("combined.log") +
+      " combined");
+  ASSERT_TRUE(apache.Start()) << apache.Problem();
   const std::vector<Visit> visits = SampleVisits();
   for (const Visit &visit : visits) {
     ASSERT_TRUE(
@@ -35,16 +36,16 @@ TEST(ApacheLogs, CustomAndCombinedFormatsShowTheFieldsSent) {
   ASSERT_TRUE(WaitForLines(dir.File("combined.log"), visits.size(), 5000));
 
   const Replay custom = RunReplay(kCustom, dir.File("custom.log"), dir.File("custom.out"));
-  ASSERT_EQ(custom.run.status, 0) << custom.run.output;
-  EXPECT_NE(custom.run.output.find("(3 requests, 0 without a request, 0 that do not parse)"),
+  ASSERT_EQ(custom.status, 0) << custom.output;
+  EXPECT_NE(custom.output.find("(3 requests, 0 without a request, 0 that do not parse)"),
             std::string::npos)
-      << custom.run.output;
+      << custom.output;
   for (const Visit &visit : visits)
     ExpectShown(visit, custom, visit.host, std::to_string(apache.Port()));
 
   // Combined names no server: the run's --server-name (localhost) and port 80 stand in.
   const Replay combined = RunReplay(kCombined, dir.File("combined.log"), dir.File("combined.out"));
-  ASSERT_EQ(combined.run.status, 0) << combined.run.output;
+  ASSERT_EQ(combined.status, 0) << combined.output;
   for (const Visit &visit : visits) ExpectShown(visit, combined, "localhost", "80");
 }
 

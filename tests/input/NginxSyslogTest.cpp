@@ -10,7 +10,7 @@
 #include "LogFormat.h"
 #include "SyslogSource.h"
 #include "VisitChecks.h"
-#include "WebServers.h"
+#include "support/NginxServer.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -22,22 +22,21 @@ constexpr const char *kFormat =
     R"("$http_referer" "$http_user_agent" "$http_x_forwarded_for")";
 
 TEST(NginxSyslog, TheLinesOfEveryServerArriveWithTheirTag) {
-  testing_support::TempDir dir;
   host::LineStats stats;
   std::atomic<bool> stop{false};
   host::SyslogSource source({host::SyslogReceiver::Endpoint::Parse("udp://127.0.0.1:0")},
                             host::LogFormat::Compile(kFormat), stats, stop, true);
   const std::string server = "server=127.0.0.1:" + std::to_string(source.Port(0));
   // Two servers of a farm in one: each request is logged twice, once with the host name.
-  const NginxServer nginx(dir.Path(), std::string("  log_format custom '") + kFormat +
-                                          "';\n  access_log syslog:" + server +
-                                          ",tag=web1 custom;\n  access_log syslog:" + server +
-                                          ",tag=web2,nohostname custom;");
-  ASSERT_EQ(nginx.Problem(), "");
+  testing_support::NginxServer nginx(std::string("  log_format custom '") + kFormat + "';",
+                                     "    access_log syslog:" + server +
+                                         ",tag=web1 custom;\n    access_log syslog:" + server +
+                                         ",tag=web2,nohostname custom;");
+  ASSERT_TRUE(nginx.Start()) << nginx.Problem();
   const std::vector<Visit> visits = SampleVisits();
   for (const Visit &visit : visits) {
     ASSERT_TRUE(
-        HttpExchange(visit.source, nginx.Port(), HttpRequest(visit)).starts_with("HTTP/1.1 200"));
+        HttpExchange(visit.source, nginx.Port(), HttpRequest(visit)).starts_with("HTTP/1.1 "));
   }
   std::map<std::string, std::string> seen;  // "tag client" -> "method target agent"
   for (int i = 0; i < 100 && seen.size() < 2 * visits.size(); ++i) {
@@ -72,28 +71,25 @@ TEST(NginxSyslog, SplitClientsSendsEachVisitorWholeToOneListener) {
         std::vector{host::SyslogReceiver::Endpoint::Parse("udp://127.0.0.1:0")},
         host::LogFormat::Compile(kFormat), stats, stop, true));
   }
+  const std::string http = std::string("  log_format custom '") + kFormat +
+                           "';\n"
+                           "  split_clients \"${remote_addr}\" $first_half { 50% 1; * \"\"; }\n"
+                           "  map $first_half $second_half { \"\" 1; default \"\"; }";
   auto split = [&](const std::string &tag) {
-    return std::string("  log_format custom '") + kFormat +
-           "';\n"
-           "  split_clients \"${remote_addr}\" $first_half { 50% 1; * \"\"; }\n"
-           "  map $first_half $second_half { \"\" 1; default \"\"; }\n"
-           "  access_log syslog:server=127.0.0.1:" +
-           std::to_string(listeners[0]->Port(0)) + ",tag=" + tag +
-           " custom if=$first_half;\n"
-           "  access_log syslog:server=127.0.0.1:" +
+    return "    access_log syslog:server=127.0.0.1:" + std::to_string(listeners[0]->Port(0)) +
+           ",tag=" + tag + " custom if=$first_half;\n    access_log syslog:server=127.0.0.1:" +
            std::to_string(listeners[1]->Port(0)) + ",tag=" + tag + " custom if=$second_half;";
   };
-  testing_support::TempDir one, two;
-  const NginxServer web1(one.Path(), split("web1")), web2(two.Path(), split("web2"));
-  ASSERT_EQ(web1.Problem(), "");
-  ASSERT_EQ(web2.Problem(), "");
+  testing_support::NginxServer web1(http, split("web1")), web2(http, split("web2"));
+  ASSERT_TRUE(web1.Start()) << web1.Problem();
+  ASSERT_TRUE(web2.Start()) << web2.Problem();
   const int kVisitors = 24;
   for (int v = 0; v < kVisitors; ++v) {
     Visit visit = SampleVisits()[0];
     visit.source = "127.0.0." + std::to_string(20 + v);
-    for (const NginxServer *server : {&web1, &web2}) {
-      ASSERT_TRUE(HttpExchange(visit.source, server->Port(), HttpRequest(visit))
-                      .starts_with("HTTP/1.1 200"));
+    for (const testing_support::NginxServer *server : {&web1, &web2}) {
+      ASSERT_TRUE(
+          HttpExchange(visit.source, server->Port(), HttpRequest(visit)).starts_with("HTTP/1.1 "));
     }
   }
   // Per listener: the servers each visitor was seen from.

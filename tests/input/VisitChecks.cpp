@@ -1,11 +1,21 @@
 #include "VisitChecks.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
-#include "support/Port80Lock.h"
+#include "support/ChildProcess.h"
+#include "support/Port80.h"
 #include "support/TempDir.h"
 
 namespace input_testing {
@@ -40,6 +50,40 @@ double SecondsFromNow(const std::string &serial) {
 
 }  // namespace
 
+std::string HttpExchange(const std::string &source, int port, const std::string &request) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  inet_pton(AF_INET, source.c_str(), &address.sin_addr);
+  std::string response;
+  if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0) {
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+    if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) ==
+            static_cast<ssize_t>(request.size())) {
+      char buffer[4096];
+      pollfd wait{fd, POLLIN, 0};
+      for (ssize_t n; poll(&wait, 1, 5000) > 0 && (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+        response.append(buffer, static_cast<size_t>(n));
+      }
+    }
+  }
+  close(fd);
+  return response;
+}
+
+bool WaitForLines(const std::string &path, size_t lines, int timeoutMilliseconds) {
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+  for (;;) {
+    const std::string content = testing_support::ReadFile(path);
+    if (static_cast<size_t>(std::count(content.begin(), content.end(), '\n')) >= lines) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 std::vector<Visit> SampleVisits() {
   return {
       {"127.0.0.11", "GET", "/shop/cart.php", "item=7&q=a%20b", "Mozilla/5.0 (FormatTest; one)",
@@ -66,10 +110,11 @@ std::string HttpRequest(const Visit &visit) {
 Replay RunReplay(const std::string &format, const std::string &log, const std::string &outDir) {
   Replay replay;
   {
-    testing_support::Port80Lock port80;
-    replay.run = RunProgram({FLOWDECK_BIN, "replay", "--quiet", "--out", outDir, "--plugin",
-                             FLOWDECK_PLUGIN_DIR, "--tripwires", FLOWDECK_EXAMPLES "/tripwires.cfg",
-                             "--log-format", format, log});
+    testing_support::Port80 port80;  // a replay listens on port 80: its turn
+    replay.status = testing_support::RunProgram(
+        {FLOWDECK_BIN, "replay", "--quiet", "--out", outDir, "--plugin", FLOWDECK_PLUGIN_DIR,
+         "--tripwires", FLOWDECK_EXAMPLES "/tripwires.cfg", "--log-format", format, log},
+        replay.output);
   }
   replay.hits = testing_support::ReadLines(outDir + "/KvCorvaneHits.Out");
   replay.snapshot = testing_support::ReadFile(outDir + "/KvCorvane.xml");

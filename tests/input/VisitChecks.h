@@ -3,8 +3,6 @@
 #include <string>
 #include <vector>
 
-#include "ServerProcess.h"
-
 namespace input_testing {
 
 // One request a test sends to a real server, with everything flowdeck must show of it.
@@ -23,9 +21,17 @@ std::vector<Visit> SampleVisits();
 
 std::string HttpRequest(const Visit &visit);
 
+// Sends one HTTP request from the loopback address `source` (127.0.0.x: every one of them is
+// this machine's) and returns the whole response; empty when it failed.
+std::string HttpExchange(const std::string &source, int port, const std::string &request);
+
+// Waits until a file holds at least `lines` line ends.
+bool WaitForLines(const std::string &path, size_t lines, int timeoutMilliseconds);
+
 // What a replay left: its exit and output, the hit export's lines, the snapshot.
 struct Replay {
-  ProgramResult run;
+  int status = -1;
+  std::string output;
   std::vector<std::string> hits;
   std::string snapshot;
 };
