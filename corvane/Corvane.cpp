@@ -159,7 +159,6 @@ void Corvane::RateAndWriteUsers(SnapshotWriter &snapshot, CycleAlerts &risen) {
   const common::clsConfig &config = gConfig();
   const int32_t count = mUsers.Count();
   if (Tracing()) WriteTrace("\tLooping to check " + std::to_string(count) + " users");
-  if (Tracing() && !config.IsLoaded()) WriteTrace("\tNo configuration loaded: no visitor rated");
   std::string browser;
   std::string version;
   HitLines unkept;

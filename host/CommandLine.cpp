@@ -6,27 +6,13 @@
 #include <charconv>
 #include <filesystem>
 
+#include "InstallLayout.h"
+
 namespace host {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ExecutableDir() {
-  std::error_code error;
-  fs::path self = fs::read_symlink("/proc/self/exe", error);
-  return error ? std::string(".") : self.parent_path().string();
-}
-
-// The default definitions file: the repository's examples, found from the built program
-// (build/bin/flowdeck) or from the current directory.
-std::string DefaultTripwires() {
-  for (const fs::path &candidate : {fs::path(ExecutableDir()) / "../../examples/tripwires.cfg",
-                                    fs::path("examples/tripwires.cfg")}) {
-    if (fs::exists(candidate)) return candidate.lexically_normal().string();
-  }
-  return "";
-}
 
 // The format an operator gave (the option wins over the configuration's LogFormat), compiled;
 // a string that cannot be compiled is a usage error pointing at its column.
@@ -94,10 +80,12 @@ int Seconds(const std::string &option, const std::string &text) {
 
 RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   RunOptions options;
-  options.session.shieldPlugin = ExecutableDir() + "/../plugins/KvVantrel.so";
-  options.session.monitorPlugin = ExecutableDir() + "/../plugins/KvCorvane.so";
-  options.session.tripwires = DefaultTripwires();
+  const InstallLayout layout = InstallLayout::ForThisProgram();
+  options.session.shieldPlugin = layout.pluginDir + "/KvVantrel.so";
+  options.session.monitorPlugin = layout.pluginDir + "/KvCorvane.so";
+  options.session.tripwires = layout.tripwires;
   std::string &configPath = options.configPath;
+  configPath = layout.config;
   std::string serverName, serverNamePattern;
   std::string formatOption, formatText;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -210,12 +198,15 @@ std::string MainHelp() {
 namespace {
 
 const char *kCommonOptions =
-    "  --config FILE         settings, 'key = value' lines (see examples/flowdeck.conf)\n"
-    "  --tripwires FILE      tripwire definitions (default examples/tripwires.cfg)\n"
+    "  --config FILE         settings, 'key = value' lines (see examples/flowdeck.conf;\n"
+    "                        installed: default /etc/flowdeck/flowdeck.conf)\n"
+    "  --tripwires FILE      tripwire definitions (default examples/tripwires.cfg;\n"
+    "                        installed: /etc/flowdeck/tripwires.cfg)\n"
     "  --out DIR             where the run writes everything (default ./flowdeck-out); the\n"
     "                        files of a previous run there are replaced (follow: kept)\n"
     "  --plugin PATH         a directory holding KvVantrel.so and KvCorvane.so, or one of\n"
-    "                        them (default: build/plugins beside the program)\n"
+    "                        them (default: ../lib/flowdeck beside the program, or\n"
+    "                        build/plugins)\n"
     "  --log-format STRING   how the log's lines are written (default auto: Common,\n"
     "                        Combined or vhost_combined): a preset (common, combined,\n"
     "                        vhost_combined, caddy, traefik), an nginx log_format string\n"

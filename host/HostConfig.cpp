@@ -57,6 +57,7 @@ constexpr Setting kSettings[] = {
     {"LogFormat", Type::kText, "", 0, 0, Reader::kHost},
     {"TrustedProxies", Type::kAddressList, "", 0, 0, Reader::kHost},
     {"PaceTest", Type::kBoolean, "True", 0, 0, Reader::kHost},
+    {"PaceMaxSpread", Type::kSingle, "0.35", 0, 10, Reader::kHost},
 };
 constexpr size_t kSettingCount = sizeof kSettings / sizeof kSettings[0];
 

@@ -32,6 +32,14 @@ void PrintShieldTally(std::ostream &out, const Session &session) {
       << ", refused: " << tally.refused << ", in force at the end: " << keeper.InForce();
   if (tally.restored > 0) out << " (" << tally.restored << " carried over from the last run)";
   out << "\n";
+  if (tally.pace > 0) {
+    out << "shields of the pace test (delays drawn at random; not in KvVantrel.xml): " << tally.pace
+        << "\n";
+  }
+  for (const Shield &shield : tally.paceShields) {
+    out << "  " << shield.address << "  " << shield.host << shield.resource << "  pace  at "
+        << IsoTime(shield.raisedAt) << "\n";
+  }
   for (const std::string &shield : tally.sparedShields) {
     out << "  not acted on (NeverShield): " << shield << "\n";
   }

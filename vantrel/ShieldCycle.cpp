@@ -68,11 +68,9 @@ void ShieldCycle::DropOrphanedRecords() {
 }
 
 void ShieldCycle::JudgeRecords() {
-  // Settings never loaded hold 0 for every number, which every record would pass.
-  if (!gConfig().IsLoaded()) {
-    WriteTrace("\tNo configuration loaded: no record judged");
-    return;
-  }
+  // Settings never loaded hold 0 for every number, which every record would pass. (Nothing is
+  // traced: the trace switch is the last setting a CONFIG stores, so it is off until then.)
+  if (!gConfig().IsLoaded()) return;
   WriteTrace("\tLooping to check ", users_.Count(), " users");
   const int32_t userCount = users_.Count();
   for (int32_t i = 1; i <= userCount; ++i) {

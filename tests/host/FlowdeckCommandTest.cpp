@@ -220,6 +220,28 @@ TEST(Flowdeck, SaysHowManyTripwiresItWatchesAndWarnsWhenNone) {
   EXPECT_NE(output.find("watched: 5 active tripwires from "), std::string::npos) << output;
 }
 
+// With the site's own web server on port 80, the shield plug-in's request lands there and in its
+// log: flowdeck takes it from the log, from this machine only.
+TEST(Flowdeck, TakesAShieldRequestFromTheWebServersLogWhenItComesFromThisMachine) {
+  TempDir dir;
+  const std::string request =
+      "/flowdeck/shield?A=add&B=203.0.113.50&C=1&D=localhost&E=/admin/x.php&F=/sorry/x.htm&G=1&H=0&"
+      "I=1";
+  testing_support::WriteFile(dir.File("access.log"), Line("127.0.0.1", 1, request) +
+                                                         Line("198.51.100.9", 2, request) +
+                                                         Line("203.0.113.50", 3, "/shop"));
+  Result run = Flowdeck("replay " + Options(dir) + " " + dir.File("access.log"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string events = ReadFile(dir.File("out/flowdeck-shields.log"));
+  EXPECT_NE(events.find(" raise regularity 203.0.113.50 localhost /admin/x.php -> /sorry/x.htm "),
+            std::string::npos)
+      << events;
+  const std::string snapshot = ReadFile(dir.File("out/KvCorvane.xml"));
+  EXPECT_EQ(snapshot.find("REMADR=\"127.0.0.1\""), std::string::npos) << "not streamed";
+  EXPECT_NE(snapshot.find("REMADR=\"198.51.100.9\""), std::string::npos)
+      << "the stranger's request is a visit like any other";
+}
+
 TEST(Flowdeck, ReportsLinesThatDoNotParseAndGoesOn) {
   TempDir dir;
   testing_support::WriteFile(dir.File("access.log"),

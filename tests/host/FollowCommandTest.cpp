@@ -148,6 +148,9 @@ TEST(FollowCommand, ExportsRenamedMidRunLoseNoLineAndRepeatNone) {
        FLOWDECK_EXAMPLES "/tripwires.cfg", log},
       output);
   ASSERT_TRUE(follow.Started()) << follow.Problem();
+  // Lines written before follow has opened the log are not its to read: wait for its first cycle.
+  ASSERT_TRUE(WaitFor(metrics, "flowdeck_cycles_total{plugin=\"KvCorvane\"}", 1))
+      << ReadFile(output);
   auto cyclesNow = [&] {
     return Samples(ReadFile(metrics))["flowdeck_cycles_total{plugin=\"KvCorvane\"}"];
   };
@@ -157,7 +160,8 @@ TEST(FollowCommand, ExportsRenamedMidRunLoseNoLineAndRepeatNone) {
       lines += Line("198.51.100." + std::to_string(i), "/page-" + std::to_string(i));
     }
     Append(log, lines);
-    ASSERT_TRUE(WaitFor(metrics, "flowdeck_requests_streamed_total", first + count - 1));
+    ASSERT_TRUE(WaitFor(metrics, "flowdeck_requests_streamed_total", first + count - 1))
+        << ReadFile(output) << ReadFile(metrics);
     ASSERT_TRUE(WaitFor(metrics, "flowdeck_cycles_total{plugin=\"KvCorvane\"}", cyclesNow() + 2));
   };
   streamUntilExported(1, 40);
