@@ -31,19 +31,7 @@ void SplitHostAndPort(std::string_view text, std::string_view &host, std::string
 
 }  // namespace
 
-void LineCapture::Set(LogSlot slot, uint8_t priority, std::string_view text) {
-  const size_t index = static_cast<size_t>(slot);
-  // "-" (the server had no value) is kept only until any field gives one.
-  if (text == "-") {
-    if (priorities_[index] == 0) values_[index] = text;
-    return;
-  }
-  if (priority <= priorities_[index]) return;
-  values_[index] = text;
-  priorities_[index] = priority;
-}
-
-void LineCapture::Put(const FieldTarget &target, std::string_view text) {
+void LineCapture::PutOther(const FieldTarget &target, std::string_view text) {
   if (text.size() > LogRecord::kMaxField) {
     Fail(LineFault::kFieldTooLong);
     return;

@@ -1,5 +1,6 @@
 #include "LinePattern.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "FormatError.h"
@@ -53,28 +54,31 @@ std::vector<FormatToken> JoinTargets(std::vector<FormatToken> tokens, bool escap
   return joined;
 }
 
-// Literals are a few bytes: a loop beats a call of memcmp.
-bool HasAt(std::string_view text, size_t at, const std::string &literal) {
-  if (literal.size() > text.size() - at) return false;
-  const char *here = text.data() + at;
-  for (size_t i = 0; i < literal.size(); ++i) {
-    if (here[i] != literal[i]) return false;
-  }
-  return true;
+// The first `c` at or after text[from], or npos.
+size_t FindByte(std::string_view text, size_t from, char c) {
+  const void *found = std::memchr(text.data() + from, c, text.size() - from);
+  return found == nullptr ? std::string_view::npos
+                          : static_cast<size_t>(static_cast<const char *>(found) - text.data());
 }
 
 }  // namespace
+
+LinePattern::Literal::Literal(std::string literal) : text(std::move(literal)) {
+  const size_t head = std::min<size_t>(text.size(), 8);
+  std::memcpy(&word, text.data(), head);
+  for (size_t i = 0; i < head; ++i) mask |= uint64_t{0xFF} << (8 * i);
+}
 
 LinePattern LinePattern::Build(std::vector<FormatToken> tokens, bool escapes) {
   tokens = JoinTargets(JoinLiterals(std::move(tokens)), escapes);
   LinePattern pattern;
   pattern.escapes_ = escapes;
   size_t i = 0;
-  if (i < tokens.size() && !tokens[i].isField) pattern.before_ = tokens[i++].literal;
+  if (i < tokens.size() && !tokens[i].isField) pattern.before_ = Literal(tokens[i++].literal);
   for (; i < tokens.size(); ++i) {
-    Step step{tokens[i].target, {}};
+    Step step{tokens[i].target, Literal()};
     if (i + 1 < tokens.size() && !tokens[i + 1].isField) {
-      step.after = tokens[++i].literal;
+      step.after = Literal(tokens[++i].literal);
     } else if (i + 1 < tokens.size() && !step.target.Ends()) {
       throw FormatError("two fields side by side: nothing tells where the first ends",
                         tokens[i + 1].position);
@@ -84,14 +88,11 @@ LinePattern LinePattern::Build(std::vector<FormatToken> tokens, bool escapes) {
   return pattern;
 }
 
-size_t LinePattern::FindEnd(std::string_view text, size_t at, const std::string &after) const {
-  if (after.empty()) return text.size();
-  const char *const begin = text.data();
+size_t LinePattern::FindEnd(std::string_view text, size_t at, const Literal &after) const {
   for (size_t from = at; from < text.size();) {
-    const void *found = std::memchr(begin + from, after[0], text.size() - from);
-    if (found == nullptr) return std::string_view::npos;
-    const size_t end = static_cast<size_t>(static_cast<const char *>(found) - begin);
-    if (HasAt(text, end, after)) {
+    const size_t end = FindByte(text, from, after.text[0]);
+    if (end == std::string_view::npos) return end;
+    if (after.At(text, end)) {
       // Behind an odd number of backslashes the byte is escaped: part of the field.
       size_t backslashes = 0;
       while (escapes_ && end - backslashes > at && text[end - backslashes - 1] == '\\') {
@@ -105,11 +106,13 @@ size_t LinePattern::FindEnd(std::string_view text, size_t at, const std::string 
 }
 
 bool LinePattern::Match(std::string_view text, LineCapture &capture, std::string &storage) const {
-  if (!HasAt(text, 0, before_)) {
+  if (!before_.At(text, 0)) {
     capture.Fail(LineFault::kShape);
     return false;
   }
-  size_t at = before_.size();
+  // Most lines hold no backslash at all: one look spares a look at every field.
+  const bool escaped = escapes_ && std::memchr(text.data(), '\\', text.size()) != nullptr;
+  size_t at = before_.text.size();
   for (const Step &step : steps_) {
     if (step.target.use == FieldUse::kTime) {
       TimeParts parts;
@@ -118,15 +121,28 @@ bool LinePattern::Match(std::string_view text, LineCapture &capture, std::string
         return false;
       }
       capture.PutTime(step.target, parts);
+      if (!step.after.At(text, at)) {
+        capture.Fail(LineFault::kShape);
+        return false;
+      }
     } else {
-      const size_t end = FindEnd(text, at, step.after);
+      // The end is the first place of the literal that follows the field: found at once
+      // unless the line holds backslashes or the literal's first byte comes earlier.
+      const Literal &after = step.after;
+      size_t end = text.size();
+      if (!after.Empty()) {
+        end = FindByte(text, at, after.text[0]);
+        if (end == std::string_view::npos || escaped || !after.At(text, end)) {
+          end = FindEnd(text, at, after);
+        }
+      }
       if (end == std::string_view::npos) {
         capture.Fail(LineFault::kShape);
         return false;
       }
       std::string_view value = text.substr(at, end - at);
       if (step.target.use != FieldUse::kIgnored) {
-        if (escapes_ && value.size() <= LogRecord::kMaxField &&
+        if (escaped && value.size() <= LogRecord::kMaxField &&
             std::memchr(value.data(), '\\', value.size()) != nullptr) {
           value = UnescapeLogText(value, storage);
         }
@@ -134,13 +150,7 @@ bool LinePattern::Match(std::string_view text, LineCapture &capture, std::string
       }
       at = end;
     }
-    if (!step.after.empty()) {
-      if (!HasAt(text, at, step.after)) {
-        capture.Fail(LineFault::kShape);
-        return false;
-      }
-      at += step.after.size();
-    }
+    at += step.after.text.size();
   }
   return true;
 }
@@ -162,7 +172,7 @@ std::vector<const FieldTarget *> LinePattern::Targets() const {
 }
 
 const FieldTarget *LinePattern::OnlyField() const {
-  if (!before_.empty() || steps_.size() != 1 || !steps_[0].after.empty()) return nullptr;
+  if (!before_.Empty() || steps_.size() != 1 || !steps_[0].after.Empty()) return nullptr;
   return &steps_[0].target;
 }
 

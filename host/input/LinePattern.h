@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -46,13 +48,34 @@ class LinePattern : public LineLayout {
   const FieldTarget *OnlyField() const;
 
  private:
+  // Literal text of the format, its first eight bytes also held as one word: most literals
+  // (" - ", "\" \"", "] \"") are compared in one step.
+  struct Literal {
+    std::string text;
+    uint64_t word = 0, mask = 0;
+
+    explicit Literal(std::string literal = "");
+    bool Empty() const { return text.empty(); }
+    // Whether the line holds the text at `at` (at most the line's size).
+    bool At(std::string_view line, size_t at) const {
+      if (text.size() > line.size() - at) return false;
+      if (line.size() - at < 8) return std::memcmp(line.data() + at, text.data(), text.size()) == 0;
+      uint64_t bytes;
+      std::memcpy(&bytes, line.data() + at, 8);
+      return (bytes & mask) == word &&
+             (text.size() <= 8 ||
+              std::memcmp(line.data() + at + 8, text.data() + 8, text.size() - 8) == 0);
+    }
+  };
   struct Step {
     FieldTarget target;
-    std::string after;  // the literal text that ends the field, or empty
+    Literal after;  // the literal text that ends the field, or empty
   };
-  size_t FindEnd(std::string_view text, size_t at, const std::string &after) const;
+  // Where a field that starts at `at` ends: the first place of the literal after it that no
+  // backslash escapes.
+  size_t FindEnd(std::string_view text, size_t at, const Literal &after) const;
 
-  std::string before_;
+  Literal before_;
   std::vector<Step> steps_;
   bool escapes_ = true;
 };
