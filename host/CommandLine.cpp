@@ -14,13 +14,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-LogFormat ParseFormat(const std::string &name) {
-  if (name == "auto") return LogFormat::kAuto;
-  if (name == "common") return LogFormat::kCommon;
-  if (name == "combined") return LogFormat::kCombined;
-  if (name == "vhost_combined") return LogFormat::kVhostCombined;
-  throw UsageError("--format: expected auto, common, combined or vhost_combined, got '" + name +
-                   "'");
+// The format an operator gave (the option wins over the configuration's LogFormat), compiled;
+// a string that cannot be compiled is a usage error pointing at its column.
+LogFormat CompileFormat(const std::string &option, const std::string &optionText,
+                        const HostConfig &config, const std::string &configPath) {
+  const bool fromOption = !option.empty();
+  const std::string &text = fromOption ? optionText : config.Get("LogFormat");
+  if (text.empty()) return LogFormat();
+  try {
+    return LogFormat::Compile(text);
+  } catch (const FormatError &error) {
+    const std::string where = fromOption ? option : configPath + ": LogFormat";
+    throw UsageError(where + ": " + LogFormat::Describe(text, error));
+  }
 }
 
 // A plug-in path: a directory holding both plug-ins, or one plug-in file.
@@ -81,6 +87,7 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   std::string &configPath = options.configPath;
   configPath = layout.config;
   std::string serverName, serverNamePattern;
+  std::string formatOption, formatText;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &arg = args[i];
     auto value = [&]() -> const std::string & {
@@ -98,8 +105,9 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       options.session.outDir = value();
     } else if (arg == "--plugin") {
       PlacePluginPath(value(), options.session);
-    } else if (arg == "--format") {
-      options.format = ParseFormat(value());
+    } else if (arg == "--log-format" || arg == "--format") {
+      formatOption = arg;
+      formatText = value();
     } else if (arg == "--key") {
       const std::string &key = value();
       if (key == "address")
@@ -167,6 +175,7 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       throw UsageError(error.what());
     }
   }
+  options.format = CompileFormat(formatOption, formatText, options.config, configPath);
   return options;
 }
 
@@ -198,7 +207,13 @@ const char *kCommonOptions =
     "  --plugin PATH         a directory holding KvVantrel.so and KvCorvane.so, or one of\n"
     "                        them (default: ../lib/flowdeck beside the program, or\n"
     "                        build/plugins)\n"
-    "  --format NAME         auto (default), common, combined or vhost_combined\n"
+    "  --log-format STRING   how the log's lines are written (default auto: Common,\n"
+    "                        Combined or vhost_combined): a preset (common, combined,\n"
+    "                        vhost_combined, caddy, traefik), an nginx log_format string\n"
+    "                        ('$remote_addr - $remote_user [$time_local] \"$request\" ...'),\n"
+    "                        an Apache LogFormat string ('%h %l %u %t \"%r\" %>s %b'), or\n"
+    "                        a JSON template ('{\"addr\":\"$remote_addr\",...}'); wins over\n"
+    "                        LogFormat in the configuration; --format is the same option\n"
     "  --key KIND            a visitor is an 'address' (default) or 'address+agent'\n"
     "  --server-name NAME    the host of lines without a vhost, for the logs after it (one\n"
     "                        given anywhere names every log; default localhost)\n"
@@ -227,7 +242,7 @@ std::string ReplayHelp() {
   return std::string(
              "usage: flowdeck replay [options] LOG...\n"
              "\n"
-             "Streams every request of the logs (Common, Combined or vhost_combined; .gz read\n"
+             "Streams every request of the logs (as --log-format says; .gz read\n"
              "as it is; '-' is standard input) to both plug-ins. Several logs are merged in time\n"
              "order. The plug-ins' clock follows the log: each plug-in cycles every so many\n"
              "seconds of log time (--shield-cycle, --monitor-cycle), both once more at the end,\n"

@@ -22,7 +22,7 @@ inline constexpr const char *kDefaultServerName = "localhost";
 
 struct RunOptions {
   std::vector<LogInput> logs;
-  LogFormat format = LogFormat::kAuto;
+  LogFormat format;  // --log-format, else LogFormat of the configuration, else auto
   Cadence cadence;
   bool fromStart = false;  // follow: read the whole file first
   std::string configPath;  // read again on SIGHUP while following

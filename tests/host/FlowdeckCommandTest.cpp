@@ -279,6 +279,38 @@ TEST(Flowdeck, SaysWhatIsWrongAndExitsTwo) {
   EXPECT_NE(help.output.find("usage: flowdeck replay"), std::string::npos);
 }
 
+TEST(Flowdeck, TakesTheLogFormatFromTheConfigurationUnlessTheOptionNamesOne) {
+  TempDir dir;
+  // nginx writing the host in front and the time in ISO 8601.
+  testing_support::WriteFile(
+      dir.File("access.log"),
+      "shop.example 198.51.100.7 2026-12-07T12:00:00+00:00 \"GET /a HTTP/1.1\"\n"
+      "shop.example 198.51.100.7 2026-12-07T12:00:09+00:00 \"GET /b HTTP/1.1\"\n");
+  testing_support::WriteFile(dir.File("flowdeck.conf"),
+                             "LogFormat = $host $remote_addr $time_iso8601 \"$request\"\n");
+  const std::string logAndConfig =
+      " --config " + dir.File("flowdeck.conf") + " " + dir.File("access.log");
+  Result configured = Flowdeck("replay " + Options(dir) + logAndConfig);
+  ASSERT_EQ(configured.status, 0) << configured.output;
+  EXPECT_NE(configured.output.find("lines read: 2 (2 requests"), std::string::npos)
+      << configured.output;
+  EXPECT_NE(ReadFile(dir.File("out/KvCorvane.xml")).find("SVR=\"shop.example\""),
+            std::string::npos);
+  Result overridden = Flowdeck("replay " + Options(dir) + " --log-format combined" + logAndConfig);
+  ASSERT_EQ(overridden.status, 0) << overridden.output;
+  EXPECT_NE(overridden.output.find("lines read: 2 (0 requests, 0 without a request, 2 that do not "
+                                   "parse)"),
+            std::string::npos)
+      << overridden.output;
+
+  testing_support::WriteFile(dir.File("flowdeck.conf"), "LogFormat = %h %t %Q\n");
+  Result broken = Flowdeck("replay " + Options(dir) + logAndConfig);
+  EXPECT_EQ(broken.status, 2);
+  EXPECT_NE(broken.output.find("flowdeck.conf: LogFormat: column 7: unknown directive '%Q'"),
+            std::string::npos)
+      << broken.output;
+}
+
 TEST(Flowdeck, GoesOnWhenPort80IsTakenAndStillRecordsTheShield) {
   testing_support::Port80 port80;
   if (!port80.NothingListens()) GTEST_SKIP() << "port 80 cannot be bound here";

@@ -46,7 +46,7 @@ TEST(LogMerger, HandsOnTheEarliestLineInUtcWhateverTheLogsZones) {
                                    Line("b3", "07/Dec/2026:12:00:09 +0000", "/"));
   host::LineStats stats;
   host::LogMerger merger({{dir.File("b.log"), "b.example"}, {dir.File("a.log"), ""}},
-                         host::LogFormat::kAuto, stats);
+                         host::LogFormat(), stats);
   const Taken taken = TakeAll(merger);
   EXPECT_EQ(taken.clients, (std::vector<std::string>{"a1", "b1", "b2", "a2", "b3"}));
   EXPECT_EQ(taken.serverNames[0], "");
@@ -70,13 +70,13 @@ TEST(LineSources, CountBlankOverLongAndMalformedLinesByOneRule) {
   TempDir dir;
   WriteFile(dir.File("replay.log"), bytes);
   host::LineStats replayed;
-  host::LogMerger merger({{dir.File("replay.log"), ""}}, host::LogFormat::kAuto, replayed);
+  host::LogMerger merger({{dir.File("replay.log"), ""}}, host::LogFormat(), replayed);
   TakeAll(merger);
 
   WriteFile(dir.File("follow.log"), "");
   host::LineStats followed;
   std::atomic<bool> stop{false};
-  host::LiveSource live({{dir.File("follow.log"), ""}}, false, host::LogFormat::kAuto, followed,
+  host::LiveSource live({{dir.File("follow.log"), ""}}, false, host::LogFormat(), followed,
                         stop);
   WriteFile(dir.File("follow.log"), bytes);
   TakeAll(live);
@@ -99,7 +99,7 @@ TEST(LiveSource, TakesLinesFromEveryLogAtTheTimeTheyWereReadAndStopsWhenAsked) {
   host::LineStats stats;
   // b.log does not exist yet: it is waited for.
   host::LiveSource live({{dir.File("a.log"), "a.example"}, {dir.File("b.log"), "b.example"}}, false,
-                        host::LogFormat::kAuto, stats, stop);
+                        host::LogFormat(), stats, stop);
   host::SourceLine line;
   EXPECT_FALSE(live.Next(line));
   EXPECT_FALSE(live.Ended());
