@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <charconv>
+
 #include <filesystem>
+#include "SyslogReceiver.h"
 
 #include "InstallLayout.h"
 
@@ -143,6 +145,16 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       options.session.quiet = true;
     } else if (!follow && arg == "--apply") {
       options.session.act = true;
+    } else if (follow && arg == "--listen") {
+      options.listen.push_back(value());
+      try {
+        SyslogReceiver::Endpoint::Parse(options.listen.back());
+      } catch (const std::invalid_argument &error) {
+        throw UsageError("--listen: " + std::string(error.what()));
+      }
+    } else if (follow && arg == "--server-name-from") {
+      if (value() != "tag") throw UsageError("--server-name-from: expected tag");
+      options.serverNameFromTag = true;
     } else if (follow && arg == "--from-start") {
       options.fromStart = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -158,7 +170,9 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   }
   if (follow) options.session.act = options.session.restore = true;
   if (options.help) return options;
-  if (options.logs.empty()) throw UsageError("no log given");
+  if (options.logs.empty() && options.listen.empty()) {
+    throw UsageError(follow ? "no log given and nothing to listen on" : "no log given");
+  }
   // A log to follow may come later; one to replay must be there.
   for (const LogInput &log : options.logs) {
     if (!follow) CheckReadable(log.path, "log");
@@ -259,17 +273,25 @@ std::string ReplayHelp() {
 
 std::string FollowHelp() {
   return std::string(
-             "usage: flowdeck follow [options] LOG...\n"
+             "usage: flowdeck follow [options] [LOG...]\n"
              "\n"
              "Follows growing logs as 'tail -F' does (rotation included; a log that is not there\n"
-             "yet is waited for) and streams each new request to both plug-ins, in the order the\n"
-             "lines arrive, on the system clock, cycling each plug-in on its own period.\n"
+             "yet is waited for), and the access lines web servers send by syslog to --listen,\n"
+             "and streams each new request to both plug-ins, in the order the lines arrive, on\n"
+             "the system clock, cycling each plug-in on its own period.\n"
              "SIGINT or SIGTERM ends it cleanly after a last cycle. Shields are carried out with\n"
              "the configured actions; a follow started again on the same --out keeps its files\n"
              "and the shields still in force.\n"
              "\n"
              "options:\n") +
-         kCommonOptions + "  --from-start          read the logs from their start, not their end\n";
+         kCommonOptions +
+         "  --from-start          read the logs from their start, not their end\n"
+         "  --listen udp://ADDR:PORT, --listen tcp://ADDR:PORT\n"
+         "                        receive access lines by syslog (RFC 3164 or 5424; over TCP\n"
+         "                        newline- or octet-counted), as nginx's 'access_log\n"
+         "                        syslog:server=ADDR:PORT' sends them; repeatable\n"
+         "  --server-name-from tag\n"
+         "                        a syslog line's tag names its server (when it has no vhost)\n";
 }
 
 }  // namespace host

@@ -101,9 +101,10 @@ void BM_SyslogUdpParsed(benchmark::State &state) {
   const double rate = static_cast<double>(state.range(0));
   const uint64_t count = static_cast<uint64_t>(rate);
   host::LineStats stats;
+  host::LineReader reader(host::LogFormat::Compile("combined"), host::RealClient(), stats);
   std::atomic<bool> stop{false};
-  host::SyslogSource source({host::SyslogReceiver::Endpoint::Parse("udp://127.0.0.1:0")},
-                            host::LogFormat::Compile("combined"), stats, stop, true);
+  host::SyslogSource source({host::SyslogReceiver::Endpoint::Parse("udp://127.0.0.1:0")}, reader,
+                            stop, true);
   uint64_t sent = 0, requests = 0;
   for (auto _ : state) {
     std::thread sender([&] { Send(source.Port(0), count, rate); });

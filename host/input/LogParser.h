@@ -16,12 +16,6 @@ enum class CommonLayout { kAuto, kCommon, kCombined, kVhostCombined };
 // Reads one line. kNoRequest: a well-formed line whose request is not an HTTP request.
 ParseOutcome ParseCommonLine(std::string_view line, CommonLayout layout, LogRecord &record);
 
-// Until the callers use LogFormat::Parse.
-inline ParseOutcome ParseLogLine(std::string_view line, const LogFormat &format,
-                                 LogRecord &record) {
-  return format.Parse(line, record);
-}
-
 // Reads a bracketed time "10/Oct/2000:13:55:36 -0700" (optionally "13:55:36.123").
 bool ParseLogTime(std::string_view text, LogTime &time);
 

@@ -21,11 +21,11 @@ std::string Where(const std::vector<SyslogReceiver::Endpoint> &endpoints) {
 
 }  // namespace
 
-SyslogSource::SyslogSource(const std::vector<SyslogReceiver::Endpoint> &endpoints, LogFormat format,
-                           LineStats &stats, const std::atomic<bool> &stop, bool serverNameFromTag)
+SyslogSource::SyslogSource(const std::vector<SyslogReceiver::Endpoint> &endpoints,
+                           LineReader &reader, const std::atomic<bool> &stop,
+                           bool serverNameFromTag)
     : receiver_(endpoints),
-      format_(std::move(format)),
-      stats_(stats),
+      lines_(reader),
       stop_(stop),
       serverNameFromTag_(serverNameFromTag),
       where_(Where(endpoints)),
@@ -84,7 +84,7 @@ bool SyslogSource::Next(SourceLine &line) {
     }
     const Batch::Entry &entry = taking_.entries[next_++];
     const std::string_view text(taking_.bytes.data() + entry.at, entry.text);
-    if (TakeLine(text, false, format_, record_, line.outcome, stats_, where_, ++taken_)) {
+    if (lines_.Take(text, false, record_, line.outcome, where_, ++taken_)) {
       line.record = &record_;
       line.serverName =
           serverNameFromTag_

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "LineReader.h"
 #include "LineSource.h"
 #include "SyslogReceiver.h"
 
@@ -23,8 +24,8 @@ class SyslogSource : public LineSource {
 
   // Binds every endpoint (throws std::runtime_error naming one that cannot be bound) and
   // starts receiving.
-  SyslogSource(const std::vector<SyslogReceiver::Endpoint> &endpoints, LogFormat format,
-               LineStats &stats, const std::atomic<bool> &stop, bool serverNameFromTag);
+  SyslogSource(const std::vector<SyslogReceiver::Endpoint> &endpoints, LineReader &reader,
+               const std::atomic<bool> &stop, bool serverNameFromTag);
   ~SyslogSource() override;
 
   bool Next(SourceLine &line) override;
@@ -56,8 +57,7 @@ class SyslogSource : public LineSource {
   void Receive();
 
   SyslogReceiver receiver_;
-  LogFormat format_;
-  LineStats &stats_;
+  LineReader &lines_;
   const std::atomic<bool> &stop_;
   const bool serverNameFromTag_;
   const std::string where_;  // the endpoints, for the summary's bad lines

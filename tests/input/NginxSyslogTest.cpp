@@ -23,9 +23,10 @@ constexpr const char *kFormat =
 
 TEST(NginxSyslog, TheLinesOfEveryServerArriveWithTheirTag) {
   host::LineStats stats;
+  host::LineReader reader(host::LogFormat::Compile(kFormat), host::RealClient(), stats);
   std::atomic<bool> stop{false};
-  host::SyslogSource source({host::SyslogReceiver::Endpoint::Parse("udp://127.0.0.1:0")},
-                            host::LogFormat::Compile(kFormat), stats, stop, true);
+  host::SyslogSource source({host::SyslogReceiver::Endpoint::Parse("udp://127.0.0.1:0")}, reader,
+                            stop, true);
   const std::string server = "server=127.0.0.1:" + std::to_string(source.Port(0));
   // Two servers of a farm in one: each request is logged twice, once with the host name.
   testing_support::NginxServer nginx(std::string("  log_format custom '") + kFormat + "';",
@@ -64,12 +65,13 @@ TEST(NginxSyslog, TheLinesOfEveryServerArriveWithTheirTag) {
 // visitor is seen whole (from every server) by exactly one.
 TEST(NginxSyslog, SplitClientsSendsEachVisitorWholeToOneListener) {
   host::LineStats stats;
+  host::LineReader reader(host::LogFormat::Compile(kFormat), host::RealClient(), stats);
   std::atomic<bool> stop{false};
   std::vector<std::unique_ptr<host::SyslogSource>> listeners;
   for (int i = 0; i < 2; ++i) {
     listeners.push_back(std::make_unique<host::SyslogSource>(
-        std::vector{host::SyslogReceiver::Endpoint::Parse("udp://127.0.0.1:0")},
-        host::LogFormat::Compile(kFormat), stats, stop, true));
+        std::vector{host::SyslogReceiver::Endpoint::Parse("udp://127.0.0.1:0")}, reader, stop,
+        true));
   }
   const std::string http = std::string("  log_format custom '") + kFormat +
                            "';\n"

@@ -206,9 +206,10 @@ TEST(SyslogReceiver, AStallingOrFloodingSenderHoldsUpNobody) {
 
 TEST(SyslogSource, HandsOnParsedLinesWithTheTagAsTheirServer) {
   host::LineStats stats;
+  host::LineReader reader(host::LogFormat::Compile("combined"), host::RealClient(), stats);
   std::atomic<bool> stop{false};
-  host::SyslogSource source({SyslogReceiver::Endpoint::Parse("udp://127.0.0.1:0")},
-                            host::LogFormat::Compile("combined"), stats, stop, true);
+  host::SyslogSource source({SyslogReceiver::Endpoint::Parse("udp://127.0.0.1:0")}, reader, stop,
+                            true);
   const int udp = Connected(SOCK_DGRAM, source.Port(0));
   for (const std::string &datagram :
        {std::string("<190>Dec  7 21:34:55 web1 shop: ") + kLine,
