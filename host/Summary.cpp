@@ -51,6 +51,10 @@ void PrintShieldTally(std::ostream &out, const Session &session) {
     out << "connections to the shield port that were no shield request: " << listener.Unreadable()
         << "\n";
   }
+  if (session.LoggedShieldRequests() > 0) {
+    out << "shield requests taken from the web server's log: " << session.LoggedShieldRequests()
+        << "\n";
+  }
   if (session.Ignored() > 0) {
     out << "requests not streamed (IgnoreAddresses): " << session.Ignored() << "\n";
   }
@@ -95,6 +99,15 @@ void PrintSummary(std::ostream &out, const RunFacts &facts, Session &session) {
   out << "lines read: " << lines.lines << " (" << lines.requests << " requests, "
       << lines.withoutRequest << " without a request, " << lines.malformed
       << " that do not parse)\n";
+  for (size_t kind = 1; kind < kLineFaultKinds; ++kind) {
+    if (lines.faults[kind] == 0) continue;
+    out << "  " << lines.faults[kind] << (lines.faults[kind] == 1 ? " line " : " lines ")
+        << LineFaultText(static_cast<LineFault>(kind))
+        << (static_cast<LineFault>(kind) == LineFault::kForwardedChain
+                ? " (the connecting address was taken)"
+                : "")
+        << "\n";
+  }
   if (!lines.firstMalformed.empty()) {
     out << "first lines that do not parse:";
     for (const std::string &where : lines.firstMalformed) out << " " << where;

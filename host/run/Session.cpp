@@ -154,6 +154,12 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
   }
   const bool pluginsChanged = config.ShieldConfigText() != config_.ShieldConfigText() ||
                               config.MonitorConfigText() != config_.MonitorConfigText();
+  // The sources read their lines with the format and proxies they started with.
+  for (const char *key : {"LogFormat", "TrustedProxies"}) {
+    if (config.Get(key) != config_.Get(key)) {
+      said += std::string(key) + " changed: it takes effect when flowdeck starts again; ";
+    }
+  }
   // The pace test keeps its records as long as the shield plug-in keeps its own.
   if (!config.GetBoolean("PaceTest")) {
     pace_.reset();

@@ -47,8 +47,6 @@ class Session {
   void UseHostClock(const RunTime &now);
   void AdvanceClock(const RunTime &now);
   double Clock() const { return clock_; }
-  // The run's time for the shields' lifetimes: UTC milliseconds since 1970.
-  int64_t UtcMilliseconds() const { return utcMilliseconds_; }
 
   // Sends "CONFIG" to both plug-ins, and puts the shields a previous run left back in force.
   void Configure();
@@ -77,7 +75,6 @@ class Session {
   // Where the monitor's exports go: written in front of their names.
   const std::string &ExportPrefix() const { return config_.Get("FernwickPath"); }
   const ShieldKeeper &Shields() const { return *keeper_; }
-  bool PaceTesting() const { return pace_ != nullptr; }
   uint64_t Requests() const { return requests_; }
   uint64_t Ignored() const { return ignored_; }
   uint64_t LoggedShieldRequests() const { return loggedShieldRequests_; }
