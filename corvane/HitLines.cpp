@@ -23,6 +23,8 @@ bool SamePath(const clsHits &hits, int32_t position, int32_t previous) {
 
 std::string_view HitLines::Update(const clsHits &hits) {
   const clsHits::History &now = hits.Changes();
+  if (built_ && now == seen_)
+    return std::string_view(text_).substr(begin_);  // nothing came or went
   const bool followsOn = built_ && now.layout == seen_.layout && now.appended >= seen_.appended &&
                          now.dropped >= seen_.dropped;
   const uint64_t dropped = followsOn ? now.dropped - seen_.dropped : 0;
