@@ -100,9 +100,10 @@ void WriteMetrics(const RunMetrics &metrics, Session &session, const LineStats &
   }
 }
 
-// Streams the source through both plug-ins, then prints the summary and writes the report.
-int Run(RunOptions &options, LineSource &source, LineStats &stats, bool live, std::ostream &out,
-        std::ostream &err) {
+}  // namespace
+
+int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool live,
+             std::ostream &out, std::ostream &err) {
   Session session(options.session, options.config, out, err);
   ReportListener(session, err);
   if (!options.session.quiet) {
@@ -141,13 +142,11 @@ int Run(RunOptions &options, LineSource &source, LineStats &stats, bool live, st
   return 0;
 }
 
-}  // namespace
-
 int RunReplay(RunOptions &options, std::ostream &out, std::ostream &err) {
   LineStats stats;
   std::optional<LogMerger> logs;
   OpenLogs(logs, options.logs, options.format, stats);
-  return Run(options, *logs, stats, false, out, err);
+  return RunLines(options, *logs, stats, false, out, err);
 }
 
 int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
@@ -161,7 +160,7 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
   sigaction(SIGTERM, &action, nullptr);
   action.sa_handler = RequestReload;
   sigaction(SIGHUP, &action, nullptr);
-  return Run(options, *logs, stats, true, out, err);
+  return RunLines(options, *logs, stats, true, out, err);
 }
 
 }  // namespace host
