@@ -67,7 +67,7 @@ void HitLines::AppendLine(std::string &out, const clsHit &hit, int32_t runLength
                           double previousSerial) {
   out.append("\t\t\t\t<HIT");
   OpenAttribute(out, "TIME");
-  AppendElapsedText(out, common::ElapsedSerial(previousSerial, hit.ArrivalSerial()));
+  AppendElapsedText(out, ElapsedBetween(previousSerial, hit.ArrivalSerial()));
   out.push_back('"');
   OpenAttribute(out, "PGS");
   AppendNumber(out, runLength);

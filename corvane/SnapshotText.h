@@ -20,6 +20,10 @@ void AppendNumber(std::string &out, Number value) {
 // A serial as a whole number in decimal.
 void AppendWholeNumber(std::string &out, double value);
 
+// ElapsedSerial(from, to), worked out from the times of day alone for two whole serials of one
+// day whose minutes and seconds are in range: nearly every pair of hits of a visitor.
+double ElapsedBetween(double from, double to);
+
 // The text ElapsedSerialToString gives ("11s, 5ms"), built in place for the whole elapsed
 // serials that real requests produce.
 void AppendElapsedText(std::string &out, double elapsed);

@@ -62,7 +62,7 @@ void UserLine::Build(const clsUser &user, uint8_t level) {
   AppendAttribute(line_, "CONN", common::BooleanText(last.Action() != "SESSION_END"));
   AppendStart(hits);
   OpenAttribute(line_, "TIME");
-  AppendElapsedText(line_, common::ElapsedSerial(hits.FirstArrival(), last.ArrivalSerial()));
+  AppendElapsedText(line_, ElapsedBetween(hits.FirstArrival(), last.ArrivalSerial()));
   line_.push_back('"');
   OpenAttribute(line_, "REQS");
   if (hits.Truncated()) line_.append("&gt;");
