@@ -1,6 +1,7 @@
 #pragma once
 
 #include <charconv>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -30,9 +31,16 @@ void AppendElapsedText(std::string &out, double elapsed);
 
 // ` NAME="` + raw text follows; the caller closes the quote.
 inline void OpenAttribute(std::string &out, std::string_view name) {
-  out.push_back(' ');
-  out.append(name);
-  out.append("=\"");
+  char text[16];  // every name of the snapshot fits: one append
+  if (name.size() > sizeof text - 3) {
+    out.append(" ").append(name).append("=\"");
+    return;
+  }
+  text[0] = ' ';
+  std::memcpy(text + 1, name.data(), name.size());
+  text[name.size() + 1] = '=';
+  text[name.size() + 2] = '"';
+  out.append(text, name.size() + 3);
 }
 
 // ` NAME="value"` with the value escaped.
