@@ -1,8 +1,13 @@
 #include "SampleDay.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <stdexcept>
 
 #include "LogReader.h"
 #include "SampleTraffic.h"
@@ -17,12 +22,23 @@ const std::string &SampleDay(int millions) {
             ("flowdeck-bench-" + std::to_string(millions) + "m.log"))
                .string();
     if (!std::filesystem::exists(path)) {
-      std::ofstream out(path);
-      host::SampleOptions options;
-      options.minimumLines = int64_t{1'000'000} * millions;
-      options.hours = 24;
-      options.steadyClients = 20;
-      host::WriteSampleLog(out, options);
+      // Written by a child: the generator's memory would otherwise stay with this process and
+      // count as the peak memory of every command it starts.
+      const pid_t child = fork();
+      if (child == 0) {
+        std::ofstream out(path + ".part");
+        host::SampleOptions options;
+        options.minimumLines = int64_t{1'000'000} * millions;
+        options.hours = 24;
+        options.steadyClients = 20;
+        host::WriteSampleLog(out, options);
+        out.close();
+        _exit(out && std::rename((path + ".part").c_str(), path.c_str()) == 0 ? 0 : 1);
+      }
+      int status = 0;
+      if (child < 0 || waitpid(child, &status, 0) != child || status != 0) {
+        throw std::runtime_error(path + ": the sample day could not be written");
+      }
     }
   }
   return path;
