@@ -88,7 +88,7 @@ void HitLines::AppendLine(std::string &out, const clsHit &hit, int32_t runLength
   OpenAttribute(out, "ARRV");
   AppendWholeNumber(out, hit.ArrivalSerial());
   out.push_back('"');
-  AppendAttribute(out, "SHLD", common::BooleanText(hit.Shielded()));
+  AppendPlainAttribute(out, "SHLD", common::BooleanText(hit.Shielded()));
   out.append("/>");
 }
 

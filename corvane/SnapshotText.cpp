@@ -23,7 +23,9 @@ bool TimeOfDay(int64_t digits, int64_t &milliseconds) {
 }  // namespace
 
 double ElapsedBetween(double from, double to) {
-  if (from > 0 && from <= to && to < 1e15) {
+  // A first line (from nothing) or a late hit: no time, as ElapsedSerial has it.
+  if (from == 0 || to == 0 || from > to) return 0;
+  if (from > 0 && to < 1e15) {
     const auto start = static_cast<int64_t>(from), end = static_cast<int64_t>(to);
     int64_t startTime = 0, endTime = 0;
     if (static_cast<double>(start) == from && static_cast<double>(end) == to &&

@@ -15,7 +15,7 @@ template <class Number>
 void AppendNumber(std::string &out, Number value) {
   char digits[32];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
-  out.append(digits, result.ptr);
+  out.append(digits, static_cast<size_t>(result.ptr - digits));
 }
 
 // A serial as a whole number in decimal.
@@ -41,6 +41,14 @@ inline void OpenAttribute(std::string &out, std::string_view name) {
   text[name.size() + 1] = '=';
   text[name.size() + 2] = '"';
   out.append(text, name.size() + 3);
+}
+
+// ` NAME="value"` for a value of the snapshot's own making ("True", "False") that needs no
+// escaping.
+inline void AppendPlainAttribute(std::string &out, std::string_view name, std::string_view value) {
+  OpenAttribute(out, name);
+  out.append(value);
+  out.push_back('"');
 }
 
 // ` NAME="value"` with the value escaped.

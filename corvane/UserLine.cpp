@@ -59,7 +59,7 @@ void UserLine::Build(const clsUser &user, uint8_t level) {
   OpenAttribute(line_, "LVL");
   AppendNumber(line_, static_cast<int>(level));
   line_.push_back('"');
-  AppendAttribute(line_, "CONN", common::BooleanText(last.Action() != "SESSION_END"));
+  AppendPlainAttribute(line_, "CONN", common::BooleanText(last.Action() != "SESSION_END"));
   AppendStart(hits);
   OpenAttribute(line_, "TIME");
   AppendElapsedText(line_, ElapsedBetween(hits.FirstArrival(), last.ArrivalSerial()));
@@ -70,7 +70,7 @@ void UserLine::Build(const clsUser &user, uint8_t level) {
   line_.push_back('"');
   line_.append(browser_);
   line_.append(server_);
-  AppendAttribute(line_, "LCKD", common::BooleanText(user.Locked()));
+  AppendPlainAttribute(line_, "LCKD", common::BooleanText(user.Locked()));
   line_.append(kLineEnds);
 }
 
