@@ -4,7 +4,11 @@
 
 #include <algorithm>
 #include <charconv>
+
 #include <filesystem>
+#include "SyslogReceiver.h"
+
+#include "InstallLayout.h"
 
 namespace host {
 
@@ -12,29 +16,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ExecutableDir() {
-  std::error_code error;
-  fs::path self = fs::read_symlink("/proc/self/exe", error);
-  return error ? std::string(".") : self.parent_path().string();
-}
-
-// The default definitions file: the repository's examples, found from the built program
-// (build/bin/flowdeck) or from the current directory.
-std::string DefaultTripwires() {
-  for (const fs::path &candidate : {fs::path(ExecutableDir()) / "../../examples/tripwires.cfg",
-                                    fs::path("examples/tripwires.cfg")}) {
-    if (fs::exists(candidate)) return candidate.lexically_normal().string();
+// The format an operator gave (the option wins over the configuration's LogFormat), compiled;
+// a string that cannot be compiled is a usage error pointing at its column.
+LogFormat CompileFormat(const std::string &option, const std::string &optionText,
+                        const HostConfig &config, const std::string &configPath) {
+  const bool fromOption = !option.empty();
+  const std::string &text = fromOption ? optionText : config.Get("LogFormat");
+  if (text.empty()) return LogFormat();
+  try {
+    return LogFormat::Compile(text);
+  } catch (const FormatError &error) {
+    const std::string where = fromOption ? option : configPath + ": LogFormat";
+    throw UsageError(where + ": " + LogFormat::Describe(text, error));
   }
-  return "";
-}
-
-LogFormat ParseFormat(const std::string &name) {
-  if (name == "auto") return LogFormat::kAuto;
-  if (name == "common") return LogFormat::kCommon;
-  if (name == "combined") return LogFormat::kCombined;
-  if (name == "vhost_combined") return LogFormat::kVhostCombined;
-  throw UsageError("--format: expected auto, common, combined or vhost_combined, got '" + name +
-                   "'");
 }
 
 // A plug-in path: a directory holding both plug-ins, or one plug-in file.
@@ -88,11 +82,14 @@ int Seconds(const std::string &option, const std::string &text) {
 
 RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   RunOptions options;
-  options.session.shieldPlugin = ExecutableDir() + "/../plugins/KvVantrel.so";
-  options.session.monitorPlugin = ExecutableDir() + "/../plugins/KvCorvane.so";
-  options.session.tripwires = DefaultTripwires();
+  const InstallLayout layout = InstallLayout::ForThisProgram();
+  options.session.shieldPlugin = layout.pluginDir + "/KvVantrel.so";
+  options.session.monitorPlugin = layout.pluginDir + "/KvCorvane.so";
+  options.session.tripwires = layout.tripwires;
   std::string &configPath = options.configPath;
+  configPath = layout.config;
   std::string serverName, serverNamePattern;
+  std::string formatOption, formatText;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string &arg = args[i];
     auto value = [&]() -> const std::string & {
@@ -110,8 +107,9 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       options.session.outDir = value();
     } else if (arg == "--plugin") {
       PlacePluginPath(value(), options.session);
-    } else if (arg == "--format") {
-      options.format = ParseFormat(value());
+    } else if (arg == "--log-format" || arg == "--format") {
+      formatOption = arg;
+      formatText = value();
     } else if (arg == "--key") {
       const std::string &key = value();
       if (key == "address")
@@ -147,6 +145,16 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       options.session.quiet = true;
     } else if (!follow && arg == "--apply") {
       options.session.act = true;
+    } else if (follow && arg == "--listen") {
+      options.listen.push_back(value());
+      try {
+        SyslogReceiver::Endpoint::Parse(options.listen.back());
+      } catch (const std::invalid_argument &error) {
+        throw UsageError("--listen: " + std::string(error.what()));
+      }
+    } else if (follow && arg == "--server-name-from") {
+      if (value() != "tag") throw UsageError("--server-name-from: expected tag");
+      options.serverNameFromTag = true;
     } else if (follow && arg == "--from-start") {
       options.fromStart = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -162,7 +170,9 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   }
   if (follow) options.session.act = options.session.restore = true;
   if (options.help) return options;
-  if (options.logs.empty()) throw UsageError("no log given");
+  if (options.logs.empty() && options.listen.empty()) {
+    throw UsageError(follow ? "no log given and nothing to listen on" : "no log given");
+  }
   // A log to follow may come later; one to replay must be there.
   for (const LogInput &log : options.logs) {
     if (!follow) CheckReadable(log.path, "log");
@@ -179,6 +189,7 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       throw UsageError(error.what());
     }
   }
+  options.format = CompileFormat(formatOption, formatText, options.config, configPath);
   return options;
 }
 
@@ -201,13 +212,22 @@ std::string MainHelp() {
 namespace {
 
 const char *kCommonOptions =
-    "  --config FILE         settings, 'key = value' lines (see examples/flowdeck.conf)\n"
-    "  --tripwires FILE      tripwire definitions (default examples/tripwires.cfg)\n"
+    "  --config FILE         settings, 'key = value' lines (see examples/flowdeck.conf;\n"
+    "                        installed: default /etc/flowdeck/flowdeck.conf)\n"
+    "  --tripwires FILE      tripwire definitions (default examples/tripwires.cfg;\n"
+    "                        installed: /etc/flowdeck/tripwires.cfg)\n"
     "  --out DIR             where the run writes everything (default ./flowdeck-out); the\n"
     "                        files of a previous run there are replaced (follow: kept)\n"
     "  --plugin PATH         a directory holding KvVantrel.so and KvCorvane.so, or one of\n"
-    "                        them (default: build/plugins beside the program)\n"
-    "  --format NAME         auto (default), common, combined or vhost_combined\n"
+    "                        them (default: ../lib/flowdeck beside the program, or\n"
+    "                        build/plugins)\n"
+    "  --log-format STRING   how the log's lines are written (default auto: Common,\n"
+    "                        Combined or vhost_combined): a preset (common, combined,\n"
+    "                        vhost_combined, caddy, traefik), an nginx log_format string\n"
+    "                        ('$remote_addr - $remote_user [$time_local] \"$request\" ...'),\n"
+    "                        an Apache LogFormat string ('%h %l %u %t \"%r\" %>s %b'), or\n"
+    "                        a JSON template ('{\"addr\":\"$remote_addr\",...}'); wins over\n"
+    "                        LogFormat in the configuration; --format is the same option\n"
     "  --key KIND            a visitor is an 'address' (default) or 'address+agent'\n"
     "  --server-name NAME    the host of lines without a vhost, for the logs after it (one\n"
     "                        given anywhere names every log; default localhost)\n"
@@ -236,7 +256,7 @@ std::string ReplayHelp() {
   return std::string(
              "usage: flowdeck replay [options] LOG...\n"
              "\n"
-             "Streams every request of the logs (Common, Combined or vhost_combined; .gz read\n"
+             "Streams every request of the logs (as --log-format says; .gz read\n"
              "as it is; '-' is standard input) to both plug-ins. Several logs are merged in time\n"
              "order. The plug-ins' clock follows the log: each plug-in cycles every so many\n"
              "seconds of log time (--shield-cycle, --monitor-cycle), both once more at the end,\n"
@@ -253,17 +273,25 @@ std::string ReplayHelp() {
 
 std::string FollowHelp() {
   return std::string(
-             "usage: flowdeck follow [options] LOG...\n"
+             "usage: flowdeck follow [options] [LOG...]\n"
              "\n"
              "Follows growing logs as 'tail -F' does (rotation included; a log that is not there\n"
-             "yet is waited for) and streams each new request to both plug-ins, in the order the\n"
-             "lines arrive, on the system clock, cycling each plug-in on its own period.\n"
+             "yet is waited for), and the access lines web servers send by syslog to --listen,\n"
+             "and streams each new request to both plug-ins, in the order the lines arrive, on\n"
+             "the system clock, cycling each plug-in on its own period.\n"
              "SIGINT or SIGTERM ends it cleanly after a last cycle. Shields are carried out with\n"
              "the configured actions; a follow started again on the same --out keeps its files\n"
              "and the shields still in force.\n"
              "\n"
              "options:\n") +
-         kCommonOptions + "  --from-start          read the logs from their start, not their end\n";
+         kCommonOptions +
+         "  --from-start          read the logs from their start, not their end\n"
+         "  --listen udp://ADDR:PORT, --listen tcp://ADDR:PORT\n"
+         "                        receive access lines by syslog (RFC 3164 or 5424; over TCP\n"
+         "                        newline- or octet-counted), as nginx's 'access_log\n"
+         "                        syslog:server=ADDR:PORT' sends them; repeatable\n"
+         "  --server-name-from tag\n"
+         "                        a syslog line's tag names its server (when it has no vhost)\n";
 }
 
 }  // namespace host

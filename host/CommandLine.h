@@ -22,7 +22,10 @@ inline constexpr const char *kDefaultServerName = "localhost";
 
 struct RunOptions {
   std::vector<LogInput> logs;
-  LogFormat format = LogFormat::kAuto;
+  LogFormat format;  // --log-format, else LogFormat of the configuration, else auto
+  // follow: syslog endpoints to listen on ("udp://ADDR:PORT", "tcp://ADDR:PORT").
+  std::vector<std::string> listen;
+  bool serverNameFromTag = false;  // a syslog line's tag names its server
   Cadence cadence;
   bool fromStart = false;  // follow: read the whole file first
   std::string configPath;  // read again on SIGHUP while following

@@ -57,6 +57,7 @@ constexpr Setting kSettings[] = {
     {"LogFormat", Type::kText, "", 0, 0, Reader::kHost},
     {"TrustedProxies", Type::kAddressList, "", 0, 0, Reader::kHost},
     {"PaceTest", Type::kBoolean, "True", 0, 0, Reader::kHost},
+    {"PaceMaxSpread", Type::kSingle, "0.35", 0, 10, Reader::kHost},
 };
 constexpr size_t kSettingCount = sizeof kSettings / sizeof kSettings[0];
 
@@ -104,6 +105,15 @@ std::string Check(const Setting &setting, const std::string &value) {
   return "";
 }
 
+// Where a line's comment begins: a "#" at its start or after a blank, so that a value may hold
+// one ("LogFormat = %h #%{X-Id}i").
+size_t CommentStart(const std::string &line) {
+  for (size_t at = line.find('#'); at != std::string::npos; at = line.find('#', at + 1)) {
+    if (at == 0 || line[at - 1] == ' ' || line[at - 1] == '\t') return at;
+  }
+  return line.size();
+}
+
 }  // namespace
 
 HostConfig::HostConfig() {
@@ -134,8 +144,7 @@ void HostConfig::Load(const std::string &path) {
   if (!in) throw std::runtime_error(path + ": cannot read the configuration file");
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
-    size_t hash = line.find('#');
-    std::string content = Trim(hash == std::string::npos ? line : line.substr(0, hash));
+    std::string content = Trim(line.substr(0, CommentStart(line)));
     if (content.empty()) continue;
     const std::string where = path + ":" + std::to_string(number);
     size_t equals = content.find('=');

@@ -54,6 +54,8 @@ class Generator {
     for (int i = 0; i < options_.crawlers; ++i) Crawler(i);
     for (int i = 0; i < options_.scanners; ++i) Scanner(i);
     for (int i = 0; i < options_.steadyClients; ++i) Steady(i);
+    for (int i = 0; i < options_.randomClients; ++i) Random(i);
+    for (int i = 0; i < options_.refreshers; ++i) Refresher(i);
     if (options_.probe) Probe();
     for (int i = options_.humans; static_cast<int64_t>(hits_.size()) < options_.minimumLines; ++i) {
       Human(i);
@@ -139,6 +141,34 @@ class Generator {
     for (int i = 0; i < hits; ++i) {
       Add(at, address, path, "python-requests/2.31.0");
       at += period * Uniform(0.99, 1.01);
+    }
+  }
+
+  // A client that draws each delay from a range around its period (a crawler framework's
+  // default randomization is 0.5 to 1.5 times the delay set).
+  void Random(int index) {
+    char who[32];
+    std::snprintf(who, sizeof who, "198.18.%d.%d", index >> 8, index & 255);
+    const double period = 2 + Pick(29);
+    const std::string path = "/api/price?item=" + std::to_string(1 + Pick(50));
+    double at = Uniform(0, Span() * 0.5);
+    for (int i = 0; i < options_.randomHits; ++i) {
+      Add(at, who, path, "Scrapy/2.11 (+https://scrapy.org)");
+      at += period * Uniform(1 - options_.randomJitter, 1 + options_.randomJitter);
+    }
+  }
+
+  // A person reloading one page by hand: gaps drawn lognormal with a median of 15 s and a
+  // spread factor of 2.2.
+  void Refresher(int index) {
+    char who[32];
+    std::snprintf(who, sizeof who, "198.19.%d.%d", index >> 8, index & 255);
+    const std::string agent = kBrowsers[Pick(4)];
+    std::lognormal_distribution<double> gap(std::log(15.0), std::log(2.2));
+    double at = Uniform(0, Span() * 0.5);
+    for (int i = 0; i <= 40; ++i) {
+      Add(at, who, "/api/stock?item=7", agent);
+      at += gap(random_);
     }
   }
 

@@ -32,6 +32,14 @@ void PrintShieldTally(std::ostream &out, const Session &session) {
       << ", refused: " << tally.refused << ", in force at the end: " << keeper.InForce();
   if (tally.restored > 0) out << " (" << tally.restored << " carried over from the last run)";
   out << "\n";
+  if (tally.pace > 0) {
+    out << "shields of the pace test (delays drawn at random; not in KvVantrel.xml): " << tally.pace
+        << "\n";
+  }
+  for (const Shield &shield : tally.paceShields) {
+    out << "  " << shield.address << "  " << shield.host << shield.resource << "  pace  at "
+        << IsoTime(shield.raisedAt) << "\n";
+  }
   for (const std::string &shield : tally.sparedShields) {
     out << "  not acted on (NeverShield): " << shield << "\n";
   }
@@ -41,6 +49,10 @@ void PrintShieldTally(std::ostream &out, const Session &session) {
   }
   if (listener.Unreadable() > 0) {
     out << "connections to the shield port that were no shield request: " << listener.Unreadable()
+        << "\n";
+  }
+  if (session.LoggedShieldRequests() > 0) {
+    out << "shield requests taken from the web server's log: " << session.LoggedShieldRequests()
         << "\n";
   }
   if (session.Ignored() > 0) {
@@ -87,6 +99,15 @@ void PrintSummary(std::ostream &out, const RunFacts &facts, Session &session) {
   out << "lines read: " << lines.lines << " (" << lines.requests << " requests, "
       << lines.withoutRequest << " without a request, " << lines.malformed
       << " that do not parse)\n";
+  for (size_t kind = 1; kind < kLineFaultKinds; ++kind) {
+    if (lines.faults[kind] == 0) continue;
+    out << "  " << lines.faults[kind] << (lines.faults[kind] == 1 ? " line " : " lines ")
+        << LineFaultText(static_cast<LineFault>(kind))
+        << (static_cast<LineFault>(kind) == LineFault::kForwardedChain
+                ? " (the connecting address was taken)"
+                : "")
+        << "\n";
+  }
   if (!lines.firstMalformed.empty()) {
     out << "first lines that do not parse:";
     for (const std::string &where : lines.firstMalformed) out << " " << where;

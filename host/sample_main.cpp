@@ -17,10 +17,13 @@ bool ReadNumber(const char *text, auto &value) {
 
 constexpr const char *kUsage =
     "usage: flowdeck-sample [--seed N] [--humans N] [--crawlers N] [--scanners N]\n"
-    "                       [--steady N] [--hours H] [--lines N] [--no-probe]\n"
+    "                       [--steady N] [--random N] [--jitter J] [--random-hits N]\n"
+    "                       [--refreshers N] [--hours H] [--lines N] [--no-probe]\n"
     "Writes a generated Combined access log of a made-up shop to standard output: people\n"
     "browsing with asset bursts, crawlers, scanners, clients on one URL at a steady pace with\n"
-    "1% jitter, and a script trying the admin login every 5 seconds.\n";
+    "1% jitter, clients on one URL whose delay is drawn from (1 - J) to (1 + J) times a\n"
+    "period of 2 to 30 s (J 0.5 unless --jitter), people reloading one page by hand 40 times,\n"
+    "and a script trying the admin login every 5 seconds.\n";
 
 int main(int argc, char **argv) {
   host::SampleOptions options;
@@ -47,6 +50,15 @@ int main(int argc, char **argv) {
       ok = ReadNumber(value, options.scanners);
     else if (arg == "--steady" && ok)
       ok = ReadNumber(value, options.steadyClients);
+    else if (arg == "--random" && ok)
+      ok = ReadNumber(value, options.randomClients);
+    else if (arg == "--jitter" && ok)
+      ok = ReadNumber(value, options.randomJitter) && options.randomJitter >= 0 &&
+           options.randomJitter < 1;
+    else if (arg == "--random-hits" && ok)
+      ok = ReadNumber(value, options.randomHits);
+    else if (arg == "--refreshers" && ok)
+      ok = ReadNumber(value, options.refreshers);
     else if (arg == "--hours" && ok)
       ok = ReadNumber(value, options.hours);
     else if (arg == "--lines" && ok)

@@ -222,7 +222,8 @@ Probe Follow(double rate, double seconds) {
   options.session.shieldPort = 18081;  // the port is not what is measured
   host::LineStats stats;
   std::atomic<bool> stop{false};
-  host::LiveSource live(options.logs, true, options.format, stats, stop);
+  host::LineReader lines(options.format, host::TrustedProxies(options.config), stats);
+  host::LiveSource live(options.logs, true, lines, stop);
   // The run starts in the meantime: plug-ins loaded, CONFIG sent.
   const Schedule schedule{Clock::now() + std::chrono::seconds(1), rate,
                           static_cast<uint64_t>(rate * seconds)};

@@ -23,17 +23,4 @@ RunTime RunTime::Of(const LogTime &time) {
   return RunTime{common::AddSeconds(date, time.millisecond / 1000.0), time.UtcMilliseconds()};
 }
 
-bool TakeLine(std::string_view line, bool tooLong, LogFormat format, LogRecord &record,
-              ParseOutcome &outcome, LineStats &stats, const std::string &path,
-              uint64_t lineNumber) {
-  ++stats.lines;
-  if (!tooLong && line.empty()) return false;
-  outcome = tooLong ? ParseOutcome::kMalformed : ParseLogLine(line, format, record);
-  if (outcome == ParseOutcome::kMalformed) {
-    stats.Malformed(path, lineNumber);
-    return false;
-  }
-  return true;
-}
-
 }  // namespace host

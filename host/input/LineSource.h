@@ -38,8 +38,8 @@ struct LogInput {
 };
 
 // Where a run's lines come from: the merged logs of a replay, followed logs, a listener.
-// Sources count every line they read in the run's LineStats under one rule (TakeLine), and
-// hand on only the lines that parse.
+// Sources read every line through the run's one LineReader, and hand on only the lines that
+// parse.
 class LineSource {
  public:
   virtual ~LineSource() = default;
@@ -56,12 +56,5 @@ class LineSource {
   // Bytes written to the logs that the run has not read yet (a live run's lag).
   virtual uint64_t BytesBehind() const { return 0; }
 };
-
-// The one rule every source reads a log line by: a blank line is counted and skipped, a line
-// cut at the length limit is malformed whatever its head looks like, every other line is parsed
-// and malformed when it does not fit the format. True when the line is handed on.
-bool TakeLine(std::string_view line, bool tooLong, LogFormat format, LogRecord &record,
-              ParseOutcome &outcome, LineStats &stats, const std::string &path,
-              uint64_t lineNumber);
 
 }  // namespace host

@@ -1,8 +1,11 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "LineFault.h"
 
 namespace host {
 
@@ -13,12 +16,14 @@ struct LineStats {
   uint64_t lines = 0;
   uint64_t requests = 0;
   uint64_t withoutRequest = 0;  // "-", bytes that are not HTTP
-  uint64_t malformed = 0;       // over-long lines included
+  uint64_t malformed = 0;       // lines that gave no record, over-long ones included
   uint64_t bytes = 0;
-  std::vector<std::string> firstMalformed;  // "file:line"
+  std::array<uint64_t, kLineFaultKinds> faults{};  // by kind; kForwardedChain lines still count
+  std::vector<std::string> firstMalformed;         // "file:line"
 
-  void Malformed(const std::string &path, uint64_t line) {
+  void Malformed(LineFault fault, const std::string &path, uint64_t line) {
     ++malformed;
+    ++faults[static_cast<size_t>(fault)];
     if (firstMalformed.size() < kExamples)
       firstMalformed.push_back(path + ":" + std::to_string(line));
   }

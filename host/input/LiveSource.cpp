@@ -14,9 +14,9 @@ constexpr double kPollSeconds = 0.2;
 
 }  // namespace
 
-LiveSource::LiveSource(const std::vector<LogInput> &logs, bool fromStart, LogFormat format,
-                       LineStats &stats, const std::atomic<bool> &stop)
-    : format_(format), stats_(stats), stop_(stop) {
+LiveSource::LiveSource(const std::vector<LogInput> &logs, bool fromStart, LineReader &reader,
+                       const std::atomic<bool> &stop)
+    : lines_(reader), stop_(stop) {
   for (const LogInput &log : logs) {
     logs_.push_back(Log{std::make_unique<FollowReader>(log.path, fromStart), log.serverName, 0});
   }
@@ -33,8 +33,7 @@ bool LiveSource::NextFrom(Log &log, SourceLine &line) {
       log.reads = reader.Reads();
       Now();
     }
-    if (TakeLine(text, tooLong, format_, record_, line.outcome, stats_, reader.Path(),
-                 reader.LineNumber())) {
+    if (lines_.Take(text, tooLong, record_, line.outcome, reader.Path(), reader.LineNumber())) {
       line.record = &record_;
       line.serverName = log.serverName;
       line.time = now_;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "FollowReader.h"
+#include "LineReader.h"
 #include "LineSource.h"
 
 namespace host {
@@ -15,7 +16,7 @@ namespace host {
 class LiveSource : public LineSource {
  public:
   // Throws std::runtime_error for a log that cannot be followed (a directory).
-  LiveSource(const std::vector<LogInput> &logs, bool fromStart, LogFormat format, LineStats &stats,
+  LiveSource(const std::vector<LogInput> &logs, bool fromStart, LineReader &reader,
              const std::atomic<bool> &stop);
 
   bool Next(SourceLine &line) override;
@@ -38,8 +39,7 @@ class LiveSource : public LineSource {
   bool NextFrom(Log &log, SourceLine &line);
 
   std::vector<Log> logs_;
-  LogFormat format_;
-  LineStats &stats_;
+  LineReader &lines_;
   const std::atomic<bool> &stop_;
   LogRecord record_;
   size_t current_ = 0;

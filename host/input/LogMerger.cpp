@@ -2,8 +2,7 @@
 
 namespace host {
 
-LogMerger::LogMerger(const std::vector<LogInput> &logs, LogFormat format, LineStats &stats)
-    : format_(format), stats_(stats) {
+LogMerger::LogMerger(const std::vector<LogInput> &logs, LineReader &reader) : lines_(reader) {
   sources_.resize(logs.size());
   for (size_t i = 0; i < logs.size(); ++i) {
     sources_[i].reader = std::make_unique<LogReader>(logs[i].path);
@@ -18,8 +17,8 @@ void LogMerger::Advance(Source &source) {
   bool tooLong = false;
   LogReader &reader = *source.reader;
   while (reader.Next(line, tooLong)) {
-    if (TakeLine(line, tooLong, format_, source.record, source.outcome, stats_, reader.Path(),
-                 reader.LineNumber())) {
+    if (lines_.Take(line, tooLong, source.record, source.outcome, reader.Path(),
+                    reader.LineNumber())) {
       source.ready = true;
       return;
     }

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "LineReader.h"
 #include "LineSource.h"
-#include "LineStats.h"
 #include "LogParser.h"
 #include "LogReader.h"
 
@@ -17,7 +17,7 @@ namespace host {
 class LogMerger : public LineSource {
  public:
   // Throws std::runtime_error naming a log that cannot be opened.
-  LogMerger(const std::vector<LogInput> &logs, LogFormat format, LineStats &stats);
+  LogMerger(const std::vector<LogInput> &logs, LineReader &reader);
 
   bool Next(SourceLine &line) override;
   bool Ended() override { return true; }  // a replay is never idle: no line means the end
@@ -37,8 +37,7 @@ class LogMerger : public LineSource {
   void Advance(Source &source);
 
   std::vector<Source> sources_;
-  LogFormat format_;
-  LineStats &stats_;
+  LineReader &lines_;
   Source *taken_ = nullptr;
   RunTime lastTime_;  // of the latest line handed on
   bool started_ = false;

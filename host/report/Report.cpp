@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include "AlertReader.h"
 #include "HtmlPage.h"
 #include "RunFiles.h"
+#include "ShieldEventReader.h"
 #include "ShieldReader.h"
 #include "SnapshotReader.h"
 
@@ -62,6 +64,12 @@ RunData ReadRun(const std::string &directory) {
   run.snapshot = ReadSnapshot(files.In(RunFiles::kSnapshot), run.visitors);
   run.alertFile = ReadAlerts(files.Alerts(), run.alerts, run.foreignAlertLines);
   run.shieldFile = ReadShields(files.In(RunFiles::kShields), run.shields);
+  if (run.shieldFile.Read()) {
+    ReadPaceShields(files.In(RunFiles::kShieldEvents), run.shields);
+    std::stable_sort(run.shields.begin(), run.shields.end(), [](const Shield &a, const Shield &b) {
+      return a.at.value_or(INT64_MIN) > b.at.value_or(INT64_MIN);
+    });
+  }
   return run;
 }
 

@@ -37,8 +37,10 @@ struct Alert {
   int level = 0;
 };
 
-// One TRIPWIRE element of the shield file.
+// A shield: one TRIPWIRE element of the shield file (the plug-in's regularity test), or one
+// that flowdeck's pace test raised (from its shield event log).
 struct Shield {
+  std::string test = "regularity";
   std::string dateTime;
   std::optional<Moment> at;
   std::string remoteAddr, resolvedAddr, host, hits, factor, resource, deflect, sensitivity,

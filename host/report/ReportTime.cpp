@@ -1,5 +1,7 @@
 #include "ReportTime.h"
 
+#include <time.h>
+
 #include <cstdio>
 #include <iterator>
 
@@ -130,6 +132,18 @@ std::optional<int64_t> MillisecondsFromElapsedText(std::string_view text) {
     if (!text.empty() && !Take(text, ", ")) return std::nullopt;
   }
   return total;
+}
+
+std::optional<Moment> MomentFromIsoUtc(std::string_view text) {
+  tm utc{};
+  const std::string copy(text);
+  const char *end = strptime(copy.c_str(), "%Y-%m-%dT%H:%M:%SZ", &utc);
+  if (end == nullptr || *end != '\0') return std::nullopt;
+  const time_t seconds = timegm(&utc);
+  tm local{};
+  localtime_r(&seconds, &local);
+  return MomentFromCivil(Civil{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                               local.tm_min, local.tm_sec, 0});
 }
 
 std::string FormatMoment(Moment moment) {

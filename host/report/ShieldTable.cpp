@@ -28,14 +28,15 @@ void AppendFactor(std::string &out, const std::string &factor) {
 
 void AppendShieldTable(std::string &out, const std::vector<Shield> &shields) {
   out += "<div class=\"table-wrap\"><table id=\"shield-table\"><thead><tr>";
-  for (const char *title : {"Time", "Address", "Resolved address", "Host", "Resource", "Hits",
-                            "Factor", "Deflect", "Description"}) {
+  for (const char *title : {"Time", "Test", "Address", "Resolved address", "Host", "Resource",
+                            "Hits", "Factor", "Deflect", "Description"}) {
     out += std::string("<th scope=\"col\">") + title + "</th>";
   }
   out += "</tr></thead><tbody>";
   for (const Shield &shield : shields) {
     out += "<tr>";
     AppendCell(out, shield.at ? FormatMoment(*shield.at) : shield.dateTime, "time");
+    AppendCell(out, shield.test);
     AppendCell(out, shield.remoteAddr);
     AppendCell(out, shield.resolvedAddr);
     AppendCell(out, shield.host);

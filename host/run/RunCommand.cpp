@@ -6,6 +6,7 @@
 #include <optional>
 #include <ostream>
 
+#include "CombinedSource.h"
 #include "LiveSource.h"
 #include "LogMerger.h"
 #include "Progress.h"
@@ -15,6 +16,7 @@
 #include "RunMetrics.h"
 #include "Say.h"
 #include "Summary.h"
+#include "SyslogSource.h"
 
 namespace host {
 
@@ -66,11 +68,12 @@ void ReportListener(const Session &session, std::ostream &err) {
   }
 }
 
-// Opens the logs: one that cannot be read is a usage error (exit status 2), as a missing one is.
+// Opens a source: a log that cannot be read, or an address that cannot be listened on, is a
+// usage error (exit status 2), as a missing log is.
 template <class Source, class... Arguments>
-void OpenLogs(std::optional<Source> &source, Arguments &&...arguments) {
+std::unique_ptr<Source> Open(Arguments &&...arguments) {
   try {
-    source.emplace(std::forward<Arguments>(arguments)...);
+    return std::make_unique<Source>(std::forward<Arguments>(arguments)...);
   } catch (const std::runtime_error &error) {
     throw UsageError(error.what());
   }
@@ -142,25 +145,41 @@ int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool liv
   return 0;
 }
 
+RealClient TrustedProxies(const HostConfig &config) {
+  return RealClient(AddressRanges::Parse(config.Get("TrustedProxies")));
+}
+
 int RunReplay(RunOptions &options, std::ostream &out, std::ostream &err) {
   LineStats stats;
-  std::optional<LogMerger> logs;
-  OpenLogs(logs, options.logs, options.format, stats);
+  LineReader lines(options.format, TrustedProxies(options.config), stats);
+  std::unique_ptr<LogMerger> logs = Open<LogMerger>(options.logs, lines);
   return RunLines(options, *logs, stats, false, out, err);
 }
 
 int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
   LineStats stats;
+  LineReader lines(options.format, TrustedProxies(options.config), stats);
   gStop.store(false);
-  std::optional<LiveSource> logs;
-  OpenLogs(logs, options.logs, options.fromStart, options.format, stats, gStop);
+  std::vector<std::unique_ptr<LineSource>> sources;
+  if (!options.logs.empty()) {
+    sources.push_back(Open<LiveSource>(options.logs, options.fromStart, lines, gStop));
+  }
+  if (!options.listen.empty()) {
+    // The listener last: it waits for its messages without polling.
+    std::vector<SyslogReceiver::Endpoint> endpoints;
+    for (const std::string &text : options.listen) {
+      endpoints.push_back(SyslogReceiver::Endpoint::Parse(text));
+    }
+    sources.push_back(Open<SyslogSource>(endpoints, lines, gStop, options.serverNameFromTag));
+  }
+  CombinedSource source(std::move(sources));
   struct sigaction action {};
   action.sa_handler = RequestStop;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   action.sa_handler = RequestReload;
   sigaction(SIGHUP, &action, nullptr);
-  return RunLines(options, *logs, stats, true, out, err);
+  return RunLines(options, source, stats, true, out, err);
 }
 
 }  // namespace host

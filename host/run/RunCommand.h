@@ -5,6 +5,7 @@
 #include "CommandLine.h"
 #include "LineSource.h"
 #include "LineStats.h"
+#include "RealClient.h"
 
 namespace host {
 
@@ -19,5 +20,8 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err);
 // report. Returns the exit status.
 int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool live,
              std::ostream &out, std::ostream &err);
+
+// The real client behind the configuration's TrustedProxies.
+RealClient TrustedProxies(const HostConfig &config);
 
 }  // namespace host

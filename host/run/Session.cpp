@@ -16,6 +16,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The start of a shield request's target: "/flowdeck/shield?A=add".
+std::string ShieldTarget(const HostConfig &config) {
+  return config.Get("FlowdeckURL") + config.Get("FlowdeckFilterURI") + "?" +
+         config.Get("AddShieldURL");
+}
+
 double ReadHostClock(void *context) {
   return *static_cast<const double *>(context);
 }
@@ -49,6 +55,7 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
       fields_(options.fields),
       ignore_(AddressRanges::Parse(config_.Get("IgnoreAddresses"))) {
   if (config_.Get("FernwickPath").empty()) config_.Set("FernwickPath", outDir_ + "/", "default");
+  shieldTarget_ = ShieldTarget(config_);
   if (!options.restore) {
     for (const std::string &name : report::RunFiles::FreshStartNames()) {
       fs::remove(fs::path(outDir_) / name);
@@ -57,6 +64,8 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
   keeper_ = std::make_unique<ShieldKeeper>(
       config_, ShieldKeeper::Options{outDir_, options.act, options.restore});
   if (!options.tripwires.empty()) CopyDefinitions(options.tripwires);
+  // The pace test reads the definitions that were just put in place.
+  if (config_.GetBoolean("PaceTest")) pace_ = std::make_unique<PaceTest>(outDir_, config_);
   shield_ = std::make_unique<PluginLibrary>(PlaceFile(options.shieldPlugin, outDir_),
                                             "KvVantrel.Vantrel");
   monitor_ = std::make_unique<PluginLibrary>(PlaceFile(options.monitorPlugin, outDir_),
@@ -103,7 +112,18 @@ void Session::SendConfig() {
   SendToMonitor(ActionFields("CONFIG").Set(common::kUserAgent, monitorText).Fields());
 }
 
+bool Session::TakeLoggedShield(const LogRecord &record) {
+  if (!record.target.starts_with(shieldTarget_) || !IsOwnAddress(record.client)) return false;
+  ShieldRequest shield;
+  if (ParseShieldRequest("GET " + std::string(record.target), shield)) {
+    loggedShields_.push_back(std::move(shield));
+    ++loggedShieldRequests_;
+  }
+  return true;
+}
+
 void Session::Request(const LogRecord &record, std::string_view serverName) {
+  if (TakeLoggedShield(record)) return;
   if (!ignore_.Empty() && ignore_.Contains(record.client)) {
     ++ignored_;
     return;
@@ -112,6 +132,7 @@ void Session::Request(const LogRecord &record, std::string_view serverName) {
   const flowdeck_text *fields = fields_.Build(record, locked ? "1" : "0", serverName);
   Send(*shield_, fields);
   SendToMonitor(fields);
+  if (pace_) pace_->Request(fields, record.time.UtcMilliseconds(), utcMilliseconds_);
   ++requests_;
   if (locked && !relock_.empty() && relock_.erase(std::string(record.client)) > 0) {
     SendToMonitor(ActionFields("LOCKED")
@@ -133,7 +154,22 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
   }
   const bool pluginsChanged = config.ShieldConfigText() != config_.ShieldConfigText() ||
                               config.MonitorConfigText() != config_.MonitorConfigText();
+  // The sources read their lines with the format and proxies they started with.
+  for (const char *key : {"LogFormat", "TrustedProxies"}) {
+    if (config.Get(key) != config_.Get(key)) {
+      said += std::string(key) + " changed: it takes effect when flowdeck starts again; ";
+    }
+  }
+  // The pace test keeps its records as long as the shield plug-in keeps its own.
+  if (!config.GetBoolean("PaceTest")) {
+    pace_.reset();
+  } else if (pace_ && !pluginsChanged) {
+    pace_->Reconfigure(config);
+  } else {
+    pace_ = std::make_unique<PaceTest>(outDir_, config);
+  }
   config_ = std::move(config);
+  shieldTarget_ = ShieldTarget(config_);
   feed_->FindFilesAt(outDir_ + "/" + report::RunFiles::kSnapshot,
                      config_.Get("FernwickPath") + report::RunFiles::kAlerts);
   if (!pluginsChanged) return said + "the plug-ins' settings are unchanged: every visitor is kept";
@@ -172,7 +208,19 @@ void Session::MonitorCycle() {
 }
 
 void Session::CollectShields() {
-  Tell(keeper_->Cycle(listener_.Collect(), utcMilliseconds_));
+  std::vector<ShieldRequest> requests = listener_.Collect();
+  for (ShieldRequest &logged : loggedShields_) requests.push_back(std::move(logged));
+  loggedShields_.clear();
+  if (pace_) {
+    // A record the plug-in shielded is the pace test's no more; then the pace test judges.
+    for (const ShieldRequest &request : requests) {
+      pace_->ShieldedElsewhere(request.address, request.host, request.resource);
+    }
+    for (ShieldRequest &request : pace_->Cycle(utcMilliseconds_)) {
+      requests.push_back(std::move(request));
+    }
+  }
+  Tell(keeper_->Cycle(std::move(requests), utcMilliseconds_));
   for (const std::string &problem : keeper_->TakeProblems()) Say(err_, Level::kWarning, problem);
 }
 

@@ -12,6 +12,7 @@
 #include "LineSource.h"
 #include "LogParser.h"
 #include "MonitorFeed.h"
+#include "PaceTest.h"
 #include "PluginLibrary.h"
 #include "RequestFields.h"
 #include "ShieldKeeper.h"
@@ -46,12 +47,12 @@ class Session {
   void UseHostClock(const RunTime &now);
   void AdvanceClock(const RunTime &now);
   double Clock() const { return clock_; }
-  // The run's time for the shields' lifetimes: UTC milliseconds since 1970.
-  int64_t UtcMilliseconds() const { return utcMilliseconds_; }
 
   // Sends "CONFIG" to both plug-ins, and puts the shields a previous run left back in force.
   void Configure();
-  // Streams a request to both plug-ins, unless its address is one to ignore.
+  // Streams a request to both plug-ins, unless its address is one to ignore. A shield request
+  // that reached the site's own web server (which holds port 80 when flowdeck cannot) and so
+  // stands in its log is taken as a shield request, from this machine only, not streamed.
   void Request(const LogRecord &record, std::string_view serverName = {});
   // A "CYCLE" for the shield plug-in, its shields then locked in the monitor.
   void ShieldCycle();
@@ -76,6 +77,7 @@ class Session {
   const ShieldKeeper &Shields() const { return *keeper_; }
   uint64_t Requests() const { return requests_; }
   uint64_t Ignored() const { return ignored_; }
+  uint64_t LoggedShieldRequests() const { return loggedShieldRequests_; }
   uint64_t ShieldCycles() const { return shieldCycles_; }
   // Time the shield plug-in's cycles took, with the shields they raised carried out.
   double ShieldCycleSeconds() const { return shieldCycleSeconds_; }
@@ -101,6 +103,7 @@ class Session {
   void Send(PluginLibrary &plugin, const flowdeck_text *fields);
   void SendToMonitor(const flowdeck_text *fields) { feed_->Send(fields, clock_); }
   void SendConfig();
+  bool TakeLoggedShield(const LogRecord &record);
   void CopyDefinitions(const std::string &tripwires);
   void CollectShields();
   void Tell(const ShieldChanges &changes);
@@ -117,10 +120,14 @@ class Session {
   RequestFields fields_;
   AddressRanges ignore_;
   std::unique_ptr<ShieldKeeper> keeper_;
+  std::unique_ptr<PaceTest> pace_;  // when PaceTest is on
   // Shielded addresses from before a restart: locked in the monitor when they come back.
   std::unordered_set<std::string> relock_;
+  std::string shieldTarget_;                  // what a shield request's target begins with
+  std::vector<ShieldRequest> loggedShields_;  // shield requests read from the log since the cycle
   double clock_ = 0;
   int64_t utcMilliseconds_ = 0;
+  uint64_t loggedShieldRequests_ = 0;
   uint64_t requests_ = 0, ignored_ = 0, shieldCycles_ = 0, monitorCycles_ = 0, failedCalls_ = 0;
   bool started_ = false;
   bool watched_ = false;

@@ -10,16 +10,6 @@ char LowerAscii(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
 }
 
-int CompareIgnoringCase(const std::string &a, const std::string &b) {
-  const size_t common = std::min(a.size(), b.size());
-  for (size_t i = 0; i < common; ++i) {
-    const unsigned char x = static_cast<unsigned char>(LowerAscii(a[i]));
-    const unsigned char y = static_cast<unsigned char>(LowerAscii(b[i]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
-}
-
 }  // namespace
 
 bool ActiveShields::Normalize(Shield &shield) {
@@ -30,14 +20,9 @@ bool ActiveShields::Normalize(Shield &shield) {
   return true;
 }
 
-bool ActiveShields::SameIgnoringCase(const std::string &a, const std::string &b) {
-  return CompareIgnoringCase(a, b) == 0;
-}
-
 bool ActiveShields::Order::operator()(const Shield &a, const Shield &b) const {
   if (int order = a.address.compare(b.address)) return order < 0;
   if (int order = a.host.compare(b.host)) return order < 0;
-  if (int order = CompareIgnoringCase(a.resource, b.resource)) return order < 0;
   return a.resource < b.resource;
 }
 

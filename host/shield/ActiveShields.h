@@ -10,8 +10,7 @@ namespace host {
 
 // The shields in force, one per address, host and resource, as the actions see them: the
 // address in the form web servers print it, the host in lower case. They are kept in the order
-// address, host, resource without regard to ASCII case, resource, so that resources nginx
-// cannot tell apart lie next to each other and the shields of one address form one run.
+// of address, host and resource, so that the shields of one address form one run.
 class ActiveShields {
  public:
   // The shield as the actions key it; false when its address is not an IPv4 or IPv6 address.
@@ -29,9 +28,6 @@ class ActiveShields {
   size_t Size() const { return shields_.size(); }
   auto begin() const { return shields_.begin(); }
   auto end() const { return shields_.end(); }
-
-  // Equal for resources that differ only in ASCII letter case.
-  static bool SameIgnoringCase(const std::string &a, const std::string &b);
 
  private:
   struct Order {

@@ -1,29 +1,46 @@
 #include "ApacheMap.h"
 
+#include <array>
+#include <cstdint>
 #include <string_view>
 
 namespace host {
 
 namespace {
 
-// White space as Apache's reader sees it, and the NUL that ends its strings.
-bool HasBreak(const std::string &text) {
-  return text.find_first_of(std::string_view(" \t\n\v\f\r\0", 7)) != std::string::npos;
+// White space as Apache's reader sees it, the NUL that ends its strings, and the separator of
+// the key's parts.
+enum ByteFlag : uint8_t { kBreak = 1, kSeparator = 2 };
+
+constexpr std::array<uint8_t, 256> MakeByteFlags() {
+  std::array<uint8_t, 256> flags{};
+  for (char c : {' ', '\t', '\n', '\v', '\f', '\r', '\0'})
+    flags[static_cast<unsigned char>(c)] = kBreak;
+  flags['|'] = kSeparator;
+  return flags;
+}
+constexpr std::array<uint8_t, 256> kByteFlags = MakeByteFlags();
+
+uint8_t FlagsOf(std::string_view text) {
+  uint8_t flags = 0;
+  for (char c : text) flags |= kByteFlags[static_cast<unsigned char>(c)];
+  return flags;
 }
 
 }  // namespace
 
 std::string ApacheMap::Refusal(const Shield &shield) {
-  if (HasBreak(shield.host))
+  const uint8_t host = FlagsOf(shield.host);
+  if (host & kBreak)
     return "its host holds white space or a NUL byte, which an Apache RewriteMap key cannot hold";
-  if (HasBreak(shield.resource))
+  if (FlagsOf(shield.resource) & kBreak)
     return "its resource holds white space or a NUL byte, which an Apache RewriteMap key cannot "
            "hold";
-  if (HasBreak(shield.deflect))
+  if (FlagsOf(shield.deflect) & kBreak)
     return "its deflect path holds white space or a NUL byte, which an Apache RewriteMap value "
            "cannot hold";
   // The address comes first and holds no '|', so only the host could move the separators.
-  if (shield.host.find('|') != std::string::npos)
+  if (host & kSeparator)
     return "its host holds '|', which separates the parts of an Apache RewriteMap key";
   if (shield.deflect.empty()) return "it has no deflect path";
   const size_t line = shield.address.size() + shield.host.size() + shield.resource.size() +
@@ -34,7 +51,14 @@ std::string ApacheMap::Refusal(const Shield &shield) {
   return "";
 }
 
-void ApacheMap::AppendEntry(std::string &out, const Shield &shield) {
+bool ApacheMap::AppendEntry(std::string &out, const Shield &shield) {
+  const uint8_t host = FlagsOf(shield.host);
+  if (((host | FlagsOf(shield.resource) | FlagsOf(shield.deflect)) & kBreak) ||
+      (host & kSeparator) || shield.deflect.empty() ||
+      shield.address.size() + shield.host.size() + shield.resource.size() + shield.deflect.size() +
+              3 >
+          kLongestLine)
+    return false;
   out.append(shield.address)
       .append(1, '|')
       .append(shield.host)
@@ -43,15 +67,7 @@ void ApacheMap::AppendEntry(std::string &out, const Shield &shield) {
       .append(1, ' ')
       .append(shield.deflect)
       .append(1, '\n');
-}
-
-std::string ApacheMap::Render(const ActiveShields &active) {
-  std::string file;
-  file.reserve(active.Size() * 96);
-  for (const Shield &shield : active) {
-    if (Refusal(shield).empty()) AppendEntry(file, shield);
-  }
-  return file;
+  return true;
 }
 
 }  // namespace host

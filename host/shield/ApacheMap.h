@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "ActiveShields.h"
 #include "Shield.h"
 
 namespace host {
@@ -18,10 +17,10 @@ class ApacheMap {
 
   // Why the shield cannot be written into the file, or empty when it can.
   static std::string Refusal(const Shield &shield);
-  // Appends the shield's line; the shield must be normalized (ActiveShields::Normalize).
-  static void AppendEntry(std::string &out, const Shield &shield);
-  // The whole file; shields that cannot be written are left out.
-  static std::string Render(const ActiveShields &active);
+  // Appends the shield's line, or nothing and false when Refusal would say why not. The
+  // shield must be normalized (ActiveShields::Normalize): the address as web
+  // servers print it, the host in lower case.
+  static bool AppendEntry(std::string &out, const Shield &shield);
 };
 
 }  // namespace host

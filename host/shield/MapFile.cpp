@@ -2,8 +2,11 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string_view>
+#include <vector>
 
 #include "Posix.h"
 
@@ -13,6 +16,18 @@ namespace {
 
 std::string Failure(const std::string &what, const std::string &path) {
   return "cannot " + what + " " + path + ": " + std::strerror(errno);
+}
+
+std::vector<std::string_view> SortedLines(std::string_view text) {
+  std::vector<std::string_view> lines;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    end = end == std::string_view::npos ? text.size() : end + 1;
+    lines.push_back(text.substr(start, end - start));
+    start = end;
+  }
+  std::sort(lines.begin(), lines.end());
+  return lines;
 }
 
 }  // namespace
@@ -64,10 +79,11 @@ std::string MapFile::Replace(const std::string &content) const {
   return "";
 }
 
-MapFile::Outcome MapFile::Update(const std::string &content) {
+MapFile::Outcome MapFile::Update(std::string &content, bool anyLineOrder) {
   Outcome outcome;
   if (!held_) held_ = ReadCurrent();
   if (held_ && *held_ == content) return outcome;
+  if (held_ && anyLineOrder && SortedLines(*held_) == SortedLines(content)) return outcome;
   outcome.problem = Replace(content);
   if (!outcome.problem.empty()) {
     held_.reset();  // unknown now: read again next time
@@ -75,7 +91,8 @@ MapFile::Outcome MapFile::Update(const std::string &content) {
   }
   outcome.written = true;
   outcome.replaced = held_.has_value();
-  held_ = content;
+  if (!held_) held_.emplace();
+  held_->swap(content);
   return outcome;
 }
 

@@ -18,8 +18,11 @@ class MapFile {
     bool replaced = false;  // and a file was there before: a server may hold the old content
     std::string problem;    // why the file could not be written
   };
-  // Makes the file hold `content`.
-  Outcome Update(const std::string &content);
+  // Makes the file hold `content`. When it writes, `content` and the copy it keeps trade
+  // places, so that the caller gets a buffer of the right size back for the next content.
+  // With `anyLineOrder`, a file that holds the same lines in another order is left as it is
+  // (a restart that restores the shields in force must not make the server reload).
+  Outcome Update(std::string &content, bool anyLineOrder = false);
 
   const std::string &Path() const { return path_; }
   std::string TemporaryPath() const { return path_ + ".flowdeck-new"; }

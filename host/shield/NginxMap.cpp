@@ -1,13 +1,42 @@
 #include "NginxMap.h"
 
+#include <array>
+#include <cstdint>
 #include <string_view>
 
 namespace host {
 
 namespace {
 
-// What stands for a byte inside a double-quoted nginx parameter: the reader turns \" \\ \r \n
-// and \t back into their bytes and takes every other byte as it is.
+// What nginx's reader makes of a byte. Inside a double-quoted parameter it turns \" \\ \r \n
+// and \t back into their bytes and takes every other byte as it is; outside quotes only some
+// bytes can stand wherever they are. A map value is a text with variables, and nginx has no
+// escape for "$".
+enum ByteFlag : uint8_t { kEscaped = 1, kNotBare = 2, kNul = 4, kDollar = 8 };
+
+constexpr std::array<uint8_t, 256> MakeByteFlags() {
+  std::array<uint8_t, 256> flags{};
+  for (int c = 0; c < 256; ++c) {
+    const bool alphanumeric =
+        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (!alphanumeric &&
+        std::string_view("/._-~%&?=+,:@!*").find(static_cast<char>(c)) == std::string_view::npos)
+      flags[c] = kNotBare;
+  }
+  for (char c : {'"', '\\', '\r', '\n', '\t'}) flags[static_cast<unsigned char>(c)] |= kEscaped;
+  flags[0] |= kNul;
+  flags['$'] |= kDollar;
+  return flags;
+}
+constexpr std::array<uint8_t, 256> kByteFlags = MakeByteFlags();
+
+// The flags of every byte of a text, together.
+uint8_t FlagsOf(std::string_view text) {
+  uint8_t flags = 0;
+  for (char c : text) flags |= kByteFlags[static_cast<unsigned char>(c)];
+  return flags;
+}
+
 std::string_view Escape(char c) {
   switch (c) {
     case '"':
@@ -18,97 +47,83 @@ std::string_view Escape(char c) {
       return "\\r";
     case '\n':
       return "\\n";
-    case '\t':
-      return "\\t";
     default:
-      return {};
+      return "\\t";
   }
 }
 
-size_t QuotedSize(std::string_view text) {
-  size_t size = 0;
-  for (char c : text) size += Escape(c).empty() ? 1 : Escape(c).size();
-  return size;
-}
-
-void AppendEscaped(std::string &out, std::string_view text) {
+void AppendEscaped(std::string &out, std::string_view text, uint8_t flags) {
+  if ((flags & kEscaped) == 0) {
+    out.append(text);
+    return;
+  }
   size_t plain = 0;
   for (size_t i = 0; i < text.size(); ++i) {
-    std::string_view escaped = Escape(text[i]);
-    if (escaped.empty()) continue;
-    out.append(text.substr(plain, i - plain)).append(escaped);
+    if ((kByteFlags[static_cast<unsigned char>(text[i])] & kEscaped) == 0) continue;
+    out.append(text.substr(plain, i - plain)).append(Escape(text[i]));
     plain = i + 1;
   }
   out.append(text.substr(plain));
 }
 
-// A byte that nginx takes as part of an unquoted parameter wherever it stands.
-bool IsBare(char c) {
-  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
-  return std::string_view("/._-~%&?=+,:@!*").find(c) != std::string_view::npos;
-}
+enum class Fault { kNone, kNul, kNoDeflect, kDollar, kTooLong };
 
-bool NeedsQuotes(std::string_view text) {
-  for (char c : text) {
-    if (!IsBare(c)) return true;
+// Appends the shield's line in one pass over its values; appends nothing when it cannot.
+Fault AppendChecked(std::string &out, const Shield &shield) {
+  const uint8_t address = FlagsOf(shield.address), host = FlagsOf(shield.host),
+                resource = FlagsOf(shield.resource), deflect = FlagsOf(shield.deflect);
+  if ((address | host | resource | deflect) & kNul) return Fault::kNul;
+  if (shield.deflect.empty()) return Fault::kNoDeflect;
+  if (deflect & kDollar) return Fault::kDollar;
+  const size_t start = out.size();
+  out += '"';
+  AppendEscaped(out, shield.address, address);
+  out += ' ';
+  AppendEscaped(out, shield.host, host);
+  out += ' ';
+  AppendEscaped(out, shield.resource, resource);
+  out += '"';
+  const size_t keyEnd = out.size();
+  out += ' ';
+  // A deflect path of plain characters stays bare, as operators' scripts expect.
+  if (deflect & kNotBare) {
+    out += '"';
+    AppendEscaped(out, shield.deflect, deflect);
+    out += '"';
+  } else {
+    out += shield.deflect;
   }
-  return false;
-}
-
-bool HasNul(const std::string &text) {
-  return text.find('\0') != std::string::npos;
+  if (keyEnd - start > NginxMap::kLongestToken ||
+      out.size() - keyEnd - 1 > NginxMap::kLongestToken) {
+    out.resize(start);
+    return Fault::kTooLong;
+  }
+  out += ";\n";
+  return Fault::kNone;
 }
 
 }  // namespace
 
 std::string NginxMap::Refusal(const Shield &shield) {
-  if (HasNul(shield.address) || HasNul(shield.host) || HasNul(shield.resource) ||
-      HasNul(shield.deflect))
-    return "it holds a NUL byte, which an nginx configuration cannot carry";
-  if (shield.deflect.empty()) return "it has no deflect path";
-  // A map value is a text with variables, and nginx has no escape for "$".
-  if (shield.deflect.find('$') != std::string::npos)
-    return "its deflect path holds '$', which nginx would read as a variable";
-  const size_t key =
-      4 + QuotedSize(shield.address) + QuotedSize(shield.host) + QuotedSize(shield.resource);
-  if (key > kLongestToken || QuotedSize(shield.deflect) + 2 > kLongestToken)
-    return "its map entry would hold a parameter longer than nginx reads (" +
-           std::to_string(kLongestToken) + " bytes)";
-  return "";
+  std::string line;
+  switch (AppendChecked(line, shield)) {
+    case Fault::kNone:
+      return "";
+    case Fault::kNul:
+      return "it holds a NUL byte, which an nginx configuration cannot carry";
+    case Fault::kNoDeflect:
+      return "it has no deflect path";
+    case Fault::kDollar:
+      return "its deflect path holds '$', which nginx would read as a variable";
+    case Fault::kTooLong:
+      break;
+  }
+  return "its map entry would hold a parameter longer than nginx reads (" +
+         std::to_string(kLongestToken) + " bytes)";
 }
 
-void NginxMap::AppendEntry(std::string &out, const Shield &shield) {
-  out += '"';
-  AppendEscaped(out, shield.address);
-  out += ' ';
-  AppendEscaped(out, shield.host);
-  out += ' ';
-  AppendEscaped(out, shield.resource);
-  out += "\" ";
-  if (NeedsQuotes(shield.deflect)) {
-    out += '"';
-    AppendEscaped(out, shield.deflect);
-    out += '"';
-  } else {
-    out += shield.deflect;
-  }
-  out += ";\n";
-}
-
-std::string NginxMap::Render(const ActiveShields &active) {
-  std::string file;
-  file.reserve(active.Size() * 96);
-  const Shield *previous = nullptr;
-  for (const Shield &shield : active) {
-    if (previous != nullptr && previous->address == shield.address &&
-        previous->host == shield.host &&
-        ActiveShields::SameIgnoringCase(previous->resource, shield.resource))
-      continue;
-    if (!Refusal(shield).empty()) continue;
-    AppendEntry(file, shield);
-    previous = &shield;
-  }
-  return file;
+bool NginxMap::AppendEntry(std::string &out, const Shield &shield) {
+  return AppendChecked(out, shield) == Fault::kNone;
 }
 
 }  // namespace host

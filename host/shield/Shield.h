@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 namespace host {
@@ -16,5 +17,15 @@ struct Shield {
   int64_t expiresAt = 0;
   std::string source = "regularity";  // what raised it
 };
+
+// A Unix time as ISO 8601 in UTC: "2026-12-09T05:12:23Z", as shields are written down.
+inline std::string IsoTime(int64_t seconds) {
+  const time_t time = static_cast<time_t>(seconds);
+  tm parts{};
+  gmtime_r(&time, &parts);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+  return text;
+}
 
 }  // namespace host

@@ -59,21 +59,22 @@ struct ShieldActions::MapTarget {
   std::string setting, reloadSetting, label;
   MapFile file;
   std::vector<std::string> reload;
-  std::string (*render)(const ActiveShields &);
   std::string (*refusal)(const Shield &);
+  MapLines lines;
+  std::string rendered = {};  // the buffer the content is made in, used again
 };
 
 ShieldActions::ShieldActions(const HostConfig &config, std::chrono::milliseconds timeLimit)
     : runner_(timeLimit) {
   if (std::string path = MapSetting(config, "NginxMapFile"); !path.empty()) {
     nginx_.reset(new MapTarget{"NginxMapFile", "NginxReload", "nginx map", MapFile(path),
-                               CommandSetting(config, "NginxReload"), NginxMap::Render,
-                               NginxMap::Refusal});
+                               CommandSetting(config, "NginxReload"), NginxMap::Refusal,
+                               MapLines(NginxMap::AppendEntry, true)});
   }
   if (std::string path = MapSetting(config, "ApacheMapFile"); !path.empty()) {
     apache_.reset(new MapTarget{"ApacheMapFile", "ApacheReload", "Apache map", MapFile(path),
-                                CommandSetting(config, "ApacheReload"), ApacheMap::Render,
-                                ApacheMap::Refusal});
+                                CommandSetting(config, "ApacheReload"), ApacheMap::Refusal,
+                                MapLines(ApacheMap::AppendEntry, false)});
   }
   if (const std::string &table = config.Get("NftTable"); !table.empty()) {
     if (std::string problem = NftSets::TableProblem(table); !problem.empty())
@@ -146,10 +147,15 @@ bool ShieldActions::Admit(Shield &shield) {
 void ShieldActions::StartNow(std::vector<Shield> active, int64_t now) {
   try {
     active_.Clear();
-    for (Shield &shield : active) {
-      if (Admit(shield)) active_.Raise(shield);
+    for (MapTarget *target : {nginx_.get(), apache_.get()}) {
+      if (target == nullptr) continue;
+      target->lines.Clear();
+      target->lines.Reserve(active.size());
     }
-    UpdateMaps();
+    for (Shield &shield : active) {
+      if (Admit(shield)) Raise(shield);
+    }
+    UpdateMaps(true);
     if (nft_) {
       Count(&ShieldActionCounts::nftRuns);
       if (std::string problem = nft_->Apply(nft_->StartScript(active_, now)); !problem.empty()) {
@@ -168,17 +174,17 @@ void ShieldActions::ApplyNow(std::vector<Shield> raised, std::vector<Shield> lif
     std::vector<std::pair<std::string, Shield>> events;
     for (Shield &shield : lifted) {
       if (!ActiveShields::Normalize(shield)) continue;  // never raised, so nothing to lift
-      active_.Lift(shield);
+      Lift(shield);
       touched.push_back(shield.address);
       events.emplace_back("lift", std::move(shield));
     }
     for (Shield &shield : raised) {
       if (!Admit(shield)) continue;
-      active_.Raise(shield);
+      Raise(shield);
       touched.push_back(shield.address);
       events.emplace_back("raise", std::move(shield));
     }
-    UpdateMaps();
+    UpdateMaps(false);
     if (nft_ && !touched.empty()) {
       Count(&ShieldActionCounts::nftRuns);
       std::string problem = nft_->Apply(nft_->ChangeScript(touched, active_, now));
@@ -188,8 +194,8 @@ void ShieldActions::ApplyNow(std::vector<Shield> raised, std::vector<Shield> lif
       }
     }
     if (command_) {
-      for (auto &[event, shield] : events) {
-        commands_.Push([this, event, shield] { RunCommand(event, shield); });
+      for (auto &event : events) {
+        commands_.Push([this, event = std::move(event)] { RunCommand(event.first, event.second); });
       }
     }
   } catch (const std::exception &error) {
@@ -197,13 +203,28 @@ void ShieldActions::ApplyNow(std::vector<Shield> raised, std::vector<Shield> lif
   }
 }
 
-void ShieldActions::UpdateMaps() {
-  if (nginx_) UpdateMap(*nginx_);
-  if (apache_) UpdateMap(*apache_);
+void ShieldActions::Raise(const Shield &shield) {
+  active_.Raise(shield);
+  for (MapTarget *target : {nginx_.get(), apache_.get()}) {
+    if (target != nullptr) target->lines.Raise(shield);
+  }
 }
 
-void ShieldActions::UpdateMap(MapTarget &target) {
-  const MapFile::Outcome outcome = target.file.Update(target.render(active_));
+void ShieldActions::Lift(const Shield &shield) {
+  active_.Lift(shield);
+  for (MapTarget *target : {nginx_.get(), apache_.get()}) {
+    if (target != nullptr) target->lines.Lift(shield);
+  }
+}
+
+void ShieldActions::UpdateMaps(bool atStart) {
+  if (nginx_) UpdateMap(*nginx_, atStart);
+  if (apache_) UpdateMap(*apache_, atStart);
+}
+
+void ShieldActions::UpdateMap(MapTarget &target, bool atStart) {
+  target.lines.Render(target.rendered);
+  const MapFile::Outcome outcome = target.file.Update(target.rendered, atStart);
   if (!outcome.problem.empty()) {
     Count(&ShieldActionCounts::fileFailures);
     Problem(target.setting + ": " + outcome.problem);

@@ -11,6 +11,7 @@
 #include "ActiveShields.h"
 #include "HostConfig.h"
 #include "MapFile.h"
+#include "MapLines.h"
 #include "NftSets.h"
 #include "ShieldCommand.h"
 #include "WorkQueue.h"
@@ -78,8 +79,13 @@ class ShieldActions {
 
   void StartNow(std::vector<Shield> active, int64_t now);
   void ApplyNow(std::vector<Shield> raised, std::vector<Shield> lifted, int64_t now);
-  void UpdateMaps();
-  void UpdateMap(MapTarget &target);
+  // The shield in force, or no longer, for every action that keeps a state.
+  void Raise(const Shield &shield);
+  void Lift(const Shield &shield);
+  // Writes the map files that changed and reloads their servers; at start, files that hold
+  // the same lines in another order are left as they are.
+  void UpdateMaps(bool atStart);
+  void UpdateMap(MapTarget &target, bool atStart);
   void RunCommand(const std::string &event, const Shield &shield);
   // Normalizes a shield; false (and a problem) when no configured action can carry it.
   bool Admit(Shield &shield);
@@ -91,7 +97,7 @@ class ShieldActions {
   std::optional<NftSets> nft_;
   std::optional<ShieldCommand> command_;
 
-  ActiveShields active_;  // used on the action thread only
+  ActiveShields active_;  // used on the action thread only, as the targets' lines are
 
   mutable std::mutex reportMutex_;
   std::vector<std::string> problems_;

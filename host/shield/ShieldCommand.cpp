@@ -4,18 +4,7 @@
 
 namespace host {
 
-namespace {
-
-std::string IsoTime(int64_t seconds) {
-  const time_t time = static_cast<time_t>(seconds);
-  tm parts{};
-  gmtime_r(&time, &parts);
-  char text[32];
-  strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return text;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 ShieldCommand::ShieldCommand(std::vector<std::string> words, ProcessRunner runner)
     : words_(std::move(words)), runner_(runner) {}

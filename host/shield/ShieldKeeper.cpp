@@ -10,23 +10,15 @@ namespace host {
 
 namespace {
 
-// "2026-12-09T05:12:23Z"
-std::string IsoTime(int64_t seconds) {
-  const time_t time = static_cast<time_t>(seconds);
-  tm utc{};
-  gmtime_r(&time, &utc);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
-  return text;
-}
-
-// A value in one line of the event log: control bytes and '%' as %hh.
-std::string Printable(std::string_view value) {
+// A value in one line of the event log: control bytes and '%' as %hh; as one word of the
+// line, blanks too, and nothing as "-".
+std::string Printable(std::string_view value, bool word = true) {
   static constexpr char kHex[] = "0123456789ABCDEF";
+  if (word && value.empty()) return "-";
   std::string out;
   for (char c : value) {
     const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f || c == '%') {
+    if (byte < 0x20 || byte == 0x7f || c == '%' || (word && c == ' ')) {
       out.append(1, '%').append(1, kHex[byte >> 4]).append(1, kHex[byte & 15]);
     } else {
       out.push_back(c);
@@ -41,6 +33,7 @@ Shield FromRequest(ShieldRequest &request) {
   shield.host = std::move(request.host);
   shield.resource = std::move(request.resource);
   shield.deflect = std::move(request.deflect);
+  shield.source = std::move(request.source);
   return shield;
 }
 
@@ -151,6 +144,10 @@ void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &c
     return;
   } else {
     ++tally_.raised;
+    if (shield.source == "pace") {
+      ++tally_.pace;
+      if (tally_.paceShields.size() < ShieldTally::kListed) tally_.paceShields.push_back(shield);
+    }
     Note(now, "raise", shield);
     changes.lock.push_back(shield.address);
     changes.raised.push_back(std::move(shield));
@@ -164,10 +161,10 @@ void ShieldKeeper::Note(int64_t now, std::string_view event, const Shield &shiel
                         std::string_view why) {
   std::ofstream events(eventsPath_, std::ios::app);
   events << IsoTime(now) << " " << event << " " << shield.source << " " << Printable(shield.address)
-         << " " << Printable(shield.host) << Printable(shield.resource) << " -> "
+         << " " << Printable(shield.host) << " " << Printable(shield.resource) << " -> "
          << Printable(shield.deflect);
   if (event == "raise") events << " until " << IsoTime(shield.expiresAt);
-  if (!why.empty()) events << " (" << Printable(why) << ")";
+  if (!why.empty()) events << " (" << Printable(why, false) << ")";
   events << "\n";
   if (!events) problems_.push_back("cannot append to " + eventsPath_);
 }

@@ -17,6 +17,8 @@ namespace host {
 
 // What became of the shield requests of a run.
 struct ShieldTally {
+  static constexpr size_t kListed = 20;
+
   uint64_t raised = 0;    // put in force
   uint64_t lifted = 0;    // their lifetime over
   uint64_t refused = 0;   // an address that is none, or values no action can carry safely
@@ -24,6 +26,8 @@ struct ShieldTally {
   uint64_t repeated = 0;  // already in force (the plug-in asks again after a restart)
   uint64_t restored = 0;  // in force again after a restart
   std::vector<std::string> sparedShields;  // "address host/resource", for the summary
+  uint64_t pace = 0;                       // of those raised, by flowdeck's pace test
+  std::vector<Shield> paceShields;         // the first few of them, for the summary
 };
 
 // What a cycle changed: the shields put in force and lifted, and the addresses the monitor

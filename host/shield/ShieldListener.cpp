@@ -127,6 +127,20 @@ std::vector<ShieldRequest> ShieldListener::Collect() {
   return shields;
 }
 
+bool IsOwnAddress(std::string_view address) {
+  sockaddr_storage peer{};
+  const std::string text(address);
+  if (inet_pton(AF_INET, text.c_str(), &reinterpret_cast<sockaddr_in &>(peer).sin_addr) == 1) {
+    peer.ss_family = AF_INET;
+  } else if (inet_pton(AF_INET6, text.c_str(), &reinterpret_cast<sockaddr_in6 &>(peer).sin6_addr) ==
+             1) {
+    peer.ss_family = AF_INET6;
+  } else {
+    return false;
+  }
+  return IsOwnAddress(peer);
+}
+
 bool IsOwnAddress(const sockaddr_storage &peer) {
   auto loopback = [](const in_addr &address) { return (ntohl(address.s_addr) >> 24) == 127; };
   if (peer.ss_family == AF_INET) {

@@ -4,17 +4,19 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace host {
 
 // A shield the shield plug-in asked for: its request's parameters, decoded.
 struct ShieldRequest {
-  std::string address;   // B
-  std::string host;      // D
-  std::string resource;  // E
-  std::string deflect;   // F
-  std::string line;      // the request line as received, without CR LF
+  std::string address;                // B
+  std::string host;                   // D
+  std::string resource;               // E
+  std::string deflect;                // F
+  std::string line;                   // the request line as received, without CR LF
+  std::string source = "regularity";  // the test that asked: the plug-in's, or flowdeck's "pace"
 };
 
 // Decodes "GET <path>?<query>": the parameters B, D, E and F.
@@ -23,6 +25,8 @@ bool ParseShieldRequest(const std::string &line, ShieldRequest &shield);
 // Whether a peer is this machine itself: a loopback address or one of its interfaces'. Only
 // such a peer may ask for a shield.
 bool IsOwnAddress(const sockaddr_storage &peer);
+// The same for an address as text; false for a text that is no address.
+bool IsOwnAddress(std::string_view address);
 
 // The web server end of the shield loop: listens on port 80 of the configured server while the
 // host runs and collects each shield request. The plug-in sends its request from the host's own

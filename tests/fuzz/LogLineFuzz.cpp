@@ -22,10 +22,10 @@ bool Inside(std::string_view part, std::string_view whole) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string_view line(reinterpret_cast<const char *>(data), size);
-  for (host::LogFormat format :
-       {host::LogFormat::kAuto, host::LogFormat::kCommon, host::LogFormat::kVhostCombined}) {
+  for (host::CommonLayout layout : {host::CommonLayout::kAuto, host::CommonLayout::kCommon,
+                                    host::CommonLayout::kVhostCombined}) {
     host::LogRecord record;
-    host::ParseOutcome outcome = host::ParseLogLine(line, format, record);
+    host::ParseOutcome outcome = host::ParseCommonLine(line, layout, record);
     if (outcome == host::ParseOutcome::kMalformed) continue;
     for (std::string_view field : {record.client, record.method, record.target, record.protocol,
                                    record.referrer, record.userAgent, record.authUser}) {

@@ -220,6 +220,56 @@ TEST(Flowdeck, SaysHowManyTripwiresItWatchesAndWarnsWhenNone) {
   EXPECT_NE(output.find("watched: 5 active tripwires from "), std::string::npos) << output;
 }
 
+// With the site's own web server on port 80, the shield plug-in's request lands there and in its
+// log: flowdeck takes it from the log, from this machine only.
+TEST(Flowdeck, TakesAShieldRequestFromTheWebServersLogWhenItComesFromThisMachine) {
+  TempDir dir;
+  const std::string request =
+      "/flowdeck/shield?A=add&B=203.0.113.50&C=1&D=localhost&E=/admin/x.php&F=/sorry/x.htm&G=1&H=0&"
+      "I=1";
+  testing_support::WriteFile(dir.File("access.log"), Line("127.0.0.1", 1, request) +
+                                                         Line("198.51.100.9", 2, request) +
+                                                         Line("203.0.113.50", 3, "/shop"));
+  Result run = Flowdeck("replay " + Options(dir) + " " + dir.File("access.log"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string events = ReadFile(dir.File("out/flowdeck-shields.log"));
+  EXPECT_NE(events.find(" raise regularity 203.0.113.50 localhost /admin/x.php -> /sorry/x.htm "),
+            std::string::npos)
+      << events;
+  const std::string snapshot = ReadFile(dir.File("out/KvCorvane.xml"));
+  EXPECT_EQ(snapshot.find("REMADR=\"127.0.0.1\""), std::string::npos) << "not streamed";
+  EXPECT_NE(snapshot.find("REMADR=\"198.51.100.9\""), std::string::npos)
+      << "the stranger's request is a visit like any other";
+}
+
+// Behind a load balancer every line carries the balancer's address: with TrustedProxies the
+// visitor, the monitor's records and the shield are the client's.
+TEST(Flowdeck, BehindTrustedProxiesTheVisitorIsTheRealClient) {
+  TempDir dir;
+  std::string log;
+  for (int s = 0; s <= 200; s += 4) {
+    std::string line = Line("10.0.0.5", s, "/admin/login.php");
+    line.insert(line.size() - 1, " \"198.51.100.250, 203.0.113.77, 10.0.0.9\"");
+    log += line;
+  }
+  testing_support::WriteFile(dir.File("access.log"), log);
+  testing_support::WriteFile(dir.File("f.conf"), "TrustedProxies = 10.0.0.0/8\n");
+  Result run = Flowdeck("replay " + Options(dir) + " --config " + dir.File("f.conf") +
+                        " --log-format '$remote_addr - $remote_user [$time_local] \"$request\" "
+                        "$status $body_bytes_sent \"$http_referer\" \"$http_user_agent\" "
+                        "\"$http_x_forwarded_for\"' " +
+                        dir.File("access.log"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  const std::string snapshot = ReadFile(dir.File("out/KvCorvane.xml"));
+  EXPECT_NE(snapshot.find("REMADR=\"203.0.113.77\""), std::string::npos) << snapshot;
+  EXPECT_EQ(snapshot.find("10.0.0.5"), std::string::npos) << "the balancer is no visitor";
+  EXPECT_EQ(snapshot.find("198.51.100.250"), std::string::npos) << "a spoofed leftmost entry";
+  if (!CanBindPort80()) GTEST_SKIP() << "port 80 cannot be bound here: the shield loop is untested";
+  EXPECT_NE(ReadFile(dir.File("out/flowdeck-shields.log")).find(" raise regularity 203.0.113.77 "),
+            std::string::npos)
+      << run.output;
+}
+
 TEST(Flowdeck, ReportsLinesThatDoNotParseAndGoesOn) {
   TempDir dir;
   testing_support::WriteFile(dir.File("access.log"),
@@ -255,6 +305,38 @@ TEST(Flowdeck, SaysWhatIsWrongAndExitsTwo) {
   Result help = Flowdeck("replay --help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.output.find("usage: flowdeck replay"), std::string::npos);
+}
+
+TEST(Flowdeck, TakesTheLogFormatFromTheConfigurationUnlessTheOptionNamesOne) {
+  TempDir dir;
+  // nginx writing the host in front and the time in ISO 8601.
+  testing_support::WriteFile(
+      dir.File("access.log"),
+      "shop.example 198.51.100.7 2026-12-07T12:00:00+00:00 \"GET /a HTTP/1.1\"\n"
+      "shop.example 198.51.100.7 2026-12-07T12:00:09+00:00 \"GET /b HTTP/1.1\"\n");
+  testing_support::WriteFile(dir.File("flowdeck.conf"),
+                             "LogFormat = $host $remote_addr $time_iso8601 \"$request\"\n");
+  const std::string logAndConfig =
+      " --config " + dir.File("flowdeck.conf") + " " + dir.File("access.log");
+  Result configured = Flowdeck("replay " + Options(dir) + logAndConfig);
+  ASSERT_EQ(configured.status, 0) << configured.output;
+  EXPECT_NE(configured.output.find("lines read: 2 (2 requests"), std::string::npos)
+      << configured.output;
+  EXPECT_NE(ReadFile(dir.File("out/KvCorvane.xml")).find("SVR=\"shop.example\""),
+            std::string::npos);
+  Result overridden = Flowdeck("replay " + Options(dir) + " --log-format combined" + logAndConfig);
+  ASSERT_EQ(overridden.status, 0) << overridden.output;
+  EXPECT_NE(overridden.output.find("lines read: 2 (0 requests, 0 without a request, 2 that do not "
+                                   "parse)"),
+            std::string::npos)
+      << overridden.output;
+
+  testing_support::WriteFile(dir.File("flowdeck.conf"), "LogFormat = %h %t %Q\n");
+  Result broken = Flowdeck("replay " + Options(dir) + logAndConfig);
+  EXPECT_EQ(broken.status, 2);
+  EXPECT_NE(broken.output.find("flowdeck.conf: LogFormat: column 7: unknown directive '%Q'"),
+            std::string::npos)
+      << broken.output;
 }
 
 TEST(Flowdeck, GoesOnWhenPort80IsTakenAndStillRecordsTheShield) {

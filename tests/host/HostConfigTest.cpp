@@ -31,6 +31,19 @@ TEST(HostConfig, BuildsBothPositionalTextsFromDefaultsAndTheFile) {
             "shield.local;/flowdeck;/shield;A=add;A=remove;0.99;0.01;30;2;True;;5;4;2;True");
 }
 
+TEST(HostConfig, AValueMayHoldAHashThatNoBlankPrecedes) {
+  testing_support::TempDir dir;
+  testing_support::WriteFile(dir.File("f.conf"),
+                             "LogFormat = $remote_addr id#$request_id # the id\n#Trace = True\n");
+  host::HostConfig config;
+  config.Load(dir.File("f.conf"));
+  EXPECT_EQ(config.Get("LogFormat"), "$remote_addr id#$request_id") << "a blank starts a comment";
+  EXPECT_EQ(config.Get("Trace"), "False");
+  testing_support::WriteFile(dir.File("g.conf"), "LogFormat = %h#%u\n");
+  config.Load(dir.File("g.conf"));
+  EXPECT_EQ(config.Get("LogFormat"), "%h#%u");
+}
+
 TEST(HostConfig, NamesFileAndLineOfABadSetting) {
   EXPECT_EQ(LoadError("Server = x\nColour = red\n"), "f.conf:2: unknown setting 'Colour'");
   EXPECT_EQ(LoadError("PeriodBase = 40000\n"),

@@ -45,8 +45,8 @@ TEST(LogMerger, HandsOnTheEarliestLineInUtcWhateverTheLogsZones) {
                                    Line("b2", "07/Dec/2026:11:00:03 +0000", "/") +
                                    Line("b3", "07/Dec/2026:12:00:09 +0000", "/"));
   host::LineStats stats;
-  host::LogMerger merger({{dir.File("b.log"), "b.example"}, {dir.File("a.log"), ""}},
-                         host::LogFormat::kAuto, stats);
+  host::LineReader reader(host::LogFormat(), host::RealClient(), stats);
+  host::LogMerger merger({{dir.File("b.log"), "b.example"}, {dir.File("a.log"), ""}}, reader);
   const Taken taken = TakeAll(merger);
   EXPECT_EQ(taken.clients, (std::vector<std::string>{"a1", "b1", "b2", "a2", "b3"}));
   EXPECT_EQ(taken.serverNames[0], "");
@@ -70,20 +70,23 @@ TEST(LineSources, CountBlankOverLongAndMalformedLinesByOneRule) {
   TempDir dir;
   WriteFile(dir.File("replay.log"), bytes);
   host::LineStats replayed;
-  host::LogMerger merger({{dir.File("replay.log"), ""}}, host::LogFormat::kAuto, replayed);
+  host::LineReader replayReader(host::LogFormat(), host::RealClient(), replayed);
+  host::LogMerger merger({{dir.File("replay.log"), ""}}, replayReader);
   TakeAll(merger);
 
   WriteFile(dir.File("follow.log"), "");
   host::LineStats followed;
+  host::LineReader followReader(host::LogFormat(), host::RealClient(), followed);
   std::atomic<bool> stop{false};
-  host::LiveSource live({{dir.File("follow.log"), ""}}, false, host::LogFormat::kAuto, followed,
-                        stop);
+  host::LiveSource live({{dir.File("follow.log"), ""}}, false, followReader, stop);
   WriteFile(dir.File("follow.log"), bytes);
   TakeAll(live);
 
   for (const host::LineStats *stats : {&replayed, &followed}) {
     EXPECT_EQ(stats->lines, 7u);
     EXPECT_EQ(stats->malformed, 2u) << "the over-long line and the garbage";
+    EXPECT_EQ(stats->faults[static_cast<size_t>(host::LineFault::kLineTooLong)], 1u);
+    EXPECT_EQ(stats->faults[static_cast<size_t>(host::LineFault::kShape)], 1u);
     EXPECT_EQ(stats->withoutRequest, 0u) << "counted by the run, not the source";
     ASSERT_EQ(stats->firstMalformed.size(), 2u);
   }
@@ -97,9 +100,10 @@ TEST(LiveSource, TakesLinesFromEveryLogAtTheTimeTheyWereReadAndStopsWhenAsked) {
   WriteFile(dir.File("a.log"), "");
   std::atomic<bool> stop{false};
   host::LineStats stats;
+  host::LineReader reader(host::LogFormat(), host::RealClient(), stats);
   // b.log does not exist yet: it is waited for.
   host::LiveSource live({{dir.File("a.log"), "a.example"}, {dir.File("b.log"), "b.example"}}, false,
-                        host::LogFormat::kAuto, stats, stop);
+                        reader, stop);
   host::SourceLine line;
   EXPECT_FALSE(live.Next(line));
   EXPECT_FALSE(live.Ended());

@@ -1,6 +1,9 @@
 // The Apache RewriteMap text file: one line per shield, and nothing Apache could misread.
 #include "ApacheMap.h"
 
+#include "ActiveShields.h"
+#include "MapLines.h"
+
 #include <gtest/gtest.h>
 
 #include "ShieldTesting.h"
@@ -12,25 +15,28 @@ using host::ApacheMap;
 using host::Shield;
 using shield_testing::MakeShield;
 
-ActiveShields Active(std::vector<Shield> shields) {
-  ActiveShields active;
+// The map file of these shields, raised in this order.
+std::string Render(std::vector<Shield> shields) {
+  host::MapLines lines(ApacheMap::AppendEntry, false);
   for (Shield &shield : shields) {
     EXPECT_TRUE(ActiveShields::Normalize(shield)) << shield.address;
-    active.Raise(shield);
+    lines.Raise(shield);
   }
-  return active;
+  std::string file;
+  lines.Render(file);
+  return file;
 }
 
 TEST(ApacheMap, WritesOneLinePerShieldKeyedByAddressHostAndPath) {
-  EXPECT_EQ(ApacheMap::Render(Active({MakeShield(),
-                                      MakeShield("2001:DB8::1", "Shop.Test", "/caf\xC3\xA9/x.php",
-                                                 "/sorry/x.htm?from=shield"),
-                                      MakeShield("127.0.0.66", "shop.test", "/Admin/login.php"),
-                                      MakeShield("127.0.0.66", "shop.test", "/a\"b;c{d}e'f")})),
-            "127.0.0.66|shop.test|/a\"b;c{d}e'f /deflect.html\n"
-            "127.0.0.66|shop.test|/Admin/login.php /deflect.html\n"
+  EXPECT_EQ(Render({MakeShield(),
+                    MakeShield("2001:DB8::1", "Shop.Test", "/caf\xC3\xA9/x.php",
+                               "/sorry/x.htm?from=shield"),
+                    MakeShield("127.0.0.66", "shop.test", "/Admin/login.php"),
+                    MakeShield("127.0.0.66", "shop.test", "/a\"b;c{d}e'f")}),
             "127.0.0.66|shop.test|/admin/login.php /deflect.html\n"
-            "2001:db8::1|shop.test|/caf\xC3\xA9/x.php /sorry/x.htm?from=shield\n");
+            "2001:db8::1|shop.test|/caf\xC3\xA9/x.php /sorry/x.htm?from=shield\n"
+            "127.0.0.66|shop.test|/Admin/login.php /deflect.html\n"
+            "127.0.0.66|shop.test|/a\"b;c{d}e'f /deflect.html\n");
 }
 
 TEST(ApacheMap, RefusesWhatApacheWouldReadDifferently) {
@@ -58,8 +64,7 @@ TEST(ApacheMap, RefusesWhatApacheWouldReadDifferently) {
   EXPECT_EQ(ApacheMap::Refusal(MakeShield("127.0.0.66", "h", std::string(room + 1, 'p'))),
             "its line would be longer than the 1023 bytes Apache reads from a RewriteMap text "
             "file line");
-  EXPECT_EQ(ApacheMap::Render(Active(
-                {MakeShield("127.0.0.66", "h", "/a b"), MakeShield("127.0.0.67", "h", "/x")})),
+  EXPECT_EQ(Render({MakeShield("127.0.0.66", "h", "/a b"), MakeShield("127.0.0.67", "h", "/x")}),
             "127.0.0.67|h|/x /deflect.html\n");
 }
 

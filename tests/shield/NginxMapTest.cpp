@@ -1,6 +1,9 @@
 // The nginx map file: one safe entry per shield, and a file nginx always accepts.
 #include "NginxMap.h"
 
+#include "ActiveShields.h"
+#include "MapLines.h"
+
 #include <gtest/gtest.h>
 
 #include "ShieldTesting.h"
@@ -14,13 +17,16 @@ using host::NginxMap;
 using host::Shield;
 using shield_testing::MakeShield;
 
-ActiveShields Active(std::vector<Shield> shields) {
-  ActiveShields active;
+// The map file of these shields, raised in this order.
+std::string Render(std::vector<Shield> shields) {
+  host::MapLines lines(NginxMap::AppendEntry, true);
   for (Shield &shield : shields) {
     EXPECT_TRUE(ActiveShields::Normalize(shield)) << shield.address;
-    active.Raise(shield);
+    lines.Raise(shield);
   }
-  return active;
+  std::string file;
+  lines.Render(file);
+  return file;
 }
 
 std::string Entry(const Shield &shield) {
@@ -30,12 +36,11 @@ std::string Entry(const Shield &shield) {
 }
 
 TEST(NginxMap, WritesOneLinePerShieldKeyedByAddressHostAndPath) {
-  EXPECT_EQ(NginxMap::Render(
-                Active({MakeShield(), MakeShield("2001:DB8::1", "Shop.Test", "/caf\xC3\xA9/x.php",
-                                                 "/sorry/x.htm?from=shield")})),
+  EXPECT_EQ(Render({MakeShield(), MakeShield("2001:DB8::1", "Shop.Test", "/caf\xC3\xA9/x.php",
+                                             "/sorry/x.htm?from=shield")}),
             "\"127.0.0.66 shop.test /admin/login.php\" /deflect.html;\n"
             "\"2001:db8::1 shop.test /caf\xC3\xA9/x.php\" /sorry/x.htm?from=shield;\n");
-  EXPECT_EQ(NginxMap::Render(ActiveShields()), "");
+  EXPECT_EQ(Render({}), "");
 }
 
 TEST(NginxMap, EscapesEveryByteThatWouldEndTheEntryOrStartAnother) {
@@ -50,13 +55,34 @@ TEST(NginxMap, EscapesEveryByteThatWouldEndTheEntryOrStartAnother) {
 
 TEST(NginxMap, WritesOnceTheShieldsNginxCannotTellApart) {
   // nginx folds keys to lower case and stops on a key it has twice.
-  EXPECT_EQ(NginxMap::Render(Active({MakeShield("127.0.0.66", "shop.test", "/Admin"),
-                                     MakeShield("127.0.0.66", "SHOP.test", "/admin"),
-                                     MakeShield("127.0.0.66", "shop.test", "/ADMIN"),
-                                     MakeShield("127.0.0.66", "other.test", "/admin"),
-                                     MakeShield("127.0.0.67", "shop.test", "/admin")})),
+  host::MapLines lines(NginxMap::AppendEntry, true);
+  std::vector<Shield> shields = {MakeShield("127.0.0.66", "shop.test", "/Admin"),
+                                 MakeShield("127.0.0.66", "SHOP.test", "/admin", "/other.html"),
+                                 MakeShield("127.0.0.66", "shop.test", "/ADMIN"),
+                                 MakeShield("127.0.0.66", "other.test", "/admin"),
+                                 MakeShield("127.0.0.67", "shop.test", "/admin")};
+  for (Shield &shield : shields) {
+    ActiveShields::Normalize(shield);
+    lines.Raise(shield);
+  }
+  std::string file;
+  lines.Render(file);
+  EXPECT_EQ(file,
+            "\"127.0.0.66 shop.test /Admin\" /deflect.html;\n"
             "\"127.0.0.66 other.test /admin\" /deflect.html;\n"
-            "\"127.0.0.66 shop.test /ADMIN\" /deflect.html;\n"
+            "\"127.0.0.67 shop.test /admin\" /deflect.html;\n");
+  // The key stays in the file while any of its shields is in force.
+  lines.Lift(shields[0]);
+  lines.Lift(shields[2]);
+  lines.Render(file);
+  EXPECT_EQ(file,
+            "\"127.0.0.66 other.test /admin\" /deflect.html;\n"
+            "\"127.0.0.67 shop.test /admin\" /deflect.html;\n"
+            "\"127.0.0.66 shop.test /admin\" /other.html;\n");
+  lines.Lift(shields[1]);
+  lines.Render(file);
+  EXPECT_EQ(file,
+            "\"127.0.0.66 other.test /admin\" /deflect.html;\n"
             "\"127.0.0.67 shop.test /admin\" /deflect.html;\n");
 }
 
@@ -76,9 +102,9 @@ TEST(NginxMap, RefusesWhatItCannotWriteSafelyAndLeavesItOut) {
   EXPECT_EQ(NginxMap::Refusal(MakeShield("127.0.0.66", "h", "/" + fits.substr(2) + "\"")), tooLong);
   EXPECT_EQ(NginxMap::Refusal(MakeShield("127.0.0.66", "h", "/x", "/" + std::string(4000, 'd'))),
             tooLong);
-  EXPECT_EQ(NginxMap::Render(Active({MakeShield("127.0.0.66", "h", "/x", "/d$x"),
-                                     MakeShield("127.0.0.67", "h", "/x")})),
-            "\"127.0.0.67 h /x\" /deflect.html;\n");
+  EXPECT_EQ(
+      Render({MakeShield("127.0.0.66", "h", "/x", "/d$x"), MakeShield("127.0.0.67", "h", "/x")}),
+      "\"127.0.0.67 h /x\" /deflect.html;\n");
 }
 
 // Values that try to end an entry, open or close a block, or add a line, in every field.
@@ -101,9 +127,9 @@ TEST(NginxMap, NginxAcceptsAMapOfHostileValues) {
   if (!testing_support::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
   testing_support::NginxServer server(shield_testing::ExampleWith(
       "nginx-shields-http.conf", "/var/lib/flowdeck/nginx-shields.map", "shields.map"));
-  const ActiveShields active = Active(HostileShields());
-  const std::string map = NginxMap::Render(active);
-  EXPECT_EQ(std::count(map.begin(), map.end(), '\n'), static_cast<long>(active.Size()));
+  const std::vector<Shield> shields = HostileShields();
+  const std::string map = Render(shields);
+  EXPECT_EQ(std::count(map.begin(), map.end(), '\n'), static_cast<long>(shields.size()));
   testing_support::WriteFile(server.File("shields.map"), map);
   std::string output;
   EXPECT_TRUE(server.TestConfiguration(output)) << output << "\n" << map;

@@ -84,7 +84,7 @@ TEST(ShieldKeeper, KeepsAShieldForItsLifetimeAcrossARestartAndActsOnItOnce) {
   EXPECT_EQ(run.Commands(), "raise 203.0.113.9 /login 60\nlift 203.0.113.9 /login 60\n");
   EXPECT_EQ(ReadFile(run.dir.File("shields.map")).find("203.0.113.9"), std::string::npos);
   const std::string events = ReadFile(run.dir.File("flowdeck-shields.log"));
-  EXPECT_NE(events.find("2026-12-07T12:00:01Z raise regularity 203.0.113.9 shop.example/login -> "
+  EXPECT_NE(events.find("2026-12-07T12:00:01Z raise regularity 203.0.113.9 shop.example /login -> "
                         "/sorry.htm until 2026-12-07T12:01:01Z\n"),
             std::string::npos)
       << events;
@@ -134,7 +134,7 @@ TEST(ShieldKeeper, RefusesWhatNoActionCanCarryAndSparesNeverShield) {
   keeper.Finish();
   EXPECT_EQ(run.Commands(), "raise 2001:db8::7 /login 60\n");
   const std::string events = ReadFile(run.dir.File("flowdeck-shields.log"));
-  EXPECT_NE(events.find("refuse regularity 1.2.3 shop.example/login -> /sorry.htm (not an IPv4 "),
+  EXPECT_NE(events.find("refuse regularity 1.2.3 shop.example /login -> /sorry.htm (not an IPv4 "),
             std::string::npos)
       << events;
   EXPECT_NE(events.find("spare regularity 127.0.0.1"), std::string::npos) << events;

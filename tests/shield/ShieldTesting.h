@@ -25,24 +25,3 @@ inline host::Shield MakeShield(std::string address = "127.0.0.66", std::string h
 std::string ExampleWith(const std::string &name, const std::string &from, const std::string &to);
 
 }  // namespace shield_testing
-
-#include <chrono>
-#include <functional>
-#include <thread>
-
-namespace shield_testing {
-
-// Asks again until the answer is what the test expects (a server reloads in the background);
-// the last answer is returned either way.
-inline std::string Eventually(const std::function<std::string()> &ask, const std::string &expected,
-                              std::chrono::milliseconds patience = std::chrono::seconds(10)) {
-  const auto deadline = std::chrono::steady_clock::now() + patience;
-  std::string answer = ask();
-  while (answer != expected && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    answer = ask();
-  }
-  return answer;
-}
-
-}  // namespace shield_testing

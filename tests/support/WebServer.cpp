@@ -3,8 +3,10 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <sstream>
 #include <thread>
 
 #include "support/HttpClient.h"
@@ -49,6 +51,28 @@ bool WebServer::Start() {
              ReadFile(File("logs/console.log")) + ReadFile(ErrorLog());
   Stop();
   return false;
+}
+
+std::vector<pid_t> WebServer::Workers() const {
+  std::vector<pid_t> workers;
+  if (!process_) return workers;
+  const std::string pid = std::to_string(process_->Pid());
+  std::istringstream children(ReadFile("/proc/" + pid + "/task/" + pid + "/children"));
+  for (pid_t child; children >> child;) workers.push_back(child);
+  return workers;
+}
+
+bool WebServer::WaitForNewWorkers(const std::vector<pid_t> &old, double seconds) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    const std::vector<pid_t> now = Workers();
+    const bool replaced = !now.empty() && std::none_of(now.begin(), now.end(), [&](pid_t pid) {
+      return std::find(old.begin(), old.end(), pid) != old.end();
+    });
+    if (replaced) return true;
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 void WebServer::Stop() {

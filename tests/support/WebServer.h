@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -32,6 +34,12 @@ class WebServer {
   // Writes a page under the document root (directories made as needed), readable by the
   // server's workers whatever user they run as.
   void WritePage(const std::string &path, const std::string &content) const;
+
+  // The server's worker processes (the children of its main process).
+  std::vector<pid_t> Workers() const;
+  // Waits until none of `old` is among the workers any more: a reloaded server has old and
+  // new workers side by side for a moment, and the old ones still answer as before.
+  bool WaitForNewWorkers(const std::vector<pid_t> &old, double seconds = 10) const;
 
   // The command that makes the running server read its configuration again, as a
   // NginxReload or ApacheReload setting would give it (words separated by blanks).

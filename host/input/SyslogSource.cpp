@@ -1,0 +1,131 @@
+#include "SyslogSource.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace host {
+
+namespace {
+
+constexpr int kPollMilliseconds = 100;
+// How long an idle run waits for a message before it looks at its clock again.
+constexpr double kWaitSeconds = 0.2;
+
+std::string Where(const std::vector<SyslogReceiver::Endpoint> &endpoints) {
+  std::string where;
+  for (const SyslogReceiver::Endpoint &endpoint : endpoints) {
+    where += (where.empty() ? "" : ",") + endpoint.text;
+  }
+  return where;
+}
+
+}  // namespace
+
+SyslogSource::SyslogSource(const std::vector<SyslogReceiver::Endpoint> &endpoints,
+                           LineReader &reader, const std::atomic<bool> &stop,
+                           bool serverNameFromTag)
+    : receiver_(endpoints),
+      lines_(reader),
+      stop_(stop),
+      serverNameFromTag_(serverNameFromTag),
+      where_(Where(endpoints)),
+      now_(RunTime::System()) {
+  thread_ = std::thread([this] { Receive(); });
+}
+
+SyslogSource::~SyslogSource() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+  }
+  thread_.join();
+}
+
+void SyslogSource::Receive() {
+  Batch received;
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (quit_) return;
+    }
+    received.Clear();
+    receiver_.Poll(kPollMilliseconds, [&](const SyslogMessage &message) {
+      received.entries.push_back(Batch::Entry{received.bytes.size(),
+                                              static_cast<uint32_t>(message.text.size()),
+                                              static_cast<uint32_t>(message.tag.size())});
+      received.bytes.append(message.text).append(message.tag);
+    });
+    std::lock_guard<std::mutex> lock(mutex_);
+    counts_ = receiver_.Stats();
+    if (received.entries.empty()) continue;
+    if (incoming_.bytes.size() + received.bytes.size() > kMaxQueuedBytes) {
+      dropped_ += received.entries.size();
+      continue;
+    }
+    for (Batch::Entry entry : received.entries) {
+      entry.at += incoming_.bytes.size();
+      incoming_.entries.push_back(entry);
+    }
+    incoming_.bytes.append(received.bytes);
+    arrived_.notify_one();
+  }
+}
+
+bool SyslogSource::Next(SourceLine &line) {
+  if (stop_.load()) return false;
+  for (;;) {
+    if (next_ == taking_.entries.size()) {
+      taking_.Clear();
+      next_ = 0;
+      std::lock_guard<std::mutex> lock(mutex_);
+      std::swap(taking_, incoming_);
+      if (taking_.entries.empty()) return false;
+      Now();  // messages taken together arrived together: one look at the clock
+    }
+    const Batch::Entry &entry = taking_.entries[next_++];
+    const std::string_view text(taking_.bytes.data() + entry.at, entry.text);
+    if (lines_.Take(text, false, record_, line.outcome, where_, ++taken_)) {
+      line.record = &record_;
+      line.serverName =
+          serverNameFromTag_
+              ? std::string_view(taking_.bytes.data() + entry.at + entry.text, entry.tag)
+              : std::string_view();
+      line.time = now_;
+      return true;
+    }
+  }
+}
+
+RunTime SyslogSource::Wait(double deadline) {
+  const double seconds = std::clamp((deadline - Now().local) * 86400.0, 0.0, kWaitSeconds);
+  std::unique_lock<std::mutex> lock(mutex_);
+  arrived_.wait_for(lock, std::chrono::duration<double>(seconds),
+                    [this] { return !incoming_.entries.empty() || stop_.load(); });
+  lock.unlock();
+  return Now();
+}
+
+RunTime SyslogSource::Now() {
+  // The system clock may step back; the run's never does.
+  const RunTime system = RunTime::System();
+  now_.local = std::max(now_.local, system.local);
+  now_.utcMilliseconds = std::max(now_.utcMilliseconds, system.utcMilliseconds);
+  return now_;
+}
+
+uint64_t SyslogSource::BytesRead() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return counts_.bytes;
+}
+
+SyslogReceiver::Counts SyslogSource::Counts() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return counts_;
+}
+
+uint64_t SyslogSource::Dropped() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return dropped_;
+}
+
+}  // namespace host

@@ -1,0 +1,53 @@
+#include "ShieldEventReader.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "ReportTime.h"
+
+namespace report {
+
+namespace {
+
+// A word of the event log: "%hh" back to its byte, "-" for nothing.
+std::string Word(const std::string &word) {
+  if (word == "-") return "";
+  std::string value;
+  for (size_t i = 0; i < word.size(); ++i) {
+    if (word[i] == '%' && i + 2 < word.size()) {
+      value.push_back(static_cast<char>(std::stoi(word.substr(i + 1, 2), nullptr, 16)));
+      i += 2;
+    } else {
+      value.push_back(word[i]);
+    }
+  }
+  return value;
+}
+
+}  // namespace
+
+void ReadPaceShields(const std::string &path, std::vector<Shield> &shields) {
+  std::ifstream in(path);
+  std::string line;
+  while (std::getline(in, line)) {
+    // TIME raise pace ADDRESS HOST RESOURCE -> DEFLECT until TIME
+    std::istringstream words(line);
+    std::string time, event, test, address, host, resource, arrow, deflect;
+    if (!(words >> time >> event >> test >> address >> host >> resource >> arrow >> deflect) ||
+        event != "raise" || test != "pace" || arrow != "->") {
+      continue;
+    }
+    Shield shield;
+    shield.test = test;
+    shield.dateTime = time;
+    shield.at = MomentFromIsoUtc(time);
+    shield.remoteAddr = Word(address);
+    shield.host = Word(host);
+    shield.resource = Word(resource);
+    shield.deflect = Word(deflect);
+    shield.description = "pace test: delays drawn at random";
+    shields.push_back(std::move(shield));
+  }
+}
+
+}  // namespace report

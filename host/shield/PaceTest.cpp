@@ -1,0 +1,200 @@
+#include "PaceTest.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <stdexcept>
+
+#include "KvError.h"
+#include "PluginDirectory.h"
+#include "RunFiles.h"
+#include "StreamFields.h"
+#include "clsHit.h"
+#include "modVantrel.h"
+
+namespace host {
+
+namespace {
+
+// The rounding of two whole-second times adds the variance of the difference of two uniform
+// errors of one second: 1/6 s², in milliseconds squared.
+constexpr double kRoundingVariance = 1e6 / 6;
+// A visitor is forgotten this long after its latest watched request, as the shield plug-in
+// forgets it.
+constexpr int64_t kVisitorLifetime = 300'000;
+const common::Site kSite{"  Class: PaceTest  ", "flowdeck.PaceTest"};
+
+std::string_view View(const flowdeck_text &text) {
+  return {text.data, text.size};
+}
+
+// The shield plug-in's settings text without its trace switch: the test reads the settings,
+// it does not write the plug-in's trace.
+std::string SettingsText(const HostConfig &config) {
+  std::string text = config.ShieldConfigText();
+  return text.substr(0, text.rfind(';') + 1) + "False";
+}
+
+}  // namespace
+
+void PaceSums::Add(int64_t time) {
+  if (time % 1000 != 0) fractional = true;
+  if (started) {
+    if (time < last) return;
+    const double gap = static_cast<double>(time - last);
+    sum += gap;
+    squares += gap * gap;
+    ++gaps;
+  }
+  last = time;
+  started = true;
+}
+
+double PaceSums::Spread() const {
+  if (gaps == 0 || sum <= 0) return -1;
+  const double mean = sum / gaps;
+  double variance = squares / gaps - mean * mean;
+  if (!fractional) variance -= kRoundingVariance;
+  return std::sqrt(std::max(variance, 0.0)) / mean;
+}
+
+PaceTest::PaceTest(const std::string &runDirectory, const HostConfig &config)
+    : runDirectory_(runDirectory) {
+  Reconfigure(config);
+  ReadDefinitionsIfChanged();  // notes the file the definitions below are read from
+  common::SetPluginDirectory(runDirectory_);
+  try {
+    definitions_ = std::make_unique<vantrel::clsShieldedResources>();
+  } catch (const common::KvError &) {
+    // A definitions file that stops at a failure is said at the start of the run; the test
+    // watches what came before it, as the plug-in does.
+    definitions_.reset();
+  }
+}
+
+PaceTest::~PaceTest() = default;
+
+void PaceTest::Reconfigure(const HostConfig &config) {
+  const double bound = std::strtod(config.Get("PaceMaxSpread").c_str(), nullptr);
+  try {
+    common::clsConfig settings(common::ConfigLayout::kVantrel);
+    settings.Initialize(SettingsText(config));
+    settings_ = std::move(settings);
+  } catch (const common::KvError &error) {
+    throw std::runtime_error(std::string("the pace test cannot read the settings: ") +
+                             error.Description());
+  }
+  maxSpread_ = bound;
+}
+
+void PaceTest::Request(const flowdeck_text fields[FLOWDECK_FIELD_COUNT], int64_t time,
+                       int64_t now) {
+  using namespace common;
+  if (definitions_ == nullptr || !vantrel::HitActionOf(View(fields[kAction]))) return;
+  const std::string_view host = View(fields[kServerName]), path = View(fields[kPathInfo]);
+  int32_t position = 0;
+  try {
+    position = definitions_->ProtectedResourceIndex(host, path, View(fields[kPathTranslated]));
+  } catch (const KvError &) {
+    return;
+  }
+  if (position == 0) return;
+  auto [entry, added] = visitors_.try_emplace(std::string(View(fields[kKey])));
+  Visitor &visitor = entry->second;
+  if (added) visitor.remoteAddr = View(fields[kRemoteAddr]);
+  visitor.expires = now + kVisitorLifetime;
+  Record &record = RecordOf(visitor, RecordKey(host, path));
+  record.sums.Add(time);
+  if (!record.shielded) Judge(visitor, record, *definitions_->Item(position), fields);
+}
+
+uint64_t PaceTest::RecordKey(std::string_view host, std::string_view path) {
+  // Two texts hashed apart and mixed, so that "a/b" + "c" and "a" + "/bc" stay apart.
+  return common::HashIgnoreCase(host) * 0x9E3779B97F4A7C15ull ^ common::HashIgnoreCase(path);
+}
+
+PaceTest::Record &PaceTest::RecordOf(Visitor &visitor, uint64_t key) {
+  for (Record &record : visitor.records) {
+    if (record.key == key) return record;
+  }
+  ++records_;
+  return visitor.records.emplace_back(Record{key, {}, false});
+}
+
+void PaceTest::Judge(const Visitor &visitor, Record &record,
+                     const vantrel::clsShieldedResource &definition,
+                     const flowdeck_text fields[FLOWDECK_FIELD_COUNT]) {
+  using namespace common;
+  if (!settings_.IsLoaded()) return;
+  ShieldRequest shield;
+  try {
+    const int16_t required = settings_.MinimumHits(kSite, definition.Sensitivity());
+    if (static_cast<int64_t>(record.sums.gaps) + 1 < required) return;
+    const double spread = record.sums.Spread();
+    if (spread < 0 || spread > maxSpread_) return;
+    shield.deflect = vantrel::BuildDeflectString(
+        View(fields[kPathInfo]), View(fields[kPathTranslated]), definition.Deflect());
+  } catch (const KvError &) {
+    return;  // a deflect template the plug-in could not use either
+  }
+  record.shielded = true;
+  shield.address = visitor.remoteAddr;
+  shield.host = View(fields[kServerName]);
+  shield.resource = View(fields[kPathInfo]);
+  shield.source = "pace";
+  judged_.push_back(std::move(shield));
+}
+
+std::vector<ShieldRequest> PaceTest::Cycle(int64_t now) {
+  if (definitions_ == nullptr) return {};
+  // Records whose definition went are dropped by the plug-in; which ones those are, the test
+  // does not keep: every record starts afresh when the definitions change.
+  const bool fresh = ReadDefinitionsIfChanged();
+  for (auto entry = visitors_.begin(); entry != visitors_.end();) {
+    Visitor &visitor = entry->second;
+    // Gone quiet: its expiry at least a second in the past, as the plug-in purges.
+    if (fresh || now - visitor.expires >= 1000) {
+      records_ -= visitor.records.size();
+      entry = visitors_.erase(entry);
+    } else {
+      ++entry;
+    }
+  }
+  std::vector<ShieldRequest> shields = std::move(judged_);
+  judged_.clear();
+  return shields;
+}
+
+bool PaceTest::ReadDefinitionsIfChanged() {
+  struct stat info {};
+  const std::string path = runDirectory_ + "/" + report::RunFiles::kDefinitions;
+  std::string stamp;
+  if (stat(path.c_str(), &info) == 0) {
+    stamp = std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) + ":" +
+            std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
+  }
+  if (stamp == definitionsStamp_ && !stamp.empty()) return false;
+  const bool first = definitionsStamp_.empty();
+  definitionsStamp_ = stamp;
+  if (first) return false;  // read when the test began
+  common::SetPluginDirectory(runDirectory_);
+  try {
+    definitions_->Cycle();
+  } catch (const common::KvError &) {
+    // What was read before the failure is watched, as in the plug-in.
+  }
+  return true;
+}
+
+void PaceTest::ShieldedElsewhere(std::string_view address, std::string_view host,
+                                 std::string_view resource) {
+  const uint64_t key = RecordKey(host, resource);
+  for (auto &[name, visitor] : visitors_) {
+    if (visitor.remoteAddr != address) continue;
+    for (Record &record : visitor.records) {
+      if (record.key == key) record.shielded = true;
+    }
+  }
+}
+
+}  // namespace host

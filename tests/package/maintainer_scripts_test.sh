@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The package's maintainer scripts, run as dpkg runs them but in a mount namespace whose /etc is
+# a copy and whose /var/lib and /run are empty, so that the machine's users and services are
+# untouched: configure creates the flowdeck system user and its state directory, a second
+# configure (an upgrade) changes nothing, purge takes the state away.
+# usage: maintainer_scripts_test.sh ROOT
+set -euo pipefail
+root=$1
+. "$(dirname "$0")/testlib.sh"
+[ "$(id -u)" = 0 ] || skip "the maintainer scripts need root"
+unshare --mount true 2>/dev/null || skip "no mount namespace here (unshare --mount)"
+command -v adduser >/dev/null || skip "adduser is not installed"
+
+cp -a /etc "$work/etc"
+mkdir "$work/var-lib" "$work/run"
+export DEBIAN="$root/DEBIAN"
+unshare --mount bash -euo pipefail -c '
+  mount --make-rprivate /
+  mount --bind "$1/etc" /etc
+  mount --bind "$1/var-lib" /var/lib
+  mount --bind "$1/run" /run
+  fail() { echo "FAIL: $*" >&2; exit 1; }
+  "$DEBIAN/postinst" configure ""
+  "$DEBIAN/postinst" configure 0.0.1
+  IFS=: read -r name _ uid _ _ home shell < <(getent passwd flowdeck) || fail "no flowdeck user"
+  [ "$uid" -lt 1000 ] || fail "flowdeck is not a system user (uid $uid)"
+  [ "$home" = /var/lib/flowdeck ] || fail "home $home"
+  [ "$shell" = /usr/sbin/nologin ] || fail "shell $shell"
+  getent group flowdeck >/dev/null || fail "no flowdeck group"
+  [ "$(stat -c "%U:%G %a" /var/lib/flowdeck)" = "flowdeck:flowdeck 750" ] ||
+    fail "/var/lib/flowdeck is $(stat -c "%U:%G %a" /var/lib/flowdeck)"
+  echo "configure: user flowdeck (uid $uid), /var/lib/flowdeck flowdeck:flowdeck 750"
+  touch /var/lib/flowdeck/KvVantrel.xml
+  "$DEBIAN/prerm" remove
+  "$DEBIAN/postrm" remove
+  [ -f /var/lib/flowdeck/KvVantrel.xml ] || fail "remove took the state away"
+  "$DEBIAN/postrm" purge
+  [ ! -e /var/lib/flowdeck ] || fail "purge left /var/lib/flowdeck"
+  echo "remove kept the state, purge removed it"
+' maintainer-scripts "$work"

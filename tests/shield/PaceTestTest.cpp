@@ -1,0 +1,125 @@
+// The pace test's statistic at its bound, and the records it keeps as the shield plug-in keeps
+// its own.
+#include "PaceTest.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "RequestFields.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using testing_support::TempDir;
+
+host::PaceSums SumsOf(const std::vector<int64_t> &times) {
+  host::PaceSums sums;
+  for (int64_t time : times) sums.Add(time);
+  return sums;
+}
+
+TEST(PaceSums, SpreadIsTheGapsDeviationOverTheirMeanLessTheWholeSecondRounding) {
+  // Gaps of 8.5 and 11.5 s, at times with milliseconds: mean 10 s, deviation 1.5 s.
+  EXPECT_NEAR(SumsOf({500, 9000, 20500, 29000, 40500}).Spread(), 0.15, 1e-12);
+  // The same pace in whole seconds (gaps of 8 and 12 s) has the rounding's 1/6 s² taken off.
+  EXPECT_NEAR(SumsOf({0, 8000, 20000, 28000, 40000}).Spread(), std::sqrt(4 - 1.0 / 6) / 10, 1e-12);
+  // Nothing to tell: one hit, or every gap 0 (a flood within one second).
+  EXPECT_LT(SumsOf({5000}).Spread(), 0);
+  EXPECT_LT(SumsOf({5000, 5000, 5000}).Spread(), 0);
+  // A steady pace in whole seconds shows no spread at all rather than the rounding's.
+  EXPECT_EQ(SumsOf({0, 10000, 20000, 30000}).Spread(), 0);
+  // A hit earlier than the latest (a line a little out of order) is left out.
+  host::PaceSums late = SumsOf({0, 10000, 20000});
+  late.Add(15000);
+  EXPECT_EQ(late.gaps, 2u);
+  EXPECT_EQ(late.last, 20000);
+}
+
+// Streams one client's requests on one resource through a pace test in a run directory
+// holding the example tripwires.
+struct Watched {
+  TempDir dir;
+  host::HostConfig config;
+  std::unique_ptr<host::PaceTest> pace;
+
+  explicit Watched(const std::string &bound) {
+    std::filesystem::copy_file(FLOWDECK_EXAMPLES "/tripwires.cfg", dir.File("KvVantrel.CFG"));
+    config.Set("PaceMaxSpread", bound, "test");
+    pace = std::make_unique<host::PaceTest>(dir.Path(), config);
+  }
+  // The shields of one cycle after the client's hits at `times` (seconds, with milliseconds).
+  std::vector<host::ShieldRequest> Stream(const std::string &key, const std::string &path,
+                                          const std::vector<double> &times) {
+    host::RequestFields fields({});
+    for (double time : times) {
+      host::LogRecord record;
+      record.client = key;
+      record.method = "GET";
+      record.target = path;
+      const auto milliseconds = static_cast<int64_t>(std::llround(time * 1000));
+      pace->Request(fields.Build(record, "0"), milliseconds, milliseconds);
+    }
+    return pace->Cycle(static_cast<int64_t>(times.back() * 1000));
+  }
+};
+
+// Times of 20 hits (the example's SENSITIVITY 5 needs 30 - 2 x 5) whose gaps alternate around
+// 10 s: their spread is exactly `spread` before floating point.
+std::vector<double> Alternating(double spread, int hits = 20) {
+  std::vector<double> times{0.5};
+  for (int i = 1; i < hits; ++i)
+    times.push_back(times.back() + 10 * (1 + (i % 2 ? spread : -spread)));
+  return times;
+}
+
+TEST(PaceTest, ShieldsARecordAtItsBoundOnceWithTheDefinitionsDeflect) {
+  const std::vector<double> times = Alternating(0.3);
+  std::vector<int64_t> milliseconds;
+  for (double time : times) milliseconds.push_back(std::llround(time * 1000));
+  const double spread = SumsOf(milliseconds).Spread();
+  ASSERT_NEAR(spread, 0.3, 0.01);
+  char bound[64];
+  std::snprintf(bound, sizeof bound, "%.17g", spread);
+  Watched atBound(bound);
+  std::vector<host::ShieldRequest> shields =
+      atBound.Stream("203.0.113.5", "/admin/login.php", times);
+  ASSERT_EQ(shields.size(), 1u) << "a spread equal to the bound shields";
+  EXPECT_EQ(shields[0].address, "203.0.113.5");
+  EXPECT_EQ(shields[0].host, "localhost");
+  EXPECT_EQ(shields[0].resource, "/admin/login.php");
+  EXPECT_EQ(shields[0].deflect, "/sorry/login.htm")
+      << "the definition's deflect, built as the plug-in builds it";
+  EXPECT_EQ(shields[0].source, "pace");
+  // More hits of the same record shield it no more.
+  EXPECT_TRUE(atBound.Stream("203.0.113.5", "/ADMIN/login.php", {300.5, 310.5}).empty());
+
+  std::snprintf(bound, sizeof bound, "%.17g", std::nextafter(spread, 0.0));
+  Watched belowBound(bound);
+  EXPECT_TRUE(belowBound.Stream("203.0.113.5", "/admin/login.php", times).empty());
+  // One hit too few is no judgement, whatever the pace.
+  Watched tooFew("0.35");
+  EXPECT_TRUE(tooFew.Stream("203.0.113.5", "/admin/login.php", Alternating(0, 19)).empty());
+}
+
+TEST(PaceTest, JudgesOnlyWatchedRecordsAndLeavesWhatTheRegularityTestShielded) {
+  Watched watched("0.35");
+  const std::vector<double> times = Alternating(0.1);
+  // Exempted by an inverse definition, and watched by none: never judged.
+  EXPECT_TRUE(watched.Stream("203.0.113.6", "/admin/health.txt", times).empty());
+  EXPECT_TRUE(watched.Stream("203.0.113.6", "/blog/index.html", times).empty());
+  EXPECT_EQ(watched.pace->Records(), 0u);
+  // Shielded by the plug-in in the meantime: the pace test does not shield it again.
+  watched.Stream("203.0.113.7", "/api/price", {times[0], times[1]});
+  watched.pace->ShieldedElsewhere("203.0.113.7", "LOCALHOST", "/api/price");
+  const std::vector<double> rest(times.begin() + 2, times.end());
+  EXPECT_TRUE(watched.Stream("203.0.113.7", "/api/price", rest).empty());
+  EXPECT_EQ(watched.Stream("203.0.113.8", "/api/price", times).size(), 1u) << "the same pace";
+  EXPECT_EQ(watched.pace->Records(), 2u);
+  // A visitor quiet for 300 s is forgotten with its records.
+  watched.pace->Cycle(static_cast<int64_t>((rest.back() + 301) * 1000));
+  EXPECT_EQ(watched.pace->Records(), 0u);
+}
+
+}  // namespace
