@@ -29,7 +29,8 @@ int MoveOver(const char *from, const char *to) {
   return ::rename(from, to);
 }
 
-const PosixCalls kReal{OpenFile, ::read, ::write, ::close, MoveOver, ::unlink, ::ftruncate};
+const PosixCalls kReal{OpenFile, ::read,   ::write,  ::writev,
+                       ::close,  MoveOver, ::unlink, ::ftruncate};
 PosixCalls gCalls = kReal;
 
 }  // namespace

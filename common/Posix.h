@@ -1,6 +1,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <sys/uio.h>
 
 namespace common {
 
@@ -10,6 +11,7 @@ struct PosixCalls {
   int (*open)(const char *path, int flags, mode_t mode);
   ssize_t (*read)(int fd, void *buffer, size_t size);
   ssize_t (*write)(int fd, const void *buffer, size_t size);
+  ssize_t (*writev)(int fd, const struct iovec *pieces, int count);
   int (*close)(int fd);
   // Moves from over to in one step, as rename does.
   int (*rename)(const char *from, const char *to);

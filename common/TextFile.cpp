@@ -122,13 +122,15 @@ TextReader::~TextReader() {
 
 bool TextReader::ReadLine(const Site &site, std::string &line) {
   line.clear();
-  if (buffer_.empty()) buffer_.resize(kReadBuffer);
+  // A small file read again and again (the definitions at every shield cycle) should not cost a
+  // cleared buffer each time.
+  if (!buffer_) buffer_ = std::make_unique_for_overwrite<char[]>(kReadBuffer);
   for (;;) {
-    const char *start = buffer_.data() + begin_;
+    const char *start = buffer_.get() + begin_;
     const char *newline = static_cast<const char *>(std::memchr(start, '\n', end_ - begin_));
     if (newline != nullptr) {
       line.append(start, newline);
-      begin_ = static_cast<size_t>(newline - buffer_.data()) + 1;
+      begin_ = static_cast<size_t>(newline - buffer_.get()) + 1;
       if (!line.empty() && line.back() == '\r') line.pop_back();
       return true;
     }
@@ -138,7 +140,7 @@ bool TextReader::ReadLine(const Site &site, std::string &line) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
       return !line.empty();
     }
-    ssize_t n = Posix().read(fd_, buffer_.data(), buffer_.size());
+    ssize_t n = Posix().read(fd_, buffer_.get(), kReadBuffer);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw FileError(site, errno, path_);

@@ -1,9 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "KvError.h"
 
@@ -69,7 +69,7 @@ class TextReader {
 
   std::string path_;
   int fd_ = -1;
-  std::vector<char> buffer_;
+  std::unique_ptr<char[]> buffer_;  // kReadBuffer bytes once reading starts, never zeroed
   size_t begin_ = 0;
   size_t end_ = 0;
   bool eof_ = false;

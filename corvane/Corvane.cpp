@@ -24,9 +24,6 @@ constexpr std::string_view kTempName = "/KvCorvane.tmp";
 constexpr std::string_view kSnapshotName = "/KvCorvane.xml";
 constexpr std::string_view kHitsFileName = "KvCorvaneHits.Out";
 constexpr std::string_view kAlertsFileName = "KvCorvaneAlerts.Out";
-// The visitors' HIT lines are kept between cycles up to this many bytes in all; the snapshot of
-// the visitors past it is built afresh every cycle.
-constexpr size_t kKeptSnapshotBytes = size_t{64} << 20;
 
 bool Tracing() {
   return gConfig().Trace();
@@ -70,7 +67,7 @@ void AppendLines(const std::string &path, int32_t count, LineAt lineAt, Reached 
 
 }  // namespace
 
-Corvane::Corvane() : mUsers(mPool) {}
+Corvane::Corvane(size_t keptSnapshotBytes) : mUsers(mPool), mKeptSnapshotBytes(keptSnapshotBytes) {}
 Corvane::~Corvane() = default;
 
 void Corvane::Stream(const common::StreamFields &fields) {
@@ -159,9 +156,9 @@ void Corvane::RateAndWriteUsers(SnapshotWriter &snapshot, CycleAlerts &risen) {
   const common::clsConfig &config = gConfig();
   const int32_t count = mUsers.Count();
   if (Tracing()) WriteTrace("\tLooping to check " + std::to_string(count) + " users");
-  std::string browser;
-  std::string version;
-  HitLines unkept;
+  // The lines of visitors past the budget are built here, from nothing, each time.
+  UserLine scratchUser;
+  HitLines scratchHits;
   size_t kept = 0;
   for (int32_t position = 1; position <= count; ++position) {
     if (Tracing()) WriteTrace("\tUser #" + std::to_string(position));
@@ -174,16 +171,16 @@ void Corvane::RateAndWriteUsers(SnapshotWriter &snapshot, CycleAlerts &risen) {
     if (config.FernwickActive() && level > user.Level()) {
       QueueAlert(user, level, common::GeneralNumber(r, 15), risen);
     }
-    common::GetBroswerAndVersion(user.UserAgent(), browser, version);
-    const bool connected = hits.Hit(hits.Count()).Action() != "SESSION_END";
-    HitLines *lines = &user.SnapshotLines();
-    if (kept >= kKeptSnapshotBytes) {
-      lines->Release();
-      unkept.Clear();
-      lines = &unkept;
+    if (kept < mKeptSnapshotBytes) {
+      snapshot.WriteUser(user, level, {user.SnapshotUserLine(), user.SnapshotLines(), true});
+      kept += user.SnapshotUserLine().Footprint() + user.SnapshotLines().Footprint();
+    } else {
+      user.SnapshotUserLine().Release();
+      user.SnapshotLines().Release();
+      scratchUser.Clear();  // what it holds is another visitor's
+      scratchHits.Clear();
+      snapshot.WriteUser(user, level, {scratchUser, scratchHits, false});
     }
-    snapshot.WriteUser(user, {level, connected, browser, version}, *lines);
-    if (lines != &unkept) kept += lines->Footprint();
   }
 }
 

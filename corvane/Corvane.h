@@ -18,7 +18,11 @@ class SnapshotWriter;
 // The visitor monitor's public class: routes every request and control action of the host.
 class Corvane {
  public:
-  Corvane();
+  // The visitors' snapshot lines are kept between cycles up to this many bytes in all; the
+  // lines of the visitors past it are built afresh every cycle.
+  static constexpr size_t kKeptSnapshotBytes = size_t{64} << 20;
+
+  explicit Corvane(size_t keptSnapshotBytes = kKeptSnapshotBytes);
   ~Corvane();
   Corvane(const Corvane &) = delete;
   Corvane &operator=(const Corvane &) = delete;
@@ -57,6 +61,7 @@ class Corvane {
   StringPool mPool;
   clsUsers mUsers;
   clsHitsData mHitsData;
+  size_t mKeptSnapshotBytes;
 };
 
 }  // namespace corvane

@@ -23,6 +23,8 @@ bool SamePath(const clsHits &hits, int32_t position, int32_t previous) {
 
 std::string_view HitLines::Update(const clsHits &hits) {
   const clsHits::History &now = hits.Changes();
+  if (built_ && now == seen_)
+    return std::string_view(text_).substr(begin_);  // nothing came or went
   const bool followsOn = built_ && now.layout == seen_.layout && now.appended >= seen_.appended &&
                          now.dropped >= seen_.dropped;
   const uint64_t dropped = followsOn ? now.dropped - seen_.dropped : 0;
@@ -65,7 +67,7 @@ void HitLines::AppendLine(std::string &out, const clsHit &hit, int32_t runLength
                           double previousSerial) {
   out.append("\t\t\t\t<HIT");
   OpenAttribute(out, "TIME");
-  AppendElapsedText(out, common::ElapsedSerial(previousSerial, hit.ArrivalSerial()));
+  AppendElapsedText(out, ElapsedBetween(previousSerial, hit.ArrivalSerial()));
   out.push_back('"');
   OpenAttribute(out, "PGS");
   AppendNumber(out, runLength);
@@ -86,7 +88,7 @@ void HitLines::AppendLine(std::string &out, const clsHit &hit, int32_t runLength
   OpenAttribute(out, "ARRV");
   AppendWholeNumber(out, hit.ArrivalSerial());
   out.push_back('"');
-  AppendAttribute(out, "SHLD", common::BooleanText(hit.Shielded()));
+  AppendPlainAttribute(out, "SHLD", common::BooleanText(hit.Shielded()));
   out.append("/>");
 }
 

@@ -2,44 +2,41 @@
 
 #include <cstdint>
 #include <string>
-#include <string_view>
 
+#include "GatheringWriter.h"
 #include "HitLines.h"
 #include "KvError.h"
-#include "TextFile.h"
+#include "UserLine.h"
 #include "clsUser.h"
 
 namespace corvane {
 
-// The visitor snapshot, written line by line through one buffered file; every line is built in
-// one reused buffer, and every value that came with a request is escaped, so the file is
-// well-formed XML whatever bytes the requests carried.
+// The visitor snapshot. Its lines are kept with the visitors from cycle to cycle and brought up
+// to date here; the file is then written straight from where they are kept, many lines to one
+// system call, rather than copied into a buffer first. Every value that came with a request is
+// escaped, so the file is well-formed XML whatever bytes the requests carried.
 class SnapshotWriter {
  public:
-  // What the cycle worked out for a visitor before writing it.
-  struct Rating {
-    uint8_t level = 0;
-    bool connected = true;
-    std::string_view browser;
-    std::string_view version;
+  // Where a visitor's lines are built: kept with it, or in scratch space that the next visitor
+  // uses again, whose lines are then written at once.
+  struct Lines {
+    UserLine &user;
+    HitLines &hits;
+    bool kept;
   };
 
   // Creates the file afresh; file errors are raised at the site.
   SnapshotWriter(const common::Site &site, std::string path);
 
   void WriteHead();
-  // The visitor's element: its USER line and one HIT line per run of hits on one path, taken
-  // from the lines kept for it, which are brought up to date first.
-  void WriteUser(const clsUser &user, const Rating &rating, HitLines &lines);
+  // The visitor's element: its USER line, with the level of this cycle, and one HIT line per
+  // run of hits on one path, the lines brought up to date first.
+  void WriteUser(const clsUser &user, uint8_t level, const Lines &lines);
   // Writes the closing lines and closes the file.
   void WriteTail();
 
  private:
-  void WriteUserLine(const clsUser &user, const Rating &rating);
-  void EndLine();
-
-  common::TextWriter writer_;
-  std::string line_;
+  common::GatheringWriter file_;
 };
 
 }  // namespace corvane

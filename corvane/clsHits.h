@@ -37,6 +37,7 @@ class clsHits {
     uint64_t layout = 0;
     uint64_t appended = 0;
     uint64_t dropped = 0;
+    bool operator==(const History &) const = default;
   };
   const History &Changes() const noexcept { return history_; }
 

@@ -7,6 +7,7 @@
 #include "HitLines.h"
 #include "StreamFields.h"
 #include "StringPool.h"
+#include "UserLine.h"
 #include "clsHits.h"
 
 namespace corvane {
@@ -38,7 +39,8 @@ class clsUser {
   uint8_t Level() const noexcept { return level_; }
   void SetLevel(uint8_t level) noexcept { level_ = level; }
   const clsHits &Hits() const noexcept { return hits_; }
-  // The visitor's HIT lines as the last snapshot wrote them.
+  // The visitor's USER and HIT lines as the last snapshot wrote them.
+  UserLine &SnapshotUserLine() noexcept { return snapshotUserLine_; }
   HitLines &SnapshotLines() noexcept { return snapshotLines_; }
 
   // Records one request: renews the expiry, takes the server name and the lock value, and
@@ -63,6 +65,7 @@ class clsUser {
   std::string localHost_;
   std::string shieldLink_;
   std::string shieldUnLink_;
+  UserLine snapshotUserLine_;
   HitLines snapshotLines_;
 };
 

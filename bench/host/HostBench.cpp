@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,34 +13,15 @@
 #include "LogParser.h"
 #include "LogReader.h"
 #include "RunCommand.h"
-#include "SampleTraffic.h"
+#include "SampleDay.h"
 
 namespace {
 
 const std::string &SampleFile() {
-  static const std::string path = [] {
-    std::string file = (std::filesystem::temp_directory_path() / "flowdeck-bench-1m.log").string();
-    if (!std::filesystem::exists(file)) {
-      std::ofstream out(file);
-      host::SampleOptions options;
-      options.minimumLines = 1'000'000;
-      options.hours = 24;
-      options.steadyClients = 20;
-      host::WriteSampleLog(out, options);
-    }
-    return file;
-  }();
-  return path;
+  return bench::SampleDay(1);
 }
 
-uint64_t LinesIn(const std::string &path) {
-  host::LogReader reader(path);
-  std::string_view line;
-  bool tooLong = false;
-  uint64_t lines = 0;
-  while (reader.Next(line, tooLong)) ++lines;
-  return lines;
-}
+using bench::LinesIn;
 
 void BM_ReadAndParse(benchmark::State &state) {
   const std::string &path = SampleFile();

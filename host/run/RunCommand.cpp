@@ -103,9 +103,10 @@ void WriteMetrics(const RunMetrics &metrics, Session &session, const LineStats &
   }
 }
 
-// Streams the source through both plug-ins, then prints the summary and writes the report.
-int Run(RunOptions &options, LineSource &source, LineStats &stats, bool live, std::ostream &out,
-        std::ostream &err) {
+}  // namespace
+
+int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool live,
+             std::ostream &out, std::ostream &err) {
   Session session(options.session, options.config, out, err);
   ReportListener(session, err);
   if (!options.session.quiet) {
@@ -144,18 +145,15 @@ int Run(RunOptions &options, LineSource &source, LineStats &stats, bool live, st
   return 0;
 }
 
-// The real client behind the configuration's TrustedProxies.
 RealClient TrustedProxies(const HostConfig &config) {
   return RealClient(AddressRanges::Parse(config.Get("TrustedProxies")));
 }
-
-}  // namespace
 
 int RunReplay(RunOptions &options, std::ostream &out, std::ostream &err) {
   LineStats stats;
   LineReader lines(options.format, TrustedProxies(options.config), stats);
   std::unique_ptr<LogMerger> logs = Open<LogMerger>(options.logs, lines);
-  return Run(options, *logs, stats, false, out, err);
+  return RunLines(options, *logs, stats, false, out, err);
 }
 
 int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
@@ -181,7 +179,7 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
   sigaction(SIGTERM, &action, nullptr);
   action.sa_handler = RequestReload;
   sigaction(SIGHUP, &action, nullptr);
-  return Run(options, source, stats, true, out, err);
+  return RunLines(options, source, stats, true, out, err);
 }
 
 }  // namespace host

@@ -3,6 +3,9 @@
 #include <iosfwd>
 
 #include "CommandLine.h"
+#include "LineSource.h"
+#include "LineStats.h"
+#include "RealClient.h"
 
 namespace host {
 
@@ -11,5 +14,14 @@ int RunReplay(RunOptions &options, std::ostream &out, std::ostream &err);
 
 // "flowdeck follow": returns the exit status.
 int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err);
+
+// What replay (live = false) and follow (live = true) do once their logs are open, for lines
+// from any source: streams them through both plug-ins, then prints the summary and writes the
+// report. Returns the exit status.
+int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool live,
+             std::ostream &out, std::ostream &err);
+
+// The real client behind the configuration's TrustedProxies.
+RealClient TrustedProxies(const HostConfig &config);
 
 }  // namespace host

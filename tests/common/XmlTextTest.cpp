@@ -28,4 +28,18 @@ TEST(XmlText, PassesValidUtf8AndReadsOtherBytesAsLatin1) {
   EXPECT_EQ(Escaped("\xEF\xBF\xBE"), "\xEF\xBF\xBD");              // U+FFFE
 }
 
+// Long plain stretches pass several bytes at a time: any byte that needs care is still caught
+// wherever it stands among them.
+TEST(XmlText, FindsEveryByteThatNeedsCareAnywhereInALongValue) {
+  const std::string plain = "abcdefghijklmnopqrstuvwxyz0123456789";
+  for (int byte = 0; byte < 256; ++byte) {
+    const std::string alone(1, static_cast<char>(byte));
+    for (size_t at = 0; at <= plain.size(); ++at) {
+      const std::string value = plain.substr(0, at) + alone + plain.substr(at);
+      ASSERT_EQ(Escaped(value), plain.substr(0, at) + Escaped(alone) + plain.substr(at))
+          << "byte " << byte << " at " << at;
+    }
+  }
+}
+
 }  // namespace
