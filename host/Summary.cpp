@@ -16,10 +16,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The shield plug-in's own shields; the pace test's are listed with their tally.
 void PrintShields(std::ostream &out, const std::vector<report::Shield> &newestFirst) {
-  if (newestFirst.empty()) out << "shields: none\n";
-  if (!newestFirst.empty()) out << "shields:\n";
+  const bool none =
+      std::none_of(newestFirst.begin(), newestFirst.end(),
+                   [](const report::Shield &shield) { return shield.test != "pace"; });
+  out << (none ? "shields: none\n" : "shields:\n");
   for (auto shield = newestFirst.rbegin(); shield != newestFirst.rend(); ++shield) {
+    if (shield->test == "pace") continue;
     out << "  " << shield->remoteAddr << "  " << shield->host << shield->resource << "  hits "
         << shield->hits << "  factor " << shield->factor << "  at " << shield->dateTime << "\n";
   }

@@ -40,7 +40,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-// A run that keeps pace with the log reads it at most a poll interval (0.2 s) behind, apart from
+// A run that keeps pace with the log reads it at most a poll interval (50 ms) behind, apart from
 // the moments a cycle holds it up.
 constexpr double kSteadyLagSeconds = 1;
 

@@ -91,6 +91,9 @@ TEST(PaceCommand, ShieldsARandomizedClientOnceMarkedPaceAndATimerOnceMarkedRegul
                             "KvVantrel.xml): 1\n  203.0.113.20  localhost/api/price  pace"),
             std::string::npos)
       << run.output;
+  EXPECT_EQ(Count(run.output, "203.0.113.20  localhost/api/price"), 1u)
+      << "listed once, as the pace test's\n"
+      << run.output;
   EXPECT_EQ(ReadFile(dir.File("out/KvVantrel.xml")).find("203.0.113.20"), std::string::npos)
       << "the plug-in's file is its own";
   if (testing_support::Port80().NothingListens()) {

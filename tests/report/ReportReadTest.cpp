@@ -131,4 +131,22 @@ TEST(ReportRead, ShieldsComeNewestFirst) {
   EXPECT_EQ(run.shields[0].resource, "/admin/login.php");
 }
 
+TEST(ReportRead, PaceShieldsComeFromTheEventLogAndADamagedEscapeIsKept) {
+  TempDir dir;
+  WriteFile(dir.File("KvVantrel.xml"), Tripwires({TripwireLine("12/07/2026 08:16:40 AM", "a")}));
+  WriteFile(dir.File("flowdeck-shields.log"),
+            "2026-12-07T09:00:00Z raise pace 198.51.100.7 shop%20one /a%zz%4 -> /sorry.htm until "
+            "2026-12-07T10:00:00Z\n"
+            "2026-12-07T10:00:00Z lift pace 198.51.100.7 shop%20one /a%zz%4 -> /sorry.htm\n"
+            "2026-12-07T07:00:00Z raise regularity 198.51.100.8 h / -> /s until x\n"
+            "torn line\n");
+  const report::RunData run = report::ReadRun(dir.Path());
+  ASSERT_EQ(run.shields.size(), 2u);
+  EXPECT_EQ(run.shields[0].test, "pace");
+  EXPECT_EQ(run.shields[0].remoteAddr, "198.51.100.7");
+  EXPECT_EQ(run.shields[0].host, "shop one");
+  EXPECT_EQ(run.shields[0].resource, "/a%zz%4");
+  EXPECT_EQ(run.shields[1].remoteAddr, "a") << "the plug-in's own shield, older";
+}
+
 }  // namespace
