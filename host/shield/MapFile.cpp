@@ -1,6 +1,7 @@
 #include "MapFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +29,22 @@ std::vector<std::string_view> SortedLines(std::string_view text) {
   }
   std::sort(lines.begin(), lines.end());
   return lines;
+}
+
+// Apache takes a changed map up by its modification time. Two writes within one tick of the
+// file system's clock carry the same time, and the server would go on answering from the first:
+// the new file is dated a second after the old one then. Best effort: should it fail, the change
+// is seen at the next write, as it would be without this.
+void DateAfter(int fd, const std::string &previous) {
+  struct stat before {
+  }, now{};
+  if (stat(previous.c_str(), &before) != 0 || fstat(fd, &now) != 0) return;
+  const timespec &old = before.st_mtim, &written = now.st_mtim;
+  if (written.tv_sec > old.tv_sec ||
+      (written.tv_sec == old.tv_sec && written.tv_nsec > old.tv_nsec))
+    return;
+  const timespec times[2] = {{0, UTIME_OMIT}, {old.tv_sec + 1, old.tv_nsec}};
+  futimens(fd, times);
 }
 
 }  // namespace
@@ -66,6 +83,7 @@ std::string MapFile::Replace(const std::string &content) const {
     }
     written += static_cast<size_t>(n);
   }
+  DateAfter(fd, path_);
   if (posix.close(fd) != 0) {
     std::string problem = Failure("write", temporary);
     posix.unlink(temporary.c_str());

@@ -1,8 +1,10 @@
 // The actions as the run drives them: settings checked at once, one write and one reload per
 // batch, nothing done twice at a restart, problems collected and never thrown.
+#include "MapFile.h"
 #include "ShieldActions.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 
@@ -109,6 +111,24 @@ TEST_F(ShieldActionsFiles, WritesAndReloadsOncePerBatch) {
   EXPECT_EQ(counts.mapWrites, 6);  // both files at start, then two batches of two
   EXPECT_EQ(counts.reloads, 2);
   EXPECT_EQ(actions.TakeProblems(), std::vector<std::string>());
+}
+
+// Apache takes a changed map up by its date: however soon one write follows another, the date
+// moves on.
+TEST(MapFile, EachWriteDatesTheFileLaterThanTheOneBefore) {
+  TempDir dir;
+  host::MapFile map(dir.File("apache.map"));
+  timespec last{};
+  for (int write = 0; write < 20; ++write) {
+    std::string content = "127.0.0." + std::to_string(write) + "|shop.test|/a /deflect.html\n";
+    ASSERT_TRUE(map.Update(content).written);
+    struct stat now {};
+    ASSERT_EQ(stat(dir.File("apache.map").c_str(), &now), 0);
+    EXPECT_TRUE(now.st_mtim.tv_sec > last.tv_sec ||
+                (now.st_mtim.tv_sec == last.tv_sec && now.st_mtim.tv_nsec > last.tv_nsec))
+        << "write " << write;
+    last = now.st_mtim;
+  }
 }
 
 TEST_F(ShieldActionsFiles, ARestartWithTheSameShieldsRewritesAndReloadsNothing) {
