@@ -2,6 +2,8 @@
 
 #include <time.h>
 
+#include <algorithm>
+
 #include "DateTime.h"
 
 namespace host {
@@ -15,6 +17,13 @@ RunTime RunTime::System() {
                                            local.tm_hour, local.tm_min, local.tm_sec);
   return RunTime{common::AddSeconds(date, static_cast<double>(now.tv_nsec) / 1e9),
                  static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000};
+}
+
+RunTime RunTime::SystemNotBefore(RunTime &last) {
+  const RunTime system = System();
+  last.local = std::max(last.local, system.local);
+  last.utcMilliseconds = std::max(last.utcMilliseconds, system.utcMilliseconds);
+  return last;
 }
 
 RunTime RunTime::Of(const LogTime &time) {

@@ -18,6 +18,9 @@ struct RunTime {
 
   // The system clock now.
   static RunTime System();
+  // The system clock now, or `last` where the clock has stepped back: a live run's clock never
+  // goes back. Keeps the result in `last`.
+  static RunTime SystemNotBefore(RunTime &last);
   // The time a log line was written.
   static RunTime Of(const LogTime &time);
 };

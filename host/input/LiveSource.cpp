@@ -68,11 +68,7 @@ RunTime LiveSource::Wait(double deadline) {
 }
 
 RunTime LiveSource::Now() {
-  // The system clock may step back; the run's never does.
-  const RunTime system = RunTime::System();
-  now_.local = std::max(now_.local, system.local);
-  now_.utcMilliseconds = std::max(now_.utcMilliseconds, system.utcMilliseconds);
-  return now_;
+  return RunTime::SystemNotBefore(now_);
 }
 
 uint64_t LiveSource::BytesBehind() const {

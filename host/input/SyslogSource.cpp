@@ -107,11 +107,7 @@ RunTime SyslogSource::Wait(double deadline) {
 }
 
 RunTime SyslogSource::Now() {
-  // The system clock may step back; the run's never does.
-  const RunTime system = RunTime::System();
-  now_.local = std::max(now_.local, system.local);
-  now_.utcMilliseconds = std::max(now_.utcMilliseconds, system.utcMilliseconds);
-  return now_;
+  return RunTime::SystemNotBefore(now_);
 }
 
 uint64_t SyslogSource::BytesRead() const {

@@ -38,11 +38,10 @@ class ApacheDeflect : public ::testing::Test {
 
   std::string MapPath() const { return server_->File("shields.map"); }
 
+  // The page a visitor gets.
   std::string Page(const std::string &visitor, const std::string &target,
                    const std::string &host = "shop.test") const {
-    testing_support::HttpResponse response = HttpGet(visitor, server_->Port(), host, target);
-    return response.status == 200 ? response.body
-                                  : std::to_string(response.status) + " " + response.problem;
+    return testing_support::PageSeen(visitor, server_->Port(), host, target);
   }
 
   void ApplyAndWait(std::vector<Shield> raised, std::vector<Shield> lifted) {

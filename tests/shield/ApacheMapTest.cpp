@@ -1,30 +1,20 @@
 // The Apache RewriteMap text file: one line per shield, and nothing Apache could misread.
 #include "ApacheMap.h"
 
-#include "ActiveShields.h"
-#include "MapLines.h"
-
 #include <gtest/gtest.h>
 
+#include "MapTesting.h"
 #include "ShieldTesting.h"
 
 namespace {
 
-using host::ActiveShields;
 using host::ApacheMap;
 using host::Shield;
 using shield_testing::MakeShield;
 
 // The map file of these shields, raised in this order.
 std::string Render(std::vector<Shield> shields) {
-  host::MapLines lines(ApacheMap::AppendEntry, false);
-  for (Shield &shield : shields) {
-    EXPECT_TRUE(ActiveShields::Normalize(shield)) << shield.address;
-    lines.Raise(shield);
-  }
-  std::string file;
-  lines.Render(file);
-  return file;
+  return shield_testing::RenderMap(ApacheMap::AppendEntry, false, std::move(shields));
 }
 
 TEST(ApacheMap, WritesOneLinePerShieldKeyedByAddressHostAndPath) {

@@ -43,10 +43,7 @@ void WritePages(const WebServer &server) {
 }
 
 std::string Page(const WebServer &server, const std::string &visitor, const std::string &target) {
-  const testing_support::HttpResponse response =
-      testing_support::HttpGet(visitor, server.Port(), "shop.test", target);
-  return response.status == 200 ? response.body
-                                : std::to_string(response.status) + " " + response.problem;
+  return testing_support::PageSeen(visitor, server.Port(), "shop.test", target);
 }
 
 // How the site's server puts a new map in force.

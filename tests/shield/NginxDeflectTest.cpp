@@ -44,9 +44,7 @@ class NginxDeflect : public ::testing::Test {
   // The page a visitor gets.
   std::string Page(const std::string &visitor, const std::string &target,
                    const std::string &host = "shop.test") const {
-    testing_support::HttpResponse response = HttpGet(visitor, server_->Port(), host, target);
-    return response.status == 200 ? response.body
-                                  : std::to_string(response.status) + " " + response.problem;
+    return testing_support::PageSeen(visitor, server_->Port(), host, target);
   }
 
   // Applies a batch and waits until nginx answers with the new map only.

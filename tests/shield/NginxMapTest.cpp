@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "MapTesting.h"
 #include "ShieldTesting.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
@@ -19,14 +20,7 @@ using shield_testing::MakeShield;
 
 // The map file of these shields, raised in this order.
 std::string Render(std::vector<Shield> shields) {
-  host::MapLines lines(NginxMap::AppendEntry, true);
-  for (Shield &shield : shields) {
-    EXPECT_TRUE(ActiveShields::Normalize(shield)) << shield.address;
-    lines.Raise(shield);
-  }
-  std::string file;
-  lines.Render(file);
-  return file;
+  return shield_testing::RenderMap(NginxMap::AppendEntry, true, std::move(shields));
 }
 
 std::string Entry(const Shield &shield) {

@@ -109,6 +109,13 @@ HttpResponse HttpGet(const std::string &source, int port, const std::string &hos
   return response;
 }
 
+std::string PageSeen(const std::string &source, int port, const std::string &host,
+                     const std::string &target) {
+  const HttpResponse response = HttpGet(source, port, host, target);
+  return response.status == 200 ? response.body
+                                : std::to_string(response.status) + " " + response.problem;
+}
+
 bool CanConnect(const std::string &source, const std::string &address, int port,
                 int timeoutMilliseconds) {
   std::string problem;

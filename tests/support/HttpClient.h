@@ -15,6 +15,11 @@ struct HttpResponse {
 HttpResponse HttpGet(const std::string &source, int port, const std::string &host,
                      const std::string &target, int timeoutMilliseconds = 5000);
 
+// What a visitor sees of a page: the body of a 200 answer, else the status and the problem, so
+// that a test's message says what came instead.
+std::string PageSeen(const std::string &source, int port, const std::string &host,
+                     const std::string &target);
+
 // Whether a TCP connection from `source` to `address`:`port` is accepted within the time.
 bool CanConnect(const std::string &source, const std::string &address, int port,
                 int timeoutMilliseconds);

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "MapLines.h"
+#include "Shield.h"
+
+namespace shield_testing {
+
+// The map file of these shields, raised in this order, in one web server's syntax.
+std::string RenderMap(host::MapLines::Append append, bool foldCase,
+                      std::vector<host::Shield> shields);
+
+}  // namespace shield_testing
