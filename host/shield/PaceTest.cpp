@@ -92,11 +92,17 @@ void PaceTest::Request(const flowdeck_text fields[FLOWDECK_FIELD_COUNT], int64_t
   using namespace common;
   if (definitions_ == nullptr || !vantrel::HitActionOf(View(fields[kAction]))) return;
   const std::string_view host = View(fields[kServerName]), path = View(fields[kPathInfo]);
+  const std::string_view translated = View(fields[kPathTranslated]);
   int32_t position = 0;
-  try {
-    position = definitions_->ProtectedResourceIndex(host, path, View(fields[kPathTranslated]));
-  } catch (const KvError &) {
-    return;
+  if (const std::optional<int32_t> known = matches_.Find(host, path, translated)) {
+    position = *known;
+  } else {
+    try {
+      position = definitions_->ProtectedResourceIndex(host, path, translated);
+    } catch (const KvError &) {
+      return;
+    }
+    matches_.Remember(position);
   }
   if (position == 0) return;
   auto [entry, added] = visitors_.try_emplace(std::string(View(fields[kKey])));
@@ -178,6 +184,7 @@ bool PaceTest::ReadDefinitionsIfChanged() {
   definitionsStamp_ = stamp;
   if (first) return false;  // read when the test began
   common::SetPluginDirectory(runDirectory_);
+  matches_.Forget();
   try {
     definitions_->Cycle();
   } catch (const common::KvError &) {

@@ -11,6 +11,7 @@
 
 #include "Convert.h"
 #include "HostConfig.h"
+#include "MatchMemo.h"
 #include "ShieldListener.h"
 #include "clsConfig.h"
 #include "clsShieldedResources.h"
@@ -103,6 +104,7 @@ class PaceTest {
   common::clsConfig settings_{common::ConfigLayout::kVantrel};
   double maxSpread_ = 0;
   std::unique_ptr<vantrel::clsShieldedResources> definitions_;
+  MatchMemo matches_;             // what definitions_ answered for recent resources
   std::string definitionsStamp_;  // inode, size and change time of the file last read
   std::unordered_map<std::string, Visitor, KeyHash, KeyEqual> visitors_;
   std::vector<ShieldRequest> judged_;  // shielded since the last cycle

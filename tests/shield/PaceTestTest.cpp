@@ -122,4 +122,23 @@ TEST(PaceTest, JudgesOnlyWatchedRecordsAndLeavesWhatTheRegularityTestShielded) {
   EXPECT_EQ(watched.pace->Records(), 0u);
 }
 
+TEST(PaceTest, NewDefinitionsAreMatchedAfreshForEveryResource) {
+  Watched watched("0.35");
+  watched.Stream("203.0.113.9", "/api/price", {0.5, 10.5});
+  watched.Stream("203.0.113.9", "/admin/login.php", {20.5});
+  EXPECT_EQ(watched.pace->Records(), 2u);
+  testing_support::WriteFile(
+      watched.dir.File("KvVantrel.CFG"),
+      "<TRIPWIRE ACTIVE=\"True\" DESCRIPTION=\"d\" HOST=\"\" RESOURCE=\"/other\" DEFLECT=\"\" "
+      "SENSITIVITY=\"5\" STRENGTH=\"2\" INVERSE=\"False\" CARRYPARAMETERS=\"False\" />\n");
+  watched.pace->Cycle(30'000);  // reads them, and every record starts afresh
+  EXPECT_EQ(watched.pace->Records(), 0u);
+  // Resources matched under the old definitions are watched no more; the new one is.
+  watched.Stream("203.0.113.9", "/api/price", {40.5});
+  watched.Stream("203.0.113.9", "/admin/login.php", {50.5});
+  EXPECT_EQ(watched.pace->Records(), 0u);
+  watched.Stream("203.0.113.9", "/other", {60.5});
+  EXPECT_EQ(watched.pace->Records(), 1u);
+}
+
 }  // namespace
