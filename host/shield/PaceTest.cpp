@@ -105,9 +105,13 @@ void PaceTest::Request(const flowdeck_text fields[FLOWDECK_FIELD_COUNT], int64_t
     matches_.Remember(position);
   }
   if (position == 0) return;
-  auto [entry, added] = visitors_.try_emplace(std::string(View(fields[kKey])));
+  const std::string_view key = View(fields[kKey]);
+  auto entry = visitors_.find(key);  // a visitor seen before costs no key copy
+  if (entry == visitors_.end()) {
+    entry = visitors_.emplace(std::string(key), Visitor{}).first;
+    entry->second.remoteAddr = View(fields[kRemoteAddr]);
+  }
   Visitor &visitor = entry->second;
-  if (added) visitor.remoteAddr = View(fields[kRemoteAddr]);
   visitor.expires = now + kVisitorLifetime;
   Record &record = RecordOf(visitor, RecordKey(host, path));
   record.sums.Add(time);
