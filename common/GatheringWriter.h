@@ -30,8 +30,6 @@ class GatheringWriter {
   // Writes out what is queued and closes the file; raises on failure.
   void Close();
 
-  const std::string &Path() const noexcept { return path_; }
-
  private:
   [[noreturn]] void Fail(int errnum);
 

@@ -25,9 +25,6 @@ class LineReader {
   bool Take(std::string_view line, bool tooLong, LogRecord &record, ParseOutcome &outcome,
             const std::string &where, uint64_t lineNumber);
 
-  const LogFormat &Format() const { return format_; }
-  LineStats &Stats() { return stats_; }
-
  private:
   LogFormat format_;
   RealClient realClient_;

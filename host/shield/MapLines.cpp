@@ -32,8 +32,8 @@ void MapLines::Retire(size_t segment) {
   deadBytes_ += segments_[segment].size;
 }
 
-void MapLines::RenderLine(Entry &entry, bool hadLine) {
-  if (hadLine) Retire(entry.segment);
+void MapLines::RenderLine(Entry &entry) {
+  Retire(entry.segment);
   const size_t offset = store_.size();
   append_(store_, entry.shields.front());
   entry.segment = segments_.size();
@@ -56,7 +56,7 @@ bool MapLines::Raise(const Shield &shield) {
   for (size_t i = 0; i < entry.shields.size(); ++i) {
     if (!SameShield(entry.shields[i], shield)) continue;
     entry.shields[i] = shield;
-    if (i == 0) RenderLine(entry, true);  // its deflect path may have changed
+    if (i == 0) RenderLine(entry);  // its deflect path may have changed
     return true;
   }
   entry.shields.push_back(shield);
@@ -80,7 +80,7 @@ void MapLines::Lift(const Shield &shield) {
       Retire(entry.segment);
       entries_.erase(at);
     } else if (i == 0) {
-      RenderLine(entry, true);  // the next shield of the key takes the line over
+      RenderLine(entry);  // the next shield of the key takes the line over
     }
     return;
   }

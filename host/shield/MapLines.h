@@ -48,7 +48,7 @@ class MapLines {
 
   std::string KeyOf(const Shield &shield) const;
   // Writes the entry's first shield as a new line, retiring the one it had.
-  void RenderLine(Entry &entry, bool hadLine);
+  void RenderLine(Entry &entry);
   void Retire(size_t segment);
   void Compact();
 

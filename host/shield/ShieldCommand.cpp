@@ -4,8 +4,6 @@
 
 namespace host {
 
-namespace {}  // namespace
-
 ShieldCommand::ShieldCommand(std::vector<std::string> words, ProcessRunner runner)
     : words_(std::move(words)), runner_(runner) {}
 
