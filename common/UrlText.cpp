@@ -1,6 +1,6 @@
 #include "UrlText.h"
 
-namespace host {
+namespace common {
 
 int HexDigitValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -22,4 +22,4 @@ void AppendPercentDecoded(std::string &out, std::string_view text) {
   }
 }
 
-}  // namespace host
+}  // namespace common

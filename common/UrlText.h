@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace host {
+namespace common {
 
 // The value of a hex digit, or -1.
 int HexDigitValue(char c);
@@ -11,4 +11,4 @@ int HexDigitValue(char c);
 // Appends text with every "%hh" turned into its byte; a "%" without two hex digits stays.
 void AppendPercentDecoded(std::string &out, std::string_view text);
 
-}  // namespace host
+}  // namespace common

@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "Convert.h"
 #include "FormatError.h"
 #include "TimePattern.h"
 
@@ -12,23 +13,12 @@ namespace {
 
 using S = LogSlot;
 
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // %{Name}i: the request headers flowdeck reads.
 FieldTarget Header(std::string_view name) {
-  if (SameLetters(name, "Referer")) return FieldTarget::Slot(S::kReferrer);
-  if (SameLetters(name, "User-Agent")) return FieldTarget::Slot(S::kUserAgent);
-  if (SameLetters(name, "X-Forwarded-For")) return FieldTarget::Slot(S::kForwarded);
-  if (SameLetters(name, "Host")) return FieldTarget::Use(FieldUse::kHostAndPort, 1);
+  if (common::EqualsIgnoreCase(name, "Referer")) return FieldTarget::Slot(S::kReferrer);
+  if (common::EqualsIgnoreCase(name, "User-Agent")) return FieldTarget::Slot(S::kUserAgent);
+  if (common::EqualsIgnoreCase(name, "X-Forwarded-For")) return FieldTarget::Slot(S::kForwarded);
+  if (common::EqualsIgnoreCase(name, "Host")) return FieldTarget::Use(FieldUse::kHostAndPort, 1);
   return FieldTarget();
 }
 

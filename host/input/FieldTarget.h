@@ -26,7 +26,7 @@ enum class LogSlot : uint8_t {
   kUserAgent,
   kForwarded,  // the X-Forwarded-For chain
 };
-constexpr size_t kLogSlots = 13;
+constexpr size_t kLogSlots = static_cast<size_t>(LogSlot::kForwarded) + 1;
 
 // How a field's text is used.
 enum class FieldUse : uint8_t {

@@ -5,6 +5,8 @@
 #include <memory>
 
 #include "FormatError.h"
+#include "UrlText.h"
+#include "Utf8.h"
 
 namespace host {
 
@@ -132,26 +134,13 @@ std::string JsonTemplateReader::String() {
 }
 
 void JsonTemplateReader::AppendCodePoint(std::string &value) {
-  unsigned code = 0;
+  char32_t code = 0;
   for (int i = 0; i < 4; ++i, ++at_) {
-    const char c = at_ < text_.size() ? text_[at_] : 0;
-    const int digit = c >= '0' && c <= '9'   ? c - '0'
-                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                             : -1;
+    const int digit = common::HexDigitValue(at_ < text_.size() ? text_[at_] : 0);
     if (digit < 0) Fail("a \\u escape without four hex digits");
-    code = code * 16 + static_cast<unsigned>(digit);
+    code = code * 16 + static_cast<char32_t>(digit);
   }
-  if (code < 0x80) {
-    value.push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    value.push_back(static_cast<char>(0xC0 | (code >> 6)));
-    value.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    value.push_back(static_cast<char>(0xE0 | (code >> 12)));
-    value.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    value.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  }
+  common::AppendUtf8(value, code);
 }
 
 }  // namespace host

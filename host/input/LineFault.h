@@ -18,7 +18,7 @@ enum class LineFault : uint8_t {
                     // address was kept, the line still counts
 };
 
-constexpr size_t kLineFaultKinds = 7;
+constexpr size_t kLineFaultKinds = static_cast<size_t>(LineFault::kForwardedChain) + 1;
 
 // How the summary names a kind: "N lines <text>".
 constexpr std::string_view LineFaultText(LineFault fault) {
@@ -37,6 +37,27 @@ constexpr std::string_view LineFaultText(LineFault fault) {
       return "too long";
     case LineFault::kForwardedChain:
       return "with a forwarded chain that is no address list";
+  }
+  return "";
+}
+
+// How the metrics label a kind: fault="<label>".
+constexpr std::string_view LineFaultLabel(LineFault fault) {
+  switch (fault) {
+    case LineFault::kNone:
+      return "";
+    case LineFault::kShape:
+      return "shape";
+    case LineFault::kJson:
+      return "json";
+    case LineFault::kFieldTooLong:
+      return "field_too_long";
+    case LineFault::kTime:
+      return "time";
+    case LineFault::kLineTooLong:
+      return "line_too_long";
+    case LineFault::kForwardedChain:
+      return "forwarded_chain";
   }
   return "";
 }

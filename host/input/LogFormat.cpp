@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "ApacheFormat.h"
+#include "Convert.h"
 #include "JsonLayout.h"
 #include "LinePattern.h"
 #include "LogParser.h"
@@ -27,16 +28,6 @@ class CommonLayoutReader : public LineLayout {
 
 bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (x != b[i]) return false;
-  }
-  return true;
 }
 
 // A format as the compilers read it, and where each of its bytes stood in what the operator
@@ -146,12 +137,13 @@ LogFormat LogFormat::Compile(std::string_view text) {
       {"combined", CommonLayout::kCombined},
       {"vhost_combined", CommonLayout::kVhostCombined}};
   for (const auto &[name, layout] : kCommonPresets) {
-    if (SameLetters(body, name)) {
+    if (common::EqualsIgnoreCase(body, name)) {
       return LogFormat(std::make_shared<CommonLayoutReader>(layout), std::string(name), false);
     }
   }
-  if (SameLetters(body, "caddy")) return LogFormat(JsonLayout::Caddy(), "caddy", true);
-  if (SameLetters(body, "traefik")) return LogFormat(JsonLayout::Traefik(), "traefik", true);
+  if (common::EqualsIgnoreCase(body, "caddy")) return LogFormat(JsonLayout::Caddy(), "caddy", true);
+  if (common::EqualsIgnoreCase(body, "traefik"))
+    return LogFormat(JsonLayout::Traefik(), "traefik", true);
   try {
     const bool nginx = NginxFormat::Holds(body);
     const JsonLayout::Dialect dialect = nginx ? &NginxFormat::Tokens : &ApacheFormat::Tokens;

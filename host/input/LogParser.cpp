@@ -103,10 +103,10 @@ std::string_view UnescapeLogText(std::string_view raw, std::string &storage) {
     char c = raw[i];
     if (c == '\\' && i + 1 < raw.size()) {
       char next = raw[i + 1];
-      if (next == 'x' && i + 3 < raw.size() && HexDigitValue(raw[i + 2]) >= 0 &&
-          HexDigitValue(raw[i + 3]) >= 0) {
-        storage.push_back(
-            static_cast<char>(HexDigitValue(raw[i + 2]) * 16 + HexDigitValue(raw[i + 3])));
+      if (next == 'x' && i + 3 < raw.size() && common::HexDigitValue(raw[i + 2]) >= 0 &&
+          common::HexDigitValue(raw[i + 3]) >= 0) {
+        storage.push_back(static_cast<char>(common::HexDigitValue(raw[i + 2]) * 16 +
+                                            common::HexDigitValue(raw[i + 3])));
         i += 3;
         continue;
       }
@@ -191,7 +191,7 @@ void SplitTarget(std::string_view target, std::string &path, std::string_view &q
   std::string_view rawPath = target.substr(0, mark);
   query = mark == std::string_view::npos ? std::string_view() : target.substr(mark + 1);
   path.clear();
-  AppendPercentDecoded(path, rawPath);
+  common::AppendPercentDecoded(path, rawPath);
 }
 
 }  // namespace host

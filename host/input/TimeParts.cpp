@@ -2,14 +2,12 @@
 
 #include <ctime>
 
-#include "DateTime.h"
 #include "LogParser.h"
 
 namespace host {
 
 namespace {
 
-constexpr int64_t kUnixEpochDays = 25569;  // 1970-01-01 counted from 1899-12-30
 // Four-digit years: a serial keeps two digits of them.
 constexpr int kFirstYear = 1000, kLastYear = 9999;
 constexpr int64_t kLastMillisecond = 253402300799999;  // 9999-12-31 23:59:59.999 UTC
@@ -17,11 +15,6 @@ constexpr int64_t kLastMillisecond = 253402300799999;  // 9999-12-31 23:59:59.99
 int64_t FloorDiv(int64_t value, int64_t divisor) {
   int64_t quotient = value / divisor;
   return quotient * divisor > value ? quotient - 1 : quotient;
-}
-
-int64_t WallSeconds(int year, int month, int day, int hour, int minute, int second) {
-  const int64_t days = common::DaysFromCivil(year, month, day) - kUnixEpochDays;
-  return days * 86400 + hour * 3600 + minute * 60 + second;
 }
 
 // This machine's offset from UTC, in minutes, at an instant.
@@ -96,13 +89,13 @@ bool TimeParts::Finish(LogTime &time) const {
       time.zoneMinutes = zoneMinutes;
       return true;
     case Zone::kUtc:
-      return LocalTimeFromEpoch(
-          WallSeconds(year, month, day, hours, minute, time.second) * 1000 + time.millisecond,
-          time);
+      time.zoneMinutes = 0;
+      return LocalTimeFromEpoch(time.UtcMilliseconds(), time);
     case Zone::kNone: {
       // The wall clock of this machine: its offset at about that instant, for the order of
       // lines from several logs.
-      const int64_t wall = WallSeconds(year, month, day, hours, minute, time.second);
+      time.zoneMinutes = 0;
+      const int64_t wall = FloorDiv(time.UtcMilliseconds(), 1000);
       time.zoneMinutes = LocalOffsetMinutes(wall - LocalOffsetMinutes(wall) * 60);
       return true;
     }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "Convert.h"
+
 namespace host {
 
 namespace {
@@ -18,14 +20,6 @@ bool IsDigit(char c) {
 
 char Lower(char c) {
   return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameLetters(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
 }
 
 // Exactly `count` digits.
@@ -115,7 +109,7 @@ int ReadMonthName(std::string_view text, size_t &at) {
   if (const int month = MonthAbbreviation(text, at); month != 0) {
     // A full name starts with its abbreviation ("Sep" + "tember").
     const std::string_view rest = kMonths[month - 1].substr(3);
-    if (SameLetters(text.substr(at + 3, rest.size()), rest)) at += rest.size();
+    if (common::EqualsIgnoreCase(text.substr(at + 3, rest.size()), rest)) at += rest.size();
     at += 3;
     return month;
   }

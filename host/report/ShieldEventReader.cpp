@@ -4,33 +4,18 @@
 #include <sstream>
 
 #include "ReportTime.h"
+#include "UrlText.h"
 
 namespace report {
 
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // A word of the event log: "%hh" back to its byte, "-" for nothing. A damaged escape is kept
 // as it stands: the page shows what the file holds rather than failing on it.
 std::string Word(const std::string &word) {
   if (word == "-") return "";
   std::string value;
-  for (size_t i = 0; i < word.size(); ++i) {
-    const int high = word[i] == '%' && i + 2 < word.size() ? HexDigit(word[i + 1]) : -1;
-    const int low = high >= 0 ? HexDigit(word[i + 2]) : -1;
-    if (low >= 0) {
-      value.push_back(static_cast<char>(high * 16 + low));
-      i += 2;
-    } else {
-      value.push_back(word[i]);
-    }
-  }
+  common::AppendPercentDecoded(value, word);
   return value;
 }
 

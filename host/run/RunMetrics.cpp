@@ -63,10 +63,9 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
   p.Add("flowdeck_lines_total", "counter", "", lines.withoutRequest, "kind=\"without_request\"");
   p.Add("flowdeck_lines_total", "counter", "", lines.malformed, "kind=\"malformed\"");
   for (size_t kind = 1; kind < kLineFaultKinds; ++kind) {
-    static constexpr const char *kNames[] = {
-        "", "shape", "json", "field_too_long", "time", "line_too_long", "forwarded_chain"};
     p.Add("flowdeck_line_faults_total", "counter", "Log lines with a fault, by its kind.",
-          lines.faults[kind], std::string("fault=\"") + kNames[kind] + "\"");
+          lines.faults[kind],
+          "fault=\"" + std::string(LineFaultLabel(static_cast<LineFault>(kind))) + "\"");
   }
   p.Add("flowdeck_requests_streamed_total", "counter", "Requests streamed to the plug-ins.",
         session.Requests());

@@ -52,13 +52,7 @@ std::string ApacheMap::Refusal(const Shield &shield) {
 }
 
 bool ApacheMap::AppendEntry(std::string &out, const Shield &shield) {
-  const uint8_t host = FlagsOf(shield.host);
-  if (((host | FlagsOf(shield.resource) | FlagsOf(shield.deflect)) & kBreak) ||
-      (host & kSeparator) || shield.deflect.empty() ||
-      shield.address.size() + shield.host.size() + shield.resource.size() + shield.deflect.size() +
-              3 >
-          kLongestLine)
-    return false;
+  if (!Refusal(shield).empty()) return false;
   out.append(shield.address)
       .append(1, '|')
       .append(shield.host)

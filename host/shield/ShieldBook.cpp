@@ -70,7 +70,7 @@ bool ShieldBook::ParseRecordLine(std::string_view line, Shield &shield) {
                            &shield.deflect};
   for (size_t i = 0; i < 5; ++i) {
     values[i]->clear();
-    AppendPercentDecoded(*values[i], fields[i + 2]);
+    common::AppendPercentDecoded(*values[i], fields[i + 2]);
   }
   return !shield.address.empty();
 }

@@ -65,7 +65,7 @@ bool ParseShieldRequest(const std::string &line, ShieldRequest &shield) {
     if (equals == std::string_view::npos) continue;
     std::string_view key = pair.substr(0, equals);
     std::string value;
-    AppendPercentDecoded(value, pair.substr(equals + 1));
+    common::AppendPercentDecoded(value, pair.substr(equals + 1));
     if (key == "B")
       shield.address = value;
     else if (key == "D")

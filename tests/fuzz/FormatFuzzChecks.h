@@ -2,13 +2,22 @@
 
 // What every parsed record must hold, whatever line and format it came from.
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "LogFormat.h"
 #include "LogParser.h"
 
 namespace fuzz {
+
+// The formats a target reads its input with, compiled once at its start.
+inline std::vector<host::LogFormat> CompileAll(std::initializer_list<const char *> texts) {
+  std::vector<host::LogFormat> compiled;
+  for (const char *text : texts) compiled.push_back(host::LogFormat::Compile(text));
+  return compiled;
+}
 
 inline void Check(bool condition) {
   if (!condition) std::abort();

@@ -12,23 +12,17 @@
 namespace {
 
 const std::vector<host::LogFormat> &Formats() {
-  static const std::vector<host::LogFormat> formats = [] {
-    std::vector<host::LogFormat> compiled;
-    for (const char *text : {
-             "$remote_addr - $remote_user [$time_local] \"$request\" $status $body_bytes_sent "
-             "\"$http_referer\" \"$http_user_agent\" \"$http_x_forwarded_for\"",
-             "$host:$server_port $remote_addr $time_iso8601 $msec $request_method "
-             "$uri$is_args$args $server_protocol $request_time \"$http_user_agent\"",
-             "%v %h %l %u %t \\\"%r\\\" %>s %b \\\"%{Referer}i\\\" \\\"%{User-agent}i\\\" "
-             "%{X-Forwarded-For}i",
-             "%a %{c}a [%{%d/%b/%Y:%H:%M:%S}t.%{msec_frac}t %{%z}t] %m %U%q %H %D",
-             "%h [%{%a %b %e %I:%M:%S %p %Y %Z}t] %{sec}t \"%r\"",
-             "[$time_local]$remote_addr \"$request\"",
-         }) {
-      compiled.push_back(host::LogFormat::Compile(text));
-    }
-    return compiled;
-  }();
+  static const std::vector<host::LogFormat> formats = fuzz::CompileAll({
+      "$remote_addr - $remote_user [$time_local] \"$request\" $status $body_bytes_sent "
+      "\"$http_referer\" \"$http_user_agent\" \"$http_x_forwarded_for\"",
+      "$host:$server_port $remote_addr $time_iso8601 $msec $request_method "
+      "$uri$is_args$args $server_protocol $request_time \"$http_user_agent\"",
+      "%v %h %l %u %t \\\"%r\\\" %>s %b \\\"%{Referer}i\\\" \\\"%{User-agent}i\\\" "
+      "%{X-Forwarded-For}i",
+      "%a %{c}a [%{%d/%b/%Y:%H:%M:%S}t.%{msec_frac}t %{%z}t] %m %U%q %H %D",
+      "%h [%{%a %b %e %I:%M:%S %p %Y %Z}t] %{sec}t \"%r\"",
+      "[$time_local]$remote_addr \"$request\"",
+  });
   return formats;
 }
 

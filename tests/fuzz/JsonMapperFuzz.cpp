@@ -10,24 +10,18 @@
 namespace {
 
 const std::vector<host::LogFormat> &Formats() {
-  static const std::vector<host::LogFormat> formats = [] {
-    std::vector<host::LogFormat> compiled;
-    for (const char *text : {
-             "{\"time\":\"$time_iso8601\",\"addr\":\"$remote_addr\",\"user\":\"$remote_user\","
-             "\"req\":\"$request\",\"status\":$status,\"bytes\":$body_bytes_sent,"
-             "\"ref\":\"$http_referer\",\"ua\":\"$http_user_agent\","
-             "\"xff\":\"$http_x_forwarded_for\",\"host\":\"$http_host\"}",
-             "{\"c\":{\"ip\":\"$remote_addr\"},\"t\":$msec,\"r\":\"$request_method "
-             "$request_uri\",\"tl\":\"$time_local\"}",
-             "{\"Time\":%{%s}t,\"RemoteIP\":\"%a\",\"Request\":\"%U\",\"Query\":\"%q\","
-             "\"Method\":\"%m\"}",
-             "caddy",
-             "traefik",
-         }) {
-      compiled.push_back(host::LogFormat::Compile(text));
-    }
-    return compiled;
-  }();
+  static const std::vector<host::LogFormat> formats = fuzz::CompileAll({
+      "{\"time\":\"$time_iso8601\",\"addr\":\"$remote_addr\",\"user\":\"$remote_user\","
+      "\"req\":\"$request\",\"status\":$status,\"bytes\":$body_bytes_sent,"
+      "\"ref\":\"$http_referer\",\"ua\":\"$http_user_agent\","
+      "\"xff\":\"$http_x_forwarded_for\",\"host\":\"$http_host\"}",
+      "{\"c\":{\"ip\":\"$remote_addr\"},\"t\":$msec,\"r\":\"$request_method "
+      "$request_uri\",\"tl\":\"$time_local\"}",
+      "{\"Time\":%{%s}t,\"RemoteIP\":\"%a\",\"Request\":\"%U\",\"Query\":\"%q\","
+      "\"Method\":\"%m\"}",
+      "caddy",
+      "traefik",
+  });
   return formats;
 }
 
