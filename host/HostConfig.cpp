@@ -58,6 +58,10 @@ constexpr Setting kSettings[] = {
     {"TrustedProxies", Type::kAddressList, "", 0, 0, Reader::kHost},
     {"PaceTest", Type::kBoolean, "True", 0, 0, Reader::kHost},
     {"PaceMaxSpread", Type::kSingle, "0.35", 0, 10, Reader::kHost},
+    {"NginxTest", Type::kText, "nginx -t -q", 0, 0, Reader::kHost},
+    {"SyslogSenders", Type::kAddressList, "127.0.0.0/8, ::1", 0, 0, Reader::kHost},
+    {"SyslogMaxConnections", Type::kInteger, "256", 1, 65536, Reader::kHost},
+    {"MaxShields", Type::kInteger, "100000", 1, 100000000, Reader::kHost},
 };
 constexpr size_t kSettingCount = sizeof kSettings / sizeof kSettings[0];
 
