@@ -185,8 +185,7 @@ void Corvane::RateAndWriteUsers(SnapshotWriter &snapshot, CycleAlerts &risen) {
 }
 
 // A level is stored once its alert line is in the file, so an alert of a failed cycle is queued
-// again by the next. A visitor whose values no separator can carry gets no line: its level is
-// stored at once, as there is nothing to retry.
+// again by the next.
 void Corvane::QueueAlert(clsUser &user, uint8_t level, std::string_view r, CycleAlerts &risen) {
   const char levelText[] = {static_cast<char>('0' + level), '\0'};
   const clsUserAlerts::Values values = {user.Key(),
@@ -200,10 +199,7 @@ void Corvane::QueueAlert(clsUser &user, uint8_t level, std::string_view r, Cycle
                                         user.ServerName(),
                                         levelText,
                                         r};
-  if (!risen.alerts.Add(values)) {
-    user.SetLevel(level);
-    return;
-  }
+  risen.alerts.Add(values);
   risen.levels.push_back({&user, level});
 }
 

@@ -31,7 +31,6 @@ void clsHitsData::AddHit(const common::StreamFields &request) {
     std::array<std::string_view, kExported.size()> values;
     for (size_t i = 0; i < kExported.size(); ++i) values[i] = request[kExported[i]];
     const ExportScan scan = ScanExportValues(values);
-    if (scan.separator == '\0') return;
     Chunk &chunk = ChunkWithRoom(scan.size);
     if (lines_.size() == lines_.capacity()) lines_.reserve(2 * lines_.size() + 1024);
     // Room is made: nothing below can fail.

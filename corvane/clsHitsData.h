@@ -17,7 +17,7 @@ namespace corvane {
 // those the last period did not need.
 class clsHitsData {
  public:
-  // Adds the export line of a request; adds nothing when its values hold all four separators.
+  // Adds the export line of a request.
   void AddHit(const common::StreamFields &request);
   int32_t Count() const noexcept { return static_cast<int32_t>(lines_.size()); }
   // The record at a position from 1 to Count; error 5 elsewhere.

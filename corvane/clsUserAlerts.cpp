@@ -17,17 +17,15 @@ void CheckPosition(int32_t position, int32_t count) {
 
 }  // namespace
 
-bool clsUserAlerts::Add(const Values &values) {
-  return common::Guard(kSite, "Sub: Add", [&] {
+void clsUserAlerts::Add(const Values &values) {
+  common::Guard(kSite, "Sub: Add", [&] {
     const ExportScan scan = ScanExportValues(values);
-    if (scan.separator == '\0') return false;
     std::string line(1, scan.separator);
     line.append(common::FormatPaddedDate24(common::Now()));
     const size_t stamped = line.size();
     line.resize(stamped + scan.size);
     WriteExportFields(line.data() + stamped, scan, values);
     alerts_.emplace_back(std::move(line));
-    return true;
   });
 }
 

@@ -16,9 +16,8 @@ class clsUserAlerts {
   // ServerName, the new level and r, as texts.
   using Values = std::array<std::string_view, 11>;
 
-  // Adds the alert line, stamped with the current local time; adds nothing, and says so, when
-  // the values hold all four separators.
-  bool Add(const Values &values);
+  // Adds the alert line, stamped with the current local time.
+  void Add(const Values &values);
   int32_t Count() const noexcept { return static_cast<int32_t>(alerts_.size()); }
   // The alert at a position from 1 to Count; error 5 elsewhere.
   const clsUserAlert &Item(int32_t position) const;

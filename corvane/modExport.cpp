@@ -11,6 +11,9 @@ namespace {
 
 constexpr std::string_view kSeparators = "^|~#";
 constexpr uint8_t kLineBreak = 1 << kSeparators.size();
+// The separator of a line whose values hold all four, and how it is written inside them.
+constexpr char kEscapedSeparator = '#';
+constexpr std::string_view kEscapedForm = "%23";
 
 // For each byte: the bit of the separator it is, or the line-break bit.
 constexpr std::array<uint8_t, 256> MakeByteClasses() {
@@ -49,8 +52,13 @@ ExportScan ScanExportValues(std::span<const std::string_view> values) noexcept {
   for (size_t i = 0; i < kSeparators.size(); ++i) {
     if ((found & (1 << i)) == 0) {
       scan.separator = kSeparators[i];
-      break;
+      return scan;
     }
+  }
+  scan.separator = kEscapedSeparator;
+  scan.escapeSeparator = true;
+  for (std::string_view value : values) {
+    scan.size += 2 * static_cast<size_t>(std::count(value.begin(), value.end(), kEscapedSeparator));
   }
   return scan;
 }
@@ -59,6 +67,16 @@ char *WriteExportFields(char *out, const ExportScan &scan,
                         std::span<const std::string_view> values) noexcept {
   for (std::string_view value : values) {
     *out++ = scan.separator;
+    if (scan.escapeSeparator) {
+      for (char c : value) {
+        if (c == kEscapedSeparator) {
+          out = std::copy(kEscapedForm.begin(), kEscapedForm.end(), out);
+        } else {
+          *out++ = IsLineBreak(c) ? ' ' : c;
+        }
+      }
+      continue;
+    }
     if (!value.empty()) std::memcpy(out, value.data(), value.size());
     if (scan.lineBreaks) std::replace_if(out, out + value.size(), IsLineBreak, ' ');
     out += value.size();

@@ -47,13 +47,27 @@ void PrintShieldTally(std::ostream &out, const Session &session) {
   for (const std::string &shield : tally.sparedShields) {
     out << "  not acted on (NeverShield): " << shield << "\n";
   }
-  const ShieldListener &listener = session.Listener();
-  if (listener.Foreign() > 0) {
-    out << "shield requests from other machines, closed unread: " << listener.Foreign() << "\n";
+  if (tally.overLimit > 0) {
+    out << "  of them refused because MaxShields were in force: " << tally.overLimit << "\n";
   }
-  if (listener.Unreadable() > 0) {
-    out << "connections to the shield port that were no shield request: " << listener.Unreadable()
-        << "\n";
+  const ShieldListener::Counts &port = session.Listener().Stats();
+  const uint64_t forged = port.forged + session.LoggedForgedRequests();
+  if (forged > 0) {
+    out << "forged shield requests (without the shield route's key), not acted on: " << forged
+        << " (" << port.forged << " at the shield port, " << session.LoggedForgedRequests()
+        << " in the web server's log)\n";
+  }
+  if (port.foreign > 0) {
+    out << "shield requests from other machines, closed unread: " << port.foreign << "\n";
+  }
+  if (port.unreadable > 0) {
+    out << "shield requests with the key that held no shield: " << port.unreadable << "\n";
+  }
+  if (port.slow + port.oversized + port.crowded + port.descriptors > 0) {
+    out << "connections to the shield port closed unread: " << port.slow
+        << " too slow to send a line, " << port.oversized << " with a line too long, "
+        << port.crowded << " crowded out, " << port.descriptors
+        << " times no file descriptor was free\n";
   }
   if (session.LoggedShieldRequests() > 0) {
     out << "shield requests taken from the web server's log: " << session.LoggedShieldRequests()

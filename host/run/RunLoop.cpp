@@ -17,11 +17,13 @@ void RunLoop::Run() {
     if (have) {
       Advance(line.time);
       Stream(line);
+      if ((stats_.lines & 0xff) == 0) session_.Tend();
       if (between_ && (stats_.lines & 0xfff) == 0) between_();
     } else if (source_.Ended()) {
       break;
     } else {
       Advance(source_.Wait(schedule_.NextDue()));
+      session_.Tend();
       if (between_) between_();
     }
     have = source_.Next(line);

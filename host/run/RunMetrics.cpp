@@ -100,9 +100,26 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
   p.Add("flowdeck_shields_total", "counter", "", shields.refused, "outcome=\"refused\"");
   p.Add("flowdeck_shields_total", "counter", "", shields.spared, "outcome=\"never_shield\"");
   p.Add("flowdeck_shields_active", "gauge", "Shields in force.", session.Shields().InForce());
+  const ShieldListener::Counts &port = session.Listener().Stats();
   p.Add("flowdeck_shield_requests_foreign_total", "counter",
-        "Connections to the shield port from other machines, closed unread.",
-        session.Listener().Foreign());
+        "Connections to the shield port from other machines, closed unread.", port.foreign);
+  p.Add("flowdeck_shield_requests_forged_total", "counter",
+        "Requests for the shield path without the shield route's key, not acted on.", port.forged,
+        "route=\"shield_port\"");
+  p.Add("flowdeck_shield_requests_forged_total", "counter", "", session.LoggedForgedRequests(),
+        "route=\"web_server_log\"");
+  p.Add("flowdeck_shield_connections_dropped_total", "counter",
+        "Connections to the shield port closed before a whole line came, by cause.", port.slow,
+        "cause=\"slow\"");
+  p.Add("flowdeck_shield_connections_dropped_total", "counter", "", port.oversized,
+        "cause=\"oversized\"");
+  p.Add("flowdeck_shield_connections_dropped_total", "counter", "", port.crowded,
+        "cause=\"crowded\"");
+  p.Add("flowdeck_shield_accept_failures_total", "counter",
+        "Times the shield port could not accept: no file descriptor was free.", port.descriptors);
+  p.Add("flowdeck_shields_over_limit_total", "counter",
+        "Shields refused (and counted as refused) while MaxShields were in force.",
+        shields.overLimit);
   p.Add("flowdeck_plugin_calls_failed_total", "counter",
         "Plug-in calls whose error log could not be written.", session.FailedCalls());
   p.Add("flowdeck_metrics_time_seconds", "gauge", "When these figures were written (Unix time).",

@@ -16,12 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The start of a shield request's target: "/flowdeck/shield?A=add".
-std::string ShieldTarget(const HostConfig &config) {
-  return config.Get("FlowdeckURL") + config.Get("FlowdeckFilterURI") + "?" +
-         config.Get("AddShieldURL");
-}
-
 double ReadHostClock(void *context) {
   return *static_cast<const double *>(context);
 }
@@ -51,11 +45,11 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
       outDir_(AbsoluteDir(options.outDir)),
       config_(std::move(config)),
       quiet_(options.quiet),
-      listener_(config_.Get("Server"), options.shieldPort),
+      route_(config_),
+      listener_(config_.Get("Server"), options.shieldPort, route_),
       fields_(options.fields),
       ignore_(AddressRanges::Parse(config_.Get("IgnoreAddresses"))) {
   if (config_.Get("FernwickPath").empty()) config_.Set("FernwickPath", outDir_ + "/", "default");
-  shieldTarget_ = ShieldTarget(config_);
   if (!options.restore) {
     for (const std::string &name : report::RunFiles::FreshStartNames()) {
       fs::remove(fs::path(outDir_) / name);
@@ -105,7 +99,10 @@ void Session::Configure() {
 }
 
 void Session::SendConfig() {
-  const std::string shieldText = config_.ShieldConfigText();
+  // Only the shield plug-in learns the route's key.
+  HostConfig keyed = config_;
+  keyed.Set("AddShieldURL", route_.KeyedAddShieldURL(), "the shield route");
+  const std::string shieldText = keyed.ShieldConfigText();
   const std::string monitorText = config_.MonitorConfigText();
   Send(*shield_, ActionFields("CONFIG").Set(common::kUserAgent, shieldText).Fields());
   CollectShields();
@@ -113,13 +110,21 @@ void Session::SendConfig() {
 }
 
 bool Session::TakeLoggedShield(const LogRecord &record) {
-  if (!record.target.starts_with(shieldTarget_) || !IsOwnAddress(record.client)) return false;
-  ShieldRequest shield;
-  if (ParseShieldRequest("GET " + std::string(record.target), shield)) {
-    loggedShields_.push_back(std::move(shield));
-    ++loggedShieldRequests_;
+  const ShieldRoute::Verdict verdict = route_.Judge(record.target);
+  if (verdict == ShieldRoute::Verdict::kElsewhere) return false;
+  if (verdict == ShieldRoute::Verdict::kAuthentic && ownAddresses_.Contains(record.client)) {
+    ShieldRequest shield;
+    if (ParseShieldRequest(record.target, shield)) {
+      loggedShields_.push_back(std::move(shield));
+      ++loggedShieldRequests_;
+    }
+    return true;
   }
-  return true;
+  ++loggedForged_;
+  ForgedRequest forged{std::string(record.client), "web server log", {}};
+  ParseShieldRequest(record.target, forged.asked);
+  keeper_->NoteForged(utcMilliseconds_, forged);
+  return false;
 }
 
 void Session::Request(const LogRecord &record, std::string_view serverName) {
@@ -169,7 +174,7 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
     pace_ = std::make_unique<PaceTest>(outDir_, config);
   }
   config_ = std::move(config);
-  shieldTarget_ = ShieldTarget(config_);
+  route_.Reconfigure(config_);
   feed_->FindFilesAt(outDir_ + "/" + report::RunFiles::kSnapshot,
                      config_.Get("FernwickPath") + report::RunFiles::kAlerts);
   if (!pluginsChanged) return said + "the plug-ins' settings are unchanged: every visitor is kept";
@@ -188,11 +193,23 @@ void Session::CopyDefinitions(const std::string &tripwires) {
 void Session::Finish() {
   Settle();
   keeper_->Finish();
+  SayProblems();
+}
+
+void Session::SayProblems() {
   for (const std::string &problem : keeper_->TakeProblems()) Say(err_, Level::kWarning, problem);
+  if (listener_.Stats().descriptors > 0 && !saidDescriptors_) {
+    saidDescriptors_ = true;
+    Say(err_, Level::kWarning,
+        "the shield port could not accept a connection: no file descriptor is free (raise the "
+        "open-file limit); it is taken when one is");
+  }
 }
 
 void Session::ShieldCycle() {
   const auto start = std::chrono::steady_clock::now();
+  // A backlog that waiters filled would leave the plug-in's own requests unsent.
+  listener_.Tend();
   Send(*shield_, ActionFields("CYCLE").Fields());
   CollectShields();
   ++shieldCycles_;
@@ -209,6 +226,9 @@ void Session::MonitorCycle() {
 
 void Session::CollectShields() {
   std::vector<ShieldRequest> requests = listener_.Collect();
+  for (const ForgedRequest &forged : listener_.TakeForged()) {
+    keeper_->NoteForged(utcMilliseconds_, forged);
+  }
   for (ShieldRequest &logged : loggedShields_) requests.push_back(std::move(logged));
   loggedShields_.clear();
   if (pace_) {
@@ -221,7 +241,7 @@ void Session::CollectShields() {
     }
   }
   Tell(keeper_->Cycle(std::move(requests), utcMilliseconds_));
-  for (const std::string &problem : keeper_->TakeProblems()) Say(err_, Level::kWarning, problem);
+  SayProblems();
 }
 
 // The monitor hears of every lock and unlock before the next request reaches it.

@@ -12,11 +12,13 @@
 #include "LineSource.h"
 #include "LogParser.h"
 #include "MonitorFeed.h"
+#include "OwnAddresses.h"
 #include "PaceTest.h"
 #include "PluginLibrary.h"
 #include "RequestFields.h"
 #include "ShieldKeeper.h"
 #include "ShieldListener.h"
+#include "ShieldRoute.h"
 
 namespace host {
 
@@ -52,10 +54,15 @@ class Session {
   void Configure();
   // Streams a request to both plug-ins, unless its address is one to ignore. A shield request
   // that reached the site's own web server (which holds port 80 when flowdeck cannot) and so
-  // stands in its log is taken as a shield request, from this machine only, not streamed.
+  // stands in its log is taken as a shield request, not streamed, when it is the plug-in's: with
+  // the route's key, from this machine. Any other request for the shield path is counted as
+  // forged and streamed as the visitor's request it is.
   void Request(const LogRecord &record, std::string_view serverName = {});
   // A "CYCLE" for the shield plug-in, its shields then locked in the monitor.
   void ShieldCycle();
+  // Takes in what waits at the shield port, without waiting: called between lines and while
+  // idle, so that nobody can fill its backlog between two cycles.
+  void Tend() { listener_.Tend(); }
   // A "CYCLE" for the monitor, which works through its calls on its own thread: Settle before
   // reading its files.
   void MonitorCycle();
@@ -78,6 +85,8 @@ class Session {
   uint64_t Requests() const { return requests_; }
   uint64_t Ignored() const { return ignored_; }
   uint64_t LoggedShieldRequests() const { return loggedShieldRequests_; }
+  // Requests for the shield path in the web server's log that were not the plug-in's.
+  uint64_t LoggedForgedRequests() const { return loggedForged_; }
   uint64_t ShieldCycles() const { return shieldCycles_; }
   // Time the shield plug-in's cycles took, with the shields they raised carried out.
   double ShieldCycleSeconds() const { return shieldCycleSeconds_; }
@@ -108,6 +117,7 @@ class Session {
   void CollectShields();
   void Tell(const ShieldChanges &changes);
   void Print(const char *event, const Shield &shield);
+  void SayProblems();
 
   std::ostream &out_, &err_;
   std::string outDir_;
@@ -116,18 +126,20 @@ class Session {
   std::unique_ptr<PluginLibrary> shield_;
   std::unique_ptr<PluginLibrary> monitor_;
   std::unique_ptr<MonitorFeed> feed_;  // goes before the monitor
+  ShieldRoute route_;                  // before the listener, which judges by it
   ShieldListener listener_;
+  OwnAddresses ownAddresses_;
   RequestFields fields_;
   AddressRanges ignore_;
   std::unique_ptr<ShieldKeeper> keeper_;
   std::unique_ptr<PaceTest> pace_;  // when PaceTest is on
   // Shielded addresses from before a restart: locked in the monitor when they come back.
   std::unordered_set<std::string> relock_;
-  std::string shieldTarget_;                  // what a shield request's target begins with
   std::vector<ShieldRequest> loggedShields_;  // shield requests read from the log since the cycle
   double clock_ = 0;
   int64_t utcMilliseconds_ = 0;
-  uint64_t loggedShieldRequests_ = 0;
+  uint64_t loggedShieldRequests_ = 0, loggedForged_ = 0;
+  bool saidDescriptors_ = false;
   uint64_t requests_ = 0, ignored_ = 0, shieldCycles_ = 0, monitorCycles_ = 0, failedCalls_ = 0;
   bool started_ = false;
   bool watched_ = false;

@@ -40,6 +40,25 @@ bool IpAddress::Parse(std::string_view text, IpAddress &address) {
   return true;
 }
 
+bool IpAddress::FromSocket(const sockaddr_storage &peer, IpAddress &address) {
+  if (peer.ss_family == AF_INET) {
+    const auto &v4 = reinterpret_cast<const sockaddr_in &>(peer);
+    address.high_ = 0;
+    address.low_ = kMappedPrefix | ntohl(v4.sin_addr.s_addr);
+    return true;
+  }
+  if (peer.ss_family != AF_INET6) return false;
+  const auto &v6 = reinterpret_cast<const sockaddr_in6 &>(peer);
+  address.high_ = ReadHalf(v6.sin6_addr.s6_addr);
+  address.low_ = ReadHalf(v6.sin6_addr.s6_addr + 8);
+  return true;
+}
+
+bool IpAddress::IsLoopback() const {
+  if (IsV4()) return (low_ >> 24 & 0xff) == 127;
+  return high_ == 0 && low_ == 1;
+}
+
 bool IpAddress::IsValid(std::string_view text) {
   IpAddress ignored;
   return Parse(text, ignored);

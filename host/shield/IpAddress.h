@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/socket.h>
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -14,6 +16,8 @@ class IpAddress {
   // Reads dotted IPv4 or IPv6 text (no zone, no brackets, no port) without allocating.
   static bool Parse(std::string_view text, IpAddress &address);
   static bool IsValid(std::string_view text);
+  // The address of a socket peer; false for a family that has none (a Unix socket).
+  static bool FromSocket(const sockaddr_storage &peer, IpAddress &address);
 
   bool IsV4() const;
   // The form web servers print: dotted for IPv4, compressed lower-case hex for IPv6.
@@ -21,6 +25,9 @@ class IpAddress {
   // The address as two 64-bit halves, most significant first.
   uint64_t High() const { return high_; }
   uint64_t Low() const { return low_; }
+  bool IsLoopback() const;
+
+  friend bool operator==(const IpAddress &, const IpAddress &) = default;
 
  private:
   uint64_t high_ = 0;

@@ -32,6 +32,10 @@ class ShieldBook {
   // Lifts every shield whose lifetime has passed by `now`, oldest first.
   std::vector<Shield> Expire(int64_t now);
 
+  // Whether this very shield (address, host and resource) is in force.
+  bool InForce(const Shield &shield) const {
+    return shields_.contains(Key{shield.address, shield.host, shield.resource});
+  }
   // Whether any shield of the address is in force: asked for every request.
   bool Shielded(std::string_view address) const;
   std::vector<Shield> Active() const;

@@ -49,6 +49,7 @@ ShieldKeeper::ShieldKeeper(const HostConfig &config, const Options &options)
       act_(options.act),
       actionSettings_(ActionSettings(config)),
       neverShield_(AddressRanges::Parse(config.Get("NeverShield"))),
+      maxShields_(static_cast<size_t>(config.GetInteger("MaxShields"))),
       restore_(options.restore),
       eventsPath_(options.runDirectory + "/" + report::RunFiles::kShieldEvents) {
   auto actions = std::make_unique<ShieldActions>(config);
@@ -89,6 +90,7 @@ void ShieldKeeper::Reconfigure(const HostConfig &config, int64_t nowMilliseconds
     actionSettings_ = actionSettings;
   }
   neverShield_ = std::move(neverShield);
+  maxShields_ = static_cast<size_t>(config.GetInteger("MaxShields"));
   book_.SetLifetime(config.GetInteger("ShieldSeconds"));
 }
 
@@ -143,6 +145,13 @@ void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &c
     tally_.sparedShields.push_back(shield.address + " " + shield.host + shield.resource);
     Note(now, "spare", shield, "NeverShield");
     return;
+  } else if (book_.Size() >= maxShields_ && !book_.InForce(shield)) {
+    why = "MaxShields (" + std::to_string(maxShields_) + ") are in force";
+    if (tally_.overLimit++ == 0) {
+      problems_.push_back(std::to_string(maxShields_) +
+                          " shields are in force (MaxShields): new shields are refused until "
+                          "some are lifted");
+    }
   } else if (!book_.Raise(shield, now)) {
     ++tally_.repeated;
     return;
@@ -159,6 +168,25 @@ void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &c
   }
   ++tally_.refused;
   Note(now, "refuse", shield, why);
+}
+
+void ShieldKeeper::NoteForged(int64_t nowMilliseconds, const ForgedRequest &forged) {
+  if (forgedNoted_ > ShieldListener::kForgedNoted) return;
+  const int64_t now = nowMilliseconds / 1000;
+  Shield shield;
+  shield.address = forged.asked.address;
+  shield.host = forged.asked.host;
+  shield.resource = forged.asked.resource;
+  shield.deflect = forged.asked.deflect;
+  shield.source = forged.route == "shield port" ? "shield-port" : "web-server-log";
+  if (forgedNoted_++ == ShieldListener::kForgedNoted) {
+    shield = Shield{};
+    shield.source = forged.route == "shield port" ? "shield-port" : "web-server-log";
+    Note(now, "forged", shield,
+         "more requests without the shield route's key are counted, not noted");
+    return;
+  }
+  Note(now, "forged", shield, "from " + forged.peer + ", without the shield route's key");
 }
 
 void ShieldKeeper::Note(int64_t now, std::string_view event, const Shield &shield,

@@ -19,12 +19,13 @@ namespace host {
 struct ShieldTally {
   static constexpr size_t kListed = 20;
 
-  uint64_t raised = 0;    // put in force
-  uint64_t lifted = 0;    // their lifetime over
-  uint64_t refused = 0;   // an address that is none, or values no action can carry safely
-  uint64_t spared = 0;    // NeverShield: filed by the plug-in, never acted on
-  uint64_t repeated = 0;  // already in force (the plug-in asks again after a restart)
-  uint64_t restored = 0;  // in force again after a restart
+  uint64_t raised = 0;     // put in force
+  uint64_t lifted = 0;     // their lifetime over
+  uint64_t refused = 0;    // an address that is none, or values no action can carry safely
+  uint64_t spared = 0;     // NeverShield: filed by the plug-in, never acted on
+  uint64_t overLimit = 0;  // of those refused, the ones that came while MaxShields were in force
+  uint64_t repeated = 0;   // already in force (the plug-in asks again after a restart)
+  uint64_t restored = 0;   // in force again after a restart
   std::vector<std::string> sparedShields;  // "address host/resource", for the summary
   uint64_t pace = 0;                       // of those raised, by flowdeck's pace test
   std::vector<Shield> paceShields;         // the first few of them, for the summary
@@ -64,6 +65,9 @@ class ShieldKeeper {
   // a lift and a raise); otherwise the actions carry on untouched. Throws std::runtime_error,
   // changing nothing, for a setting that cannot be used.
   void Reconfigure(const HostConfig &config, int64_t nowMilliseconds);
+  // Notes a request on the shield route that was not the plug-in's in the event log (the first
+  // ShieldListener::kForgedNoted of a run; the rest are counted by their routes).
+  void NoteForged(int64_t nowMilliseconds, const ForgedRequest &forged);
   // Whether the address has a shield in force: asked for every request.
   bool Shielded(std::string_view address) const { return book_.Shielded(address); }
   // Waits until the actions have carried out everything handed to them.
@@ -89,6 +93,8 @@ class ShieldKeeper {
   bool act_;
   std::string actionSettings_;
   AddressRanges neverShield_;
+  size_t maxShields_;
+  size_t forgedNoted_ = 0;
   std::unique_ptr<ShieldActions> actions_;
   bool restore_;
   bool configured_;  // an action is configured, whether or not this run acts

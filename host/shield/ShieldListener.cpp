@@ -1,16 +1,15 @@
 #include "ShieldListener.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "UrlText.h"
 
@@ -30,55 +29,46 @@ bool ResolveIPv4(const std::string &server, in_addr &address) {
   return true;
 }
 
-// Reads one connection's request line; the sender wrote it and closed before we got here, so
-// a short wait is only for a sender that is slower than that.
-std::string ReadRequestLine(int connection) {
-  std::string data;
-  char buffer[4096];
-  while (data.size() < 65536 && data.find('\n') == std::string::npos) {
-    pollfd ready{connection, POLLIN, 0};
-    if (poll(&ready, 1, 200) <= 0) break;
-    ssize_t n = recv(connection, buffer, sizeof buffer, 0);
-    if (n <= 0) break;
-    data.append(buffer, static_cast<size_t>(n));
-  }
-  size_t end = data.find_first_of("\r\n");
-  return end == std::string::npos ? data : data.substr(0, end);
+std::string PeerText(const sockaddr_storage &peer) {
+  IpAddress address;
+  return IpAddress::FromSocket(peer, address) ? address.Text() : "?";
+}
+
+// The target of "GET <target>[ HTTP/x.y]"; empty for any other line.
+std::string_view TargetOf(std::string_view line) {
+  if (!line.starts_with("GET ")) return {};
+  std::string_view target = line.substr(4);
+  return target.substr(0, target.find(' '));
 }
 
 }  // namespace
 
-bool ParseShieldRequest(const std::string &line, ShieldRequest &shield) {
+bool ParseShieldRequest(std::string_view target, ShieldRequest &shield) {
   shield = ShieldRequest{};
-  shield.line = line;
-  if (!line.starts_with("GET ")) return false;
-  size_t mark = line.find('?');
-  if (mark == std::string::npos) return false;
-  std::string_view query = std::string_view(line).substr(mark + 1);
-  size_t space = query.find(' ');  // a request line with a version after the target
-  if (space != std::string_view::npos) query = query.substr(0, space);
+  const size_t mark = target.find('?');
+  if (mark == std::string_view::npos) return false;
+  std::string_view query = target.substr(mark + 1);
+  query = query.substr(0, query.find(' '));  // a request line with a version after the target
+  bool seen[4] = {};
   while (!query.empty()) {
-    size_t amp = query.find('&');
-    std::string_view pair = query.substr(0, amp);
+    const size_t amp = query.find('&');
+    const std::string_view pair = query.substr(0, amp);
     query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-    size_t equals = pair.find('=');
-    if (equals == std::string_view::npos) continue;
-    std::string_view key = pair.substr(0, equals);
-    std::string value;
-    common::AppendPercentDecoded(value, pair.substr(equals + 1));
-    if (key == "B")
-      shield.address = value;
-    else if (key == "D")
-      shield.host = value;
-    else if (key == "E")
-      shield.resource = value;
-    else if (key == "F")
-      shield.deflect = value;
+    const size_t equals = pair.find('=');
+    if (equals != 1) continue;
+    static constexpr std::string_view kKeys = "BDEF";
+    const size_t which = kKeys.find(pair[0]);
+    if (which == std::string_view::npos) continue;
+    if (seen[which]) return false;
+    seen[which] = true;
+    std::string *values[] = {&shield.address, &shield.host, &shield.resource, &shield.deflect};
+    common::AppendPercentDecoded(*values[which], pair.substr(equals + 1));
   }
   return !shield.address.empty();
 }
 
-ShieldListener::ShieldListener(const std::string &server, int port) {
+ShieldListener::ShieldListener(const std::string &server, int port, const ShieldRoute &route)
+    : route_(route) {
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
@@ -102,78 +92,122 @@ ShieldListener::ShieldListener(const std::string &server, int port) {
   }
 }
 
+uint16_t ShieldListener::Port() const {
+  sockaddr_in bound{};
+  socklen_t size = sizeof bound;
+  if (fd_ < 0 || getsockname(fd_, reinterpret_cast<sockaddr *>(&bound), &size) != 0) return 0;
+  return ntohs(bound.sin_port);
+}
+
 ShieldListener::~ShieldListener() {
+  for (const Waiting &connection : waiting_) close(connection.fd);
   if (fd_ >= 0) close(fd_);
 }
 
-std::vector<ShieldRequest> ShieldListener::Collect() {
-  std::vector<ShieldRequest> shields;
-  if (fd_ < 0) return shields;
+void ShieldListener::Tend(std::chrono::steady_clock::time_point now) {
+  if (fd_ < 0) return;
+  // Those that sent more since the last look, or ran out of time.
+  std::erase_if(waiting_, [&](Waiting &connection) {
+    bool over = Read(connection);
+    if (!over && now >= connection.deadline) {
+      ++counts_.slow;
+      over = true;
+    }
+    if (over) close(connection.fd);
+    return over;
+  });
+  Accept(now);
+}
+
+void ShieldListener::Accept(std::chrono::steady_clock::time_point now) {
   for (;;) {
     sockaddr_storage peer{};
     socklen_t size = sizeof peer;
-    int connection = accept4(fd_, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_CLOEXEC);
-    if (connection < 0) break;
-    ShieldRequest shield;
-    if (!IsOwnAddress(peer)) {
-      ++foreign_;
-    } else if (ParseShieldRequest(ReadRequestLine(connection), shield)) {
-      shields.push_back(shield);
-    } else {
-      ++unreadable_;
+    const int fd =
+        accept4(fd_, reinterpret_cast<sockaddr *>(&peer), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      // Out of descriptors the connection stays in the backlog, to be taken at a later look.
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM)
+        ++counts_.descriptors;
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      return;
     }
-    close(connection);
+    if (!own_.Contains(peer, now)) {
+      ++counts_.foreign;
+      close(fd);
+      continue;
+    }
+    Waiting connection{fd, now + kLineTime, PeerText(peer), {}};
+    if (Read(connection)) {
+      close(fd);
+      continue;
+    }
+    if (waiting_.size() == kMaxWaiting) {
+      // The oldest is the nearest to its time limit: it gives way.
+      close(waiting_.front().fd);
+      waiting_.erase(waiting_.begin());
+      ++counts_.crowded;
+    }
+    waiting_.push_back(std::move(connection));
   }
-  return shields;
 }
 
-bool IsOwnAddress(std::string_view address) {
-  sockaddr_storage peer{};
-  const std::string text(address);
-  if (inet_pton(AF_INET, text.c_str(), &reinterpret_cast<sockaddr_in &>(peer).sin_addr) == 1) {
-    peer.ss_family = AF_INET;
-  } else if (inet_pton(AF_INET6, text.c_str(), &reinterpret_cast<sockaddr_in6 &>(peer).sin6_addr) ==
-             1) {
-    peer.ss_family = AF_INET6;
-  } else {
-    return false;
+bool ShieldListener::Read(Waiting &connection) {
+  char buffer[2048];
+  for (;;) {
+    const size_t room = kMaxLine - connection.data.size();
+    const ssize_t n = recv(connection.fd, buffer, std::min(room + 1, sizeof buffer), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+    const size_t before = connection.data.size();
+    if (n > 0) connection.data.append(buffer, static_cast<size_t>(n));
+    const size_t end = connection.data.find_first_of("\r\n", before);
+    if (end != std::string::npos) {
+      Judge(connection, std::string_view(connection.data).substr(0, end));
+      return true;
+    }
+    if (connection.data.size() > kMaxLine) {
+      ++counts_.oversized;
+      return true;
+    }
+    if (n <= 0) {
+      // Closed (or failed) without a line end: what came is the line.
+      Judge(connection, connection.data);
+      return true;
+    }
   }
-  return IsOwnAddress(peer);
 }
 
-bool IsOwnAddress(const sockaddr_storage &peer) {
-  auto loopback = [](const in_addr &address) { return (ntohl(address.s_addr) >> 24) == 127; };
-  if (peer.ss_family == AF_INET) {
-    const in_addr address = reinterpret_cast<const sockaddr_in &>(peer).sin_addr;
-    if (loopback(address)) return true;
-  } else if (peer.ss_family == AF_INET6) {
-    const in6_addr &address = reinterpret_cast<const sockaddr_in6 &>(peer).sin6_addr;
-    if (IN6_IS_ADDR_LOOPBACK(&address)) return true;
-    if (IN6_IS_ADDR_V4MAPPED(&address)) {
-      in_addr v4{};
-      std::memcpy(&v4, address.s6_addr + 12, 4);
-      if (loopback(v4)) return true;
-    }
+void ShieldListener::Judge(const Waiting &connection, std::string_view line) {
+  const std::string_view target = TargetOf(line);
+  if (route_.Judge(target) != ShieldRoute::Verdict::kAuthentic) {
+    NoteForged(connection, target);
+    return;
+  }
+  ShieldRequest shield;
+  if (ParseShieldRequest(target, shield)) {
+    requests_.push_back(std::move(shield));
   } else {
-    return false;
+    ++counts_.unreadable;
   }
-  // Asked only for a peer that is not on loopback: rare enough to read the interfaces anew.
-  ifaddrs *interfaces = nullptr;
-  if (getifaddrs(&interfaces) != 0) return false;
-  bool own = false;
-  for (const ifaddrs *entry = interfaces; entry != nullptr && !own; entry = entry->ifa_next) {
-    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != peer.ss_family) continue;
-    if (peer.ss_family == AF_INET) {
-      own = reinterpret_cast<const sockaddr_in *>(entry->ifa_addr)->sin_addr.s_addr ==
-            reinterpret_cast<const sockaddr_in &>(peer).sin_addr.s_addr;
-    } else {
-      own = std::memcmp(&reinterpret_cast<const sockaddr_in6 *>(entry->ifa_addr)->sin6_addr,
-                        &reinterpret_cast<const sockaddr_in6 &>(peer).sin6_addr,
-                        sizeof(in6_addr)) == 0;
-    }
-  }
-  freeifaddrs(interfaces);
-  return own;
+}
+
+void ShieldListener::NoteForged(const Waiting &connection, std::string_view target) {
+  ++counts_.forged;
+  if (forgedNoted_ == kForgedNoted) return;
+  ++forgedNoted_;
+  ForgedRequest forged{connection.peer, "shield port", {}};
+  ParseShieldRequest(target, forged.asked);
+  forged_.push_back(std::move(forged));
+}
+
+std::vector<ShieldRequest> ShieldListener::Collect() {
+  Tend();
+  return std::exchange(requests_, {});
+}
+
+std::vector<ForgedRequest> ShieldListener::TakeForged() {
+  return std::exchange(forged_, {});
 }
 
 }  // namespace host

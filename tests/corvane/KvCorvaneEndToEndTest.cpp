@@ -81,7 +81,7 @@ TEST_F(KvCorvaneEndToEnd, WritesTheWorkedExampleLineForLine) {
   EXPECT_FALSE(testing_support::FileExists(dir_.File("KvCorvane.tmp")));
 }
 
-TEST_F(KvCorvaneEndToEnd, ExportsOneLinePerRequestUnderAFreeSeparator) {
+TEST_F(KvCorvaneEndToEnd, ExportsEveryRequestAsOneLineUnderAFreeSeparator) {
   Settings settings;
   settings.fernwickActive = "1";
   settings.fernwickPath = dir_.File("fw-");  // joined to the file name as it stands
@@ -107,6 +107,9 @@ TEST_F(KvCorvaneEndToEnd, ExportsOneLinePerRequestUnderAFreeSeparator) {
                 "|GET|40305140001000|k2|us|r1|a1|h1||/a|||s1|80|a^b|",
                 "#GET#40305140002000#k3#~#r1#a1#h1##/^|###s1#80#Mozilla/4.0 (compatible; MSIE "
                 "6.0)#",
+                // all four taken: "#" all the same, escaped where a value holds it
+                "#GET#40305140002000#k3#~#r1#a1#h1##/^|###s1#80#Mozilla/4.0 (compatible; MSIE "
+                "6.0)#%23",
                 "^GET^40305140003000^k5^us^r1^a1^h1^^/x  y^^^s1^80^Mozilla/4.0 (compatible; MSIE "
                 "6.0)^",
                 "^GET^40305140004000^k6^us^r1^a1^h1^^/a^^^s1^80^Mozilla/4.0 (compatible; MSIE "

@@ -19,7 +19,7 @@ constexpr std::array<size_t, 15> kExported = {
     common::kServerPort,   common::kUserAgent,      common::kLocalHost};
 
 // The line of a request: the first of "^|~#" that no value holds before each value, line
-// breaks as blanks; none when the values hold all four.
+// breaks as blanks; when the values hold all four, "#" with each "#" in them as "%23".
 bool ExportLineOf(const ScriptedCall &call, std::string &line) {
   std::string joined;
   for (size_t field : kExported) joined += call.fields[field];
@@ -30,11 +30,18 @@ bool ExportLineOf(const ScriptedCall &call, std::string &line) {
       break;
     }
   }
-  if (separator == '\0') return false;
+  const bool escaped = separator == '\0';
+  if (escaped) separator = '#';
   line.clear();
   for (size_t field : kExported) {
     line.push_back(separator);
-    for (char c : call.fields[field]) line.push_back(c == '\r' || c == '\n' ? ' ' : c);
+    for (char c : call.fields[field]) {
+      if (escaped && c == '#') {
+        line.append("%23");
+      } else {
+        line.push_back(c == '\r' || c == '\n' ? ' ' : c);
+      }
+    }
   }
   return true;
 }

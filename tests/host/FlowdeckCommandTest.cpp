@@ -221,25 +221,39 @@ TEST(Flowdeck, SaysHowManyTripwiresItWatchesAndWarnsWhenNone) {
 }
 
 // With the site's own web server on port 80, the shield plug-in's request lands there and in its
-// log: flowdeck takes it from the log, from this machine only.
-TEST(Flowdeck, TakesAShieldRequestFromTheWebServersLogWhenItComesFromThisMachine) {
+// log. A line there that asks for a shield without the key of this run's shield route is
+// somebody else's (a local user, a forged fetch through a web application, or a run before):
+// counted as forged, never acted on, and streamed as the visit it is.
+TEST(Flowdeck, AShieldRequestInTheWebServersLogWithoutTheRoutesKeyIsForged) {
   TempDir dir;
   const std::string request =
       "/flowdeck/shield?A=add&B=203.0.113.50&C=1&D=localhost&E=/admin/x.php&F=/sorry/x.htm&G=1&H=0&"
       "I=1";
+  const std::string guessed =
+      "/flowdeck/shield?A=add&K=00000000000000000000000000000000&B=203.0."
+      "113.51&C=1&D=localhost&E=/admin/x.php&F=/sorry/x.htm";
   testing_support::WriteFile(dir.File("access.log"), Line("127.0.0.1", 1, request) +
-                                                         Line("198.51.100.9", 2, request) +
-                                                         Line("203.0.113.50", 3, "/shop"));
+                                                         Line("127.0.0.1", 2, guessed) +
+                                                         Line("198.51.100.9", 3, request) +
+                                                         Line("203.0.113.50", 4, "/shop"));
   Result run = Flowdeck("replay " + Options(dir) + " " + dir.File("access.log"));
   ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("shields raised: 0,"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("forged shield requests (without the shield route's key), not acted "
+                            "on: 3 (0 at the shield port, 3 in the web server's log)"),
+            std::string::npos)
+      << run.output;
   const std::string events = ReadFile(dir.File("out/flowdeck-shields.log"));
-  EXPECT_NE(events.find(" raise regularity 203.0.113.50 localhost /admin/x.php -> /sorry/x.htm "),
+  EXPECT_NE(events.find(" forged web-server-log 203.0.113.51 localhost /admin/x.php -> "
+                        "/sorry/x.htm (from 127.0.0.1, without the shield route's key)"),
             std::string::npos)
       << events;
+  EXPECT_EQ(events.find(" raise "), std::string::npos) << events;
+  EXPECT_NE(ReadFile(dir.File("out/flowdeck.prom"))
+                .find("flowdeck_shield_requests_forged_total{route=\"web_server_log\"} 3"),
+            std::string::npos);
   const std::string snapshot = ReadFile(dir.File("out/KvCorvane.xml"));
-  EXPECT_EQ(snapshot.find("REMADR=\"127.0.0.1\""), std::string::npos) << "not streamed";
-  EXPECT_NE(snapshot.find("REMADR=\"198.51.100.9\""), std::string::npos)
-      << "the stranger's request is a visit like any other";
+  EXPECT_NE(snapshot.find("REMADR=\"127.0.0.1\""), std::string::npos) << "streamed";
 }
 
 // Behind a load balancer every line carries the balancer's address: with TrustedProxies the

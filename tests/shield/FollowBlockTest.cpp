@@ -46,12 +46,13 @@ TEST(FollowBlock, AShieldedAddressCannotConnectUntilItsLifetimeEnds) {
   ASSERT_TRUE(reaches("127.0.0.66"));
 
   testing_support::TempDir dir;
-  FollowProcess follow(dir.Path(), "ShieldSeconds = 3\nNeverShield =\nNftTable = flowdeck\n",
+  FollowProcess follow(dir.Path(),
+                       "ShieldSeconds = 3\nNeverShield =\nNftTable = flowdeck\nTrace = True\n",
                        {server.AccessLog()});
   ASSERT_TRUE(follow.Start()) << follow.Output();
   // The shield request, sent as the shield plug-in sends it, to flowdeck's port 80.
   ASSERT_TRUE(shield_testing::SendShieldRequest(
-      ShieldRequestTarget("127.0.0.66", "localhost", "/index.html", "/d.htm")));
+      follow.Keyed(ShieldRequestTarget("127.0.0.66", "localhost", "/index.html", "/d.htm"))));
   ASSERT_TRUE(WaitUntil([&] { return !reaches("127.0.0.66"); }, 10))
       << follow.Output() << follow.Events() << ShieldedSet();
   EXPECT_NE(ShieldedSet().find("127.0.0.66 timeout 3s"), std::string::npos) << ShieldedSet();

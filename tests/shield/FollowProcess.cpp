@@ -106,6 +106,27 @@ FollowProcess::FollowProcess(std::string dir, std::string settings, std::vector<
 
 FollowProcess::~FollowProcess() = default;
 
+std::string FollowProcess::Keyed(const std::string &target) const {
+  constexpr std::string_view kLabel = "AddShieldURL=";
+  std::string trace;
+  size_t label = std::string::npos;
+  // The plug-in traces its settings when the run has configured it, just after the start.
+  WaitUntil(
+      [&] {
+        trace = testing_support::ReadFile(OutFile("KvVantrelTrace.LOG"));
+        label = trace.rfind(kLabel);
+        return label != std::string::npos;
+      },
+      5);
+  const size_t mark = target.find('?');
+  if (label == std::string::npos || mark == std::string::npos) return "";
+  const size_t start = label + kLabel.size();
+  const std::string addShieldURL = trace.substr(start, trace.find_first_of("\r\n", start) - start);
+  const size_t end = target.find('&', mark);
+  return target.substr(0, mark + 1) + addShieldURL +
+         (end == std::string::npos ? "" : target.substr(end));
+}
+
 bool FollowProcess::Start() {
   std::filesystem::remove(dir_ + "/metrics.prom");  // a run before left its own
   std::vector<std::string> argv = {FLOWDECK_BIN,  "follow",

@@ -59,6 +59,10 @@ class FollowProcess {
   std::string Locked(const std::string &address) const;
   // The figure of a metric in the metrics flowdeck wrote after its latest cycle; -1 when absent.
   double Metric(const std::string &name) const;
+  // A shield request's target (ShieldRequestTarget) with the key of the running flowdeck's
+  // shield route, as its shield plug-in sends it. The key is read where the operator can read
+  // it, the plug-in's trace: the settings must hold "Trace = True". Empty when it is not there.
+  std::string Keyed(const std::string &target) const;
 
  private:
   std::string dir_;

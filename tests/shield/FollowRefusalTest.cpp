@@ -84,8 +84,9 @@ TEST(FollowRefusal, HostileShieldRequestsAreRefusedOrWrittenSafelyAndTheServersK
   AppendTo(log, "");
   FollowProcess follow(dir.Path(),
                        "ShieldSeconds = 600\nNeverShield =\nNginxMapFile = " + nginxMap +
-                           "\nNginxReload = " + nginx.ReloadCommand() + "\nApacheMapFile = " +
-                           apacheMap + "\nApacheReload = " + apache.ReloadCommand() + "\n",
+                           "\nNginxReload = " + nginx.ReloadCommand() +
+                           "\nApacheMapFile = " + apacheMap +
+                           "\nApacheReload = " + apache.ReloadCommand() + "\nTrace = True\n",
                        {log});
   ASSERT_TRUE(follow.Start()) << follow.Output();
   ASSERT_TRUE(WaitUntil([&] { return testing_support::FileExists(apacheMap); }, 10));
@@ -97,8 +98,8 @@ TEST(FollowRefusal, HostileShieldRequestsAreRefusedOrWrittenSafelyAndTheServersK
   size_t refused = 0;
   for (size_t i = 0; i < shields.size(); ++i) {
     const Hostile &shield = shields[i];
-    const std::string target =
-        ShieldRequestTarget(shield.address, shield.host, shield.resource, shield.deflect);
+    const std::string target = follow.Keyed(
+        ShieldRequestTarget(shield.address, shield.host, shield.resource, shield.deflect));
     if (i % 2 == 0) {
       EXPECT_TRUE(shield_testing::SendShieldRequest(target));
     } else {

@@ -49,14 +49,16 @@ TEST(FollowRestart, KeepsShieldsInForceWithoutActingTwiceAndLiftsThoseThatExpire
   FollowProcess follow(dir.Path(),
                        "ShieldSeconds = 5\nNeverShield =\nNginxMapFile = " + map +
                            "\nNginxReload = " + reload + " nginx\nShieldCommand = " + command +
-                           " shield\n",
+                           " shield\nTrace = True\n",
                        {log});
   ASSERT_TRUE(follow.Start()) << follow.Output();
-  AppendTo(log, LogLine("127.0.0.1", ShieldRequestTarget("203.0.113.5", "shop.test", "/admin/a.php",
-                                                         "/sorry/a.htm")) +
-                    LogLine("127.0.0.1", ShieldRequestTarget("2001:db8::5", "shop.test",
-                                                             "/wp-login.php", "/sorry/b.htm")) +
-                    LogLine("198.51.100.20", "/before-the-restart.html"));
+  AppendTo(
+      log,
+      LogLine("127.0.0.1", follow.Keyed(ShieldRequestTarget("203.0.113.5", "shop.test",
+                                                            "/admin/a.php", "/sorry/a.htm"))) +
+          LogLine("127.0.0.1", follow.Keyed(ShieldRequestTarget("2001:db8::5", "shop.test",
+                                                                "/wp-login.php", "/sorry/b.htm"))) +
+          LogLine("198.51.100.20", "/before-the-restart.html"));
   ASSERT_TRUE(WaitUntil([&] { return LinesOf(dir.File("command.txt")).size() == 2; }, 10))
       << follow.Output();
   const std::string inForce = ReadFile(map);

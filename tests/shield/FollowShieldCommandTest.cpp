@@ -53,15 +53,15 @@ TEST(FollowShieldCommand, SeesEachRaiseAndLiftAndAFailingOrHangingOneHoldsNothin
   FollowProcess follow(
       dir.Path(),
       "ShieldSeconds = 2\nNeverShield =\nShieldCommand = " + dir.File("on-shield") +
-          "\nNginxMapFile = " + map + "\nNginxReload = true\n",
+          "\nNginxMapFile = " + map + "\nNginxReload = true\nTrace = True\n",
       {log});
   ASSERT_TRUE(follow.Start()) << follow.Output();
 
   // Shield requests that reached the site's own web server, from this machine: the same shield
   // asked for twice, the second time with the host in other letters.
   auto request = [&](const std::string &address, const std::string &host) {
-    return LogLine("127.0.0.1",
-                   ShieldRequestTarget(address, host, "/admin/log in.php", "/sorry/login.htm"));
+    return LogLine("127.0.0.1", follow.Keyed(ShieldRequestTarget(address, host, "/admin/log in.php",
+                                                                 "/sorry/login.htm")));
   };
   AppendTo(log, request("203.0.113.1", "shop.test") + request("203.0.113.2", "shop.test") +
                     request("2001:DB8:0::7", "Shop.Test") + request("2001:DB8:0::7", "SHOP.test"));
