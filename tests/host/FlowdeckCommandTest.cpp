@@ -256,6 +256,30 @@ TEST(Flowdeck, AShieldRequestInTheWebServersLogWithoutTheRoutesKeyIsForged) {
   EXPECT_NE(snapshot.find("REMADR=\"127.0.0.1\""), std::string::npos) << "streamed";
 }
 
+// The shield plug-in learns the key of the shield route and uses it; flowdeck itself never
+// prints or writes it: only the plug-in's own trace holds it, while tracing is on.
+TEST(Flowdeck, TheShieldRoutesKeyIsUsedAndNeverWrittenByFlowdeck) {
+  if (!CanBindPort80()) GTEST_SKIP() << "port 80 cannot be bound here: the shield loop is untested";
+  TempDir dir;
+  testing_support::WriteFile(dir.File("access.log"), PacedLog());
+  testing_support::WriteFile(dir.File("f.conf"), "Trace = True\n");
+  Result run = Flowdeck("replay " + Options(dir) + " --config " + dir.File("f.conf") + " " +
+                        dir.File("access.log"));
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_NE(run.output.find("shields raised: 1,"), std::string::npos) << run.output;
+  const std::string trace = ReadFile(dir.File("out/KvVantrelTrace.LOG"));
+  const size_t at = trace.find("AddShieldURL=A=add&K=");
+  ASSERT_NE(at, std::string::npos) << trace.substr(0, 2000);
+  const std::string key = trace.substr(at + 21, 32);
+  EXPECT_NE(trace.find("Data Sent=GET /flowdeck/shield?A=add&K=" + key + "&B=203.0.113.66"),
+            std::string::npos);
+  EXPECT_EQ(run.output.find(key), std::string::npos);
+  for (const auto &entry : std::filesystem::directory_iterator(dir.File("out"))) {
+    if (entry.path().filename() == "KvVantrelTrace.LOG") continue;
+    EXPECT_EQ(ReadFile(entry.path().string()).find(key), std::string::npos) << entry.path();
+  }
+}
+
 // Behind a load balancer every line carries the balancer's address: with TrustedProxies the
 // visitor, the monitor's records and the shield are the client's.
 TEST(Flowdeck, BehindTrustedProxiesTheVisitorIsTheRealClient) {
