@@ -112,6 +112,11 @@ TEST(FollowForgery, NobodyButThePluginAimsFlowdeckAndNobodyHoldsItUp) {
       },
       30))
       << ReadFile(map) << follow.Output() << follow.Events();
+  EXPECT_TRUE(WaitUntil(
+      [&] { return follow.Output().find("shield: 127.0.0.66 on shop.test") != std::string::npos; },
+      1))
+      << "said as it happens, with standard output a file\n"
+      << follow.Output();
   traffic.Stop();
   EXPECT_GE(cyclesSeen, 3) << "the metrics moved on every cycle while the slow sender held on";
   EXPECT_GE(slow.Connections(), 2) << "its connections were closed in time";
