@@ -188,7 +188,8 @@ void Session::CopyDefinitions(const std::string &tripwires) {
 void Session::Finish() {
   Settle();
   keeper_->Finish();
-  for (const std::string &problem : keeper_->TakeProblems()) Say(err_, Level::kWarning, problem);
+  for (const ShieldProblem &problem : keeper_->TakeProblems())
+    Say(err_, problem.level, problem.text);
 }
 
 void Session::ShieldCycle() {
@@ -221,7 +222,8 @@ void Session::CollectShields() {
     }
   }
   Tell(keeper_->Cycle(std::move(requests), utcMilliseconds_));
-  for (const std::string &problem : keeper_->TakeProblems()) Say(err_, Level::kWarning, problem);
+  for (const ShieldProblem &problem : keeper_->TakeProblems())
+    Say(err_, problem.level, problem.text);
 }
 
 // The monitor hears of every lock and unlock before the next request reaches it.

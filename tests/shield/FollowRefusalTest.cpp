@@ -82,11 +82,12 @@ TEST(FollowRefusal, HostileShieldRequestsAreRefusedOrWrittenSafelyAndTheServersK
   testing_support::TempDir dir;
   const std::string log = dir.File("site.log");
   AppendTo(log, "");
-  FollowProcess follow(dir.Path(),
-                       "ShieldSeconds = 600\nNeverShield =\nNginxMapFile = " + nginxMap +
-                           "\nNginxReload = " + nginx.ReloadCommand() + "\nApacheMapFile = " +
-                           apacheMap + "\nApacheReload = " + apache.ReloadCommand() + "\n",
-                       {log});
+  FollowProcess follow(
+      dir.Path(),
+      "ShieldSeconds = 600\nNeverShield =\nNginxMapFile = " + nginxMap +
+          "\nNginxReload = " + nginx.ReloadCommand() + "\nNginxTest = " + nginx.TestCommand() +
+          "\nApacheMapFile = " + apacheMap + "\nApacheReload = " + apache.ReloadCommand() + "\n",
+      {log});
   ASSERT_TRUE(follow.Start()) << follow.Output();
   ASSERT_TRUE(WaitUntil([&] { return testing_support::FileExists(apacheMap); }, 10));
   ASSERT_TRUE(nginx.Start()) << nginx.Problem();

@@ -48,8 +48,8 @@ TEST(FollowRestart, KeepsShieldsInForceWithoutActingTwiceAndLiftsThoseThatExpire
   AppendTo(log, "");
   FollowProcess follow(dir.Path(),
                        "ShieldSeconds = 5\nNeverShield =\nNginxMapFile = " + map +
-                           "\nNginxReload = " + reload + " nginx\nShieldCommand = " + command +
-                           " shield\n",
+                           "\nNginxReload = " + reload +
+                           " nginx\nNginxTest =\nShieldCommand = " + command + " shield\n",
                        {log});
   ASSERT_TRUE(follow.Start()) << follow.Output();
   AppendTo(log, LogLine("127.0.0.1", ShieldRequestTarget("203.0.113.5", "shop.test", "/admin/a.php",

@@ -53,7 +53,7 @@ TEST(FollowShieldCommand, SeesEachRaiseAndLiftAndAFailingOrHangingOneHoldsNothin
   FollowProcess follow(
       dir.Path(),
       "ShieldSeconds = 2\nNeverShield =\nShieldCommand = " + dir.File("on-shield") +
-          "\nNginxMapFile = " + map + "\nNginxReload = true\n",
+          "\nNginxMapFile = " + map + "\nNginxReload = true\nNginxTest =\n",
       {log});
   ASSERT_TRUE(follow.Start()) << follow.Output();
 

@@ -41,6 +41,7 @@ struct RunDirectory {
     config.Set("ShieldSeconds", "60", "test");
     config.Set("NginxMapFile", dir.File("shields.map"), "test");
     config.Set("NginxReload", "/bin/true", "test");
+    config.Set("NginxTest", "", "test");
   }
   host::ShieldKeeper Keeper(bool restore = true) {
     return host::ShieldKeeper(config, {dir.Path(), true, restore});
