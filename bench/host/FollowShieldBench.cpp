@@ -74,7 +74,7 @@ void BM_FollowHitToDeflect(benchmark::State &state) {
   shield_testing::FollowProcess follow(
       dir.Path(),
       "ShieldSeconds = 3600\nNeverShield =\nPeriodBase = 14\nNginxMapFile = " + map +
-          "\nNginxReload = " + reload + "\n",
+          "\nNginxReload = " + reload + "\nNginxTest = " + nginx.TestCommand() + "\n",
       {log}, {"--shield-cycle", "1", "--monitor-cycle", "3600", "--server-name", "shop.test"});
   if (!follow.Start() ||
       !shield_testing::WaitUntil([&] { return testing_support::FileExists(map); }, 10) ||

@@ -109,6 +109,7 @@ void BM_RaiseToReloadedMap(benchmark::State &state) {
   host::HostConfig config;
   config.Set("NginxMapFile", dir.File("nginx.map"), "bench");
   config.Set("NginxReload", "true", "bench");
+  config.Set("NginxTest", "", "bench");
   host::ShieldActions actions(config);
   std::vector<host::Shield> active;
   for (int64_t i = 0; i < state.range(0); ++i) active.push_back(BenchShield(i));

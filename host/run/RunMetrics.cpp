@@ -100,6 +100,9 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
   p.Add("flowdeck_shields_total", "counter", "", shields.refused, "outcome=\"refused\"");
   p.Add("flowdeck_shields_total", "counter", "", shields.spared, "outcome=\"never_shield\"");
   p.Add("flowdeck_shields_active", "gauge", "Shields in force.", session.Shields().InForce());
+  p.Add("flowdeck_reload_failures_total", "counter",
+        "Map files their web server does not hold: a reload, or the test before it, failed.",
+        static_cast<double>(session.Shields().ActionCounts().reloadFailures));
   const ShieldListener::Counts &port = session.Listener().Stats();
   p.Add("flowdeck_shield_requests_foreign_total", "counter",
         "Connections to the shield port from other machines, closed unread.", port.foreign);

@@ -197,7 +197,8 @@ void Session::Finish() {
 }
 
 void Session::SayProblems() {
-  for (const std::string &problem : keeper_->TakeProblems()) Say(err_, Level::kWarning, problem);
+  for (const ShieldProblem &problem : keeper_->TakeProblems())
+    Say(err_, problem.level, problem.text);
   if (listener_.Stats().descriptors > 0 && !saidDescriptors_) {
     saidDescriptors_ = true;
     Say(err_, Level::kWarning,

@@ -80,11 +80,21 @@ std::string CommandText(const std::vector<std::string> &argv) {
   return "'" + text + "'";
 }
 
+// A line of output as it may be said: control bytes, which could steer a terminal, as '?'.
+std::string Printable(std::string_view line) {
+  std::string printable(line);
+  for (char &c : printable) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) c = '?';
+  }
+  return printable;
+}
+
 std::string FirstLine(const std::string &output) {
   size_t start = output.find_first_not_of(" \t\r\n");
   if (start == std::string::npos) return "";
   size_t end = output.find_first_of("\r\n", start);
-  std::string line = output.substr(start, end == std::string::npos ? end : end - start);
+  std::string line = Printable(output.substr(start, end == std::string::npos ? end : end - start));
   return line.size() > 300 ? line.substr(0, 297) + "..." : line;
 }
 
@@ -155,6 +165,7 @@ class Child {
 
   int Status() const { return status_; }
   const std::string &Output() const { return kept_; }
+  bool OutputCut() const { return cut_; }
 
  private:
   bool Exited() { return waitpid(pid_, &status_, WNOHANG) == pid_; }
@@ -177,9 +188,10 @@ class Child {
     char buffer[4096];
     ssize_t n = read(output_, buffer, sizeof buffer);
     if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) CloseOnce(output_);
-    if (n > 0 && kept_.size() < kOutputKept) {
-      kept_.append(buffer, std::min(static_cast<size_t>(n), kOutputKept - kept_.size()));
-    }
+    if (n <= 0) return;
+    const size_t room = kOutputKept - kept_.size();
+    if (static_cast<size_t>(n) > room) cut_ = true;
+    kept_.append(buffer, std::min(static_cast<size_t>(n), room));
   }
 
   void WriteInput() {
@@ -201,21 +213,39 @@ class Child {
   size_t written_ = 0;
   int status_ = 0;
   std::string kept_;
+  bool cut_ = false;
 };
 
-std::string Ending(const std::vector<std::string> &argv, int status, const std::string &output) {
-  std::string line = FirstLine(output);
-  std::string detail = line.empty() ? "" : ": " + line;
+// How the program ended, without its output; empty when it exited with 0.
+std::string Ending(const std::vector<std::string> &argv, int status) {
   if (WIFEXITED(status)) {
     if (WEXITSTATUS(status) == 0) return "";
-    return CommandText(argv) + " exited with status " + std::to_string(WEXITSTATUS(status)) +
-           detail;
+    return CommandText(argv) + " exited with status " + std::to_string(WEXITSTATUS(status));
   }
   if (WIFSIGNALED(status)) {
     return CommandText(argv) + " was ended by signal " + std::to_string(WTERMSIG(status)) + " (" +
-           strsignal(WTERMSIG(status)) + ")" + detail;
+           strsignal(WTERMSIG(status)) + ")";
   }
   return CommandText(argv) + " ended in an unknown way";
+}
+
+// The output's lines that hold anything, each trimmed, joined by " | ".
+std::string JoinedLines(const std::string &output, bool cut) {
+  std::string joined;
+  size_t start = 0;
+  while (start < output.size()) {
+    size_t end = output.find('\n', start);
+    if (end == std::string::npos) end = output.size();
+    const std::string_view line = std::string_view(output).substr(start, end - start);
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first != std::string_view::npos) {
+      const size_t last = line.find_last_not_of(" \t\r");
+      joined += (joined.empty() ? "" : " | ") + Printable(line.substr(first, last - first + 1));
+    }
+    start = end + 1;
+  }
+  if (cut) joined += " ...";
+  return joined;
 }
 
 }  // namespace
@@ -284,15 +314,28 @@ ProcessOutcome ProcessRunner::Run(const std::vector<std::string> &argv,
   Child child(pid, in[1], out[0], input);
   const bool ended = child.Wait(deadline);
   outcome.output = child.Output();
+  outcome.outputCut = child.OutputCut();
   if (!ended) {
     outcome.timedOut = true;
-    outcome.problem = CommandText(argv) + " was still running after " +
+    outcome.failure = CommandText(argv) + " was still running after " +
                       std::to_string(limit_.count()) + " ms and was killed";
+    outcome.problem = outcome.failure;
     return outcome;
   }
   if (WIFEXITED(child.Status())) outcome.exitStatus = WEXITSTATUS(child.Status());
-  outcome.problem = Ending(argv, child.Status(), outcome.output);
+  outcome.failure = Ending(argv, child.Status());
+  const std::string line = FirstLine(outcome.output);
+  outcome.problem =
+      outcome.failure.empty() || line.empty() ? outcome.failure : outcome.failure + ": " + line;
   return outcome;
+}
+
+std::string ProcessOutcome::WholeProblem() const {
+  if (Succeeded()) return "";
+  // A program that never ran has no output and no failure apart from its problem.
+  const std::string &how = failure.empty() ? problem : failure;
+  const std::string lines = JoinedLines(output, outputCut);
+  return lines.empty() ? how : how + ": " + lines;
 }
 
 }  // namespace host

@@ -7,6 +7,7 @@
 #include "CommandWords.h"
 #include "IpAddress.h"
 #include "NginxMap.h"
+#include "ShieldValues.h"
 
 namespace host {
 
@@ -54,14 +55,33 @@ std::string ShieldText(const Shield &shield) {
 
 }  // namespace
 
-// A map file with what fills it and the command that makes the web server read it again.
+ShieldActionCounts &ShieldActionCounts::operator+=(const ShieldActionCounts &other) {
+  for (int64_t ShieldActionCounts::*counter :
+       {&ShieldActionCounts::mapWrites, &ShieldActionCounts::reloads,
+        &ShieldActionCounts::reloadFailures, &ShieldActionCounts::nftRuns,
+        &ShieldActionCounts::nftFailures, &ShieldActionCounts::commandRuns,
+        &ShieldActionCounts::commandFailures, &ShieldActionCounts::commandTimeouts,
+        &ShieldActionCounts::fileFailures, &ShieldActionCounts::skipped}) {
+    this->*counter += other.*counter;
+  }
+  return *this;
+}
+
+// A map file with what fills it, the command that makes the web server read it again and the
+// one that first checks that the server would take it.
 struct ShieldActions::MapTarget {
   std::string setting, reloadSetting, label;
   MapFile file;
   std::vector<std::string> reload;
   std::string (*refusal)(const Shield &);
   MapLines lines;
-  std::string rendered = {};  // the buffer the content is made in, used again
+  std::string testSetting = {};
+  std::vector<std::string> test = {};  // empty: the reload is not tested first
+  std::string rendered = {};           // the buffer the content is made in, used again
+  // What is still to be done at the next batch, and the failures so far in a row.
+  bool writeOwed = false, reloadOwed = false;
+  int64_t failures = 0;
+  std::string lastFailure = {};
 };
 
 ShieldActions::ShieldActions(const HostConfig &config, std::chrono::milliseconds timeLimit)
@@ -70,6 +90,12 @@ ShieldActions::ShieldActions(const HostConfig &config, std::chrono::milliseconds
     nginx_.reset(new MapTarget{"NginxMapFile", "NginxReload", "nginx map", MapFile(path),
                                CommandSetting(config, "NginxReload"), NginxMap::Refusal,
                                MapLines(NginxMap::AppendEntry, true)});
+    // "nginx -s reload" answers 0 even when nginx then refuses the configuration: nginx -t
+    // says so before, and a map it refuses is not reloaded.
+    if (!nginx_->reload.empty()) {
+      nginx_->testSetting = "NginxTest";
+      nginx_->test = CommandSetting(config, "NginxTest");
+    }
   }
   if (std::string path = MapSetting(config, "ApacheMapFile"); !path.empty()) {
     apache_.reset(new MapTarget{"ApacheMapFile", "ApacheReload", "Apache map", MapFile(path),
@@ -96,6 +122,8 @@ bool ShieldActions::Acceptable(const Shield &shield, std::string &why) const {
     why = "'" + shield.address + "' is not an IPv4 or IPv6 address";
     return false;
   }
+  // Again here for the shields a record restores, which were not received.
+  if (why = ShieldValues::Refusal(shield); !why.empty()) return false;
   Shield normalized = shield;
   ActiveShields::Normalize(normalized);
   for (const MapTarget *target : {nginx_.get(), apache_.get()}) {
@@ -122,7 +150,11 @@ void ShieldActions::Start(std::vector<Shield> active, int64_t now) {
 }
 
 void ShieldActions::Apply(std::vector<Shield> raised, std::vector<Shield> lifted, int64_t now) {
-  if (raised.empty() && lifted.empty()) return;
+  if (raised.empty() && lifted.empty()) {
+    // One retry queued at a time: a test or reload that hangs until its time limit must not
+    // pile batches up behind it.
+    if (!owed_ || retryQueued_.exchange(true)) return;
+  }
   actions_.Push([this, raised = std::move(raised), lifted = std::move(lifted), now]() mutable {
     ApplyNow(std::move(raised), std::move(lifted), now);
   });
@@ -169,6 +201,7 @@ void ShieldActions::StartNow(std::vector<Shield> active, int64_t now) {
 }
 
 void ShieldActions::ApplyNow(std::vector<Shield> raised, std::vector<Shield> lifted, int64_t now) {
+  retryQueued_ = false;
   try {
     std::vector<std::string> touched;
     std::vector<std::pair<std::string, Shield>> events;
@@ -218,28 +251,70 @@ void ShieldActions::Lift(const Shield &shield) {
 }
 
 void ShieldActions::UpdateMaps(bool atStart) {
-  if (nginx_) UpdateMap(*nginx_, atStart);
-  if (apache_) UpdateMap(*apache_, atStart);
+  bool owed = false;
+  for (MapTarget *target : {nginx_.get(), apache_.get()}) {
+    if (target == nullptr) continue;
+    UpdateMap(*target, atStart);
+    owed |= target->writeOwed || target->reloadOwed;
+  }
+  owed_ = owed;
 }
 
 void ShieldActions::UpdateMap(MapTarget &target, bool atStart) {
   target.lines.Render(target.rendered);
   const MapFile::Outcome outcome = target.file.Update(target.rendered, atStart);
-  if (!outcome.problem.empty()) {
+  target.writeOwed = !outcome.problem.empty();
+  if (target.writeOwed) {
     Count(&ShieldActionCounts::fileFailures);
-    Problem(target.setting + ": " + outcome.problem);
+    MapFailure(target, target.setting, outcome.problem);
     return;
   }
-  if (!outcome.written) return;
-  Count(&ShieldActionCounts::mapWrites);
-  // A new file cannot be in a running server's configuration yet: nothing to reload.
-  if (target.reload.empty() || !outcome.replaced) return;
+  if (outcome.written) Count(&ShieldActionCounts::mapWrites);
+  // A new file cannot be in a running server's configuration yet: nothing to reload. A reload
+  // that failed is tried again, changed or not.
+  if (!target.reload.empty() && ((outcome.written && outcome.replaced) || target.reloadOwed))
+    target.reloadOwed = !Reload(target);
+  if (target.failures > 0 && !target.reloadOwed) {
+    Problem(target.label + " " + target.file.Path() + " is in force again after " +
+                std::to_string(target.failures) + " failed attempt(s)",
+            Level::kNotice);
+    target.failures = 0;
+    target.lastFailure.clear();
+  }
+}
+
+bool ShieldActions::Reload(MapTarget &target) {
+  if (!target.test.empty()) {
+    const ProcessOutcome test = runner_.Run(target.test);
+    if (!test.Succeeded()) {
+      Count(&ShieldActionCounts::reloadFailures);
+      MapFailure(target, target.testSetting,
+                 "the web server refuses its configuration with the new " + target.label +
+                     ", which is therefore not reloaded: " + test.WholeProblem());
+      return false;
+    }
+  }
   Count(&ShieldActionCounts::reloads);
   const ProcessOutcome reload = runner_.Run(target.reload);
-  if (!reload.Succeeded()) {
-    Count(&ShieldActionCounts::reloadFailures);
-    Problem(target.reloadSetting + ": " + reload.problem);
+  if (reload.Succeeded()) return true;
+  Count(&ShieldActionCounts::reloadFailures);
+  MapFailure(target, target.reloadSetting, reload.WholeProblem());
+  return false;
+}
+
+void ShieldActions::MapFailure(MapTarget &target, const std::string &setting,
+                               const std::string &reason) {
+  ++target.failures;
+  std::string failure = setting + ": " + reason;
+  if (failure == target.lastFailure) {
+    // The whole reason was said already; a retry at every cycle must not flood the journal.
+    Problem(setting + ": fails as before (" + std::to_string(target.failures) +
+                " failed attempts in a row); tried again at the next shield cycle",
+            Level::kError);
+    return;
   }
+  Problem(failure + " (tried again at the next shield cycle)", Level::kError);
+  target.lastFailure = std::move(failure);
 }
 
 void ShieldActions::RunCommand(const std::string &event, const Shield &shield) {
@@ -255,12 +330,14 @@ void ShieldActions::RunCommand(const std::string &event, const Shield &shield) {
   }
 }
 
-void ShieldActions::Problem(const std::string &text) {
+void ShieldActions::Problem(const std::string &text, Level level) {
   std::lock_guard lock(reportMutex_);
-  if (problems_.size() < kProblemsKept)
-    problems_.push_back(text);
-  else
+  if (problems_.size() < kProblemsKept) {
+    problems_.push_back({level, text});
+  } else {
     ++problemsDropped_;
+    droppedLevel_ = std::min(droppedLevel_, level);
+  }
 }
 
 void ShieldActions::Count(int64_t ShieldActionCounts::*counter) {
@@ -268,14 +345,15 @@ void ShieldActions::Count(int64_t ShieldActionCounts::*counter) {
   ++(counts_.*counter);
 }
 
-std::vector<std::string> ShieldActions::TakeProblems() {
+std::vector<ShieldProblem> ShieldActions::TakeProblems() {
   std::lock_guard lock(reportMutex_);
-  std::vector<std::string> taken = std::move(problems_);
+  std::vector<ShieldProblem> taken = std::move(problems_);
   problems_.clear();
   if (problemsDropped_ > 0) {
-    taken.push_back("and " + std::to_string(problemsDropped_) +
-                    " more problems of the shield actions");
+    taken.push_back({droppedLevel_, "and " + std::to_string(problemsDropped_) +
+                                        " more problems of the shield actions"});
     problemsDropped_ = 0;
+    droppedLevel_ = Level::kInfo;
   }
   return taken;
 }
@@ -289,9 +367,14 @@ std::vector<std::string> ShieldActions::Describe() const {
   std::vector<std::string> lines;
   for (const MapTarget *target : {nginx_.get(), apache_.get()}) {
     if (target == nullptr) continue;
-    lines.push_back(target->label + " " + target->file.Path() +
-                    (target->reload.empty() ? ", read by the web server itself"
-                                            : ", reloaded by '" + Join(target->reload) + "'"));
+    std::string line = target->label + " " + target->file.Path();
+    if (target->reload.empty()) {
+      line += ", read by the web server itself";
+    } else {
+      line += ", reloaded by '" + Join(target->reload) + "'";
+      if (!target->test.empty()) line += " once '" + Join(target->test) + "' passes";
+    }
+    lines.push_back(std::move(line));
   }
   if (nft_) lines.push_back("nftables sets shielded4 and shielded6 in table inet " + nft_->Table());
   if (command_)

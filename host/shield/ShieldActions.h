@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -13,16 +14,26 @@
 #include "MapFile.h"
 #include "MapLines.h"
 #include "NftSets.h"
+#include "Say.h"
 #include "ShieldCommand.h"
 #include "WorkQueue.h"
 
 namespace host {
 
+// A problem of the shield actions or of the shield record, with how much it matters: a web
+// server that does not hold the shields in force is an error.
+struct ShieldProblem {
+  Level level = Level::kWarning;
+  std::string text;
+
+  bool operator==(const ShieldProblem &) const = default;
+};
+
 // What the actions have done so far.
 struct ShieldActionCounts {
   int64_t mapWrites = 0;        // map files replaced
   int64_t reloads = 0;          // reload commands run
-  int64_t reloadFailures = 0;   // of them, the ones that failed or timed out
+  int64_t reloadFailures = 0;   // maps not in force: a reload, or the test before it, failed
   int64_t nftRuns = 0;          // nft scripts run
   int64_t nftFailures = 0;      // of them, the ones that failed
   int64_t commandRuns = 0;      // ShieldCommand runs, raises and lifts
@@ -30,6 +41,8 @@ struct ShieldActionCounts {
   int64_t commandTimeouts = 0;  // of them, the ones killed at the time limit
   int64_t fileFailures = 0;     // map files that could not be written
   int64_t skipped = 0;          // shields passed in that no action could carry
+
+  ShieldActionCounts &operator+=(const ShieldActionCounts &other);
 };
 
 // The shield actions configured in flowdeck.conf (nginx map, Apache map, nftables sets,
@@ -62,13 +75,15 @@ class ShieldActions {
   void Start(std::vector<Shield> active, int64_t now);
   // Queues one cycle's changes and returns at once: lifts first, then raises. Each map file is
   // written and reloaded at most once for the batch; nft gets one script; the command runs for
-  // each lift and each raise. A raise of an active shield renews it.
+  // each lift and each raise. A raise of an active shield renews it. Called at every cycle,
+  // with no changes too: a map that could not be written, or whose reload failed, is written
+  // and reloaded again until its server holds it.
   void Apply(std::vector<Shield> raised, std::vector<Shield> lifted, int64_t now);
   // Waits until everything queued so far is done, commands included.
   void Drain();
 
   // The problems met since the last call, oldest first, each a sentence naming its setting.
-  std::vector<std::string> TakeProblems();
+  std::vector<ShieldProblem> TakeProblems();
   ShieldActionCounts Counts() const;
   // One line per configured action, for a run's start ("nginx map /etc/nginx/shields.map,
   // reloaded by 'nginx -s reload'").
@@ -86,10 +101,15 @@ class ShieldActions {
   // the same lines in another order are left as they are.
   void UpdateMaps(bool atStart);
   void UpdateMap(MapTarget &target, bool atStart);
+  // Tests the map's server configuration when a test is set, then reloads it; false when the
+  // server may not hold the file.
+  bool Reload(MapTarget &target);
+  // A failed write, test or reload: said in full, or in short when it failed so before.
+  void MapFailure(MapTarget &target, const std::string &setting, const std::string &reason);
   void RunCommand(const std::string &event, const Shield &shield);
   // Normalizes a shield; false (and a problem) when no configured action can carry it.
   bool Admit(Shield &shield);
-  void Problem(const std::string &text);
+  void Problem(const std::string &text, Level level = Level::kWarning);
   void Count(int64_t ShieldActionCounts::*counter);
 
   ProcessRunner runner_;
@@ -99,9 +119,15 @@ class ShieldActions {
 
   ActiveShields active_;  // used on the action thread only, as the targets' lines are
 
+  // A map is still to be written or reloaded: the next Apply queues a batch even without
+  // changes.
+  std::atomic<bool> owed_{false};
+  std::atomic<bool> retryQueued_{false};
+
   mutable std::mutex reportMutex_;
-  std::vector<std::string> problems_;
+  std::vector<ShieldProblem> problems_;
   int64_t problemsDropped_ = 0;
+  Level droppedLevel_ = Level::kInfo;  // the gravest of them
   ShieldActionCounts counts_;
 
   // Last: the threads end before anything they use.

@@ -5,6 +5,7 @@
 
 #include "IpAddress.h"
 #include "RunFiles.h"
+#include "ShieldValues.h"
 
 namespace host {
 
@@ -61,8 +62,8 @@ ShieldKeeper::~ShieldKeeper() = default;
 
 std::string ShieldKeeper::ActionSettings(const HostConfig &config) {
   std::string settings;
-  for (const char *key : {"NginxMapFile", "NginxReload", "ApacheMapFile", "ApacheReload",
-                          "NftTable", "ShieldCommand"}) {
+  for (const char *key : {"NginxMapFile", "NginxReload", "NginxTest", "ApacheMapFile",
+                          "ApacheReload", "NftTable", "ShieldCommand"}) {
     settings.append(config.Get(key)).append(1, '\n');
   }
   return settings;
@@ -78,7 +79,9 @@ void ShieldKeeper::Reconfigure(const HostConfig &config, int64_t nowMilliseconds
     if (actions_) {
       actions_->Apply({}, active, now);
       actions_->Drain();
-      for (std::string &problem : actions_->TakeProblems()) problems_.push_back(std::move(problem));
+      retiredCounts_ += actions_->Counts();
+      for (ShieldProblem &problem : actions_->TakeProblems())
+        actionProblems_.push_back(std::move(problem));
     }
     configured_ = actions->Configured();
     actions_.reset();
@@ -126,9 +129,8 @@ ShieldChanges ShieldKeeper::Cycle(std::vector<ShieldRequest> requests, int64_t n
     if (!book_.Shielded(shield.address)) changes.unlock.push_back(shield.address);
   }
   tally_.lifted += changes.lifted.size();
-  if (actions_ && (!changes.raised.empty() || !changes.lifted.empty())) {
-    actions_->Apply(changes.raised, changes.lifted, now);
-  }
+  // Without changes too: a map its server does not hold yet is tried again.
+  if (actions_) actions_->Apply(changes.raised, changes.lifted, now);
   Save();
   return changes;
 }
@@ -138,6 +140,8 @@ void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &c
   std::string why;
   if (!IpAddress::IsValid(shield.address)) {
     why = "not an IPv4 or IPv6 address";
+  } else if (why = ShieldValues::Refusal(shield); !why.empty()) {
+    // a value that a web server could read otherwise than meant, acted on or not
   } else if (configured_ && actions_ && !actions_->Acceptable(shield, why)) {
     // why says which action cannot carry it
   } else if (neverShield_.Contains(shield.address)) {
@@ -213,13 +217,22 @@ void ShieldKeeper::Finish() {
   if (actions_) actions_->Drain();
 }
 
-std::vector<std::string> ShieldKeeper::TakeProblems() {
-  std::vector<std::string> problems = std::move(problems_);
+std::vector<ShieldProblem> ShieldKeeper::TakeProblems() {
+  std::vector<ShieldProblem> problems;
+  for (std::string &problem : problems_) problems.push_back({Level::kWarning, std::move(problem)});
   problems_.clear();
+  for (ShieldProblem &problem : actionProblems_) problems.push_back(std::move(problem));
+  actionProblems_.clear();
   if (actions_) {
-    for (std::string &problem : actions_->TakeProblems()) problems.push_back(std::move(problem));
+    for (ShieldProblem &problem : actions_->TakeProblems()) problems.push_back(std::move(problem));
   }
   return problems;
+}
+
+ShieldActionCounts ShieldKeeper::ActionCounts() const {
+  ShieldActionCounts counts = retiredCounts_;
+  if (actions_) counts += actions_->Counts();
+  return counts;
 }
 
 std::vector<std::string> ShieldKeeper::Describe() const {

@@ -77,7 +77,9 @@ class ShieldKeeper {
   size_t InForce() const { return book_.Size(); }
   bool Acting() const { return actions_ != nullptr; }
   // Problems of the actions and of the record since the last call.
-  std::vector<std::string> TakeProblems();
+  std::vector<ShieldProblem> TakeProblems();
+  // What the actions of the run have done, those of configurations before included.
+  ShieldActionCounts ActionCounts() const;
   // The configured actions, one line each, or why none act.
   std::vector<std::string> Describe() const;
 
@@ -101,6 +103,8 @@ class ShieldKeeper {
   std::string eventsPath_;
   ShieldTally tally_;
   std::vector<std::string> problems_;
+  std::vector<ShieldProblem> actionProblems_;  // of the actions a new configuration replaced
+  ShieldActionCounts retiredCounts_;           // likewise
 };
 
 }  // namespace host

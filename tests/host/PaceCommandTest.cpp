@@ -52,9 +52,9 @@ struct Replayed {
 };
 
 Replayed Replay(const TempDir &dir, const std::string &settings) {
-  testing_support::WriteFile(
-      dir.File("flowdeck.conf"),
-      "NginxMapFile = " + dir.File("shields.map") + "\nNginxReload = /bin/true\n" + settings);
+  testing_support::WriteFile(dir.File("flowdeck.conf"),
+                             "NginxMapFile = " + dir.File("shields.map") +
+                                 "\nNginxReload = /bin/true\nNginxTest =\n" + settings);
   testing_support::WriteFile(dir.File("access.log"), Traffic());
   std::filesystem::remove_all(dir.File("out"));
   Replayed run;

@@ -160,8 +160,9 @@ TEST(FollowDeflect, NginxDeflectsTheScriptFromTheTripwireForItsLifetimeOnly) {
                                                   "/var/lib/flowdeck/nginx-shields.map", map));
   server.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
   DeflectTheScriptForItsLifetime(
-      server, {"NginxMapFile = " + map + "\nNginxReload = " + server.ReloadCommand() + "\n", map,
-               "\"127.0.0.66 shop.test /admin/login.php\" /sorry/login.htm;\n", true});
+      server, {"NginxMapFile = " + map + "\nNginxReload = " + server.ReloadCommand() +
+                   "\nNginxTest = " + server.TestCommand() + "\n",
+               map, "\"127.0.0.66 shop.test /admin/login.php\" /sorry/login.htm;\n", true});
 }
 
 TEST(FollowDeflect, ApacheDeflectsTheScriptFromTheTripwireForItsLifetimeOnly) {

@@ -3,6 +3,9 @@
 // from this machine. Each is refused, or written so safely that it deflects only what it names,
 // and real nginx and Apache servers still load their configurations and reload.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
 
 #include "FollowProcess.h"
 #include "ShieldTesting.h"
@@ -44,11 +47,12 @@ std::vector<Hostile> HostileShields() {
     const auto &[piece, blank] = kPieces[i];
     const std::string resource = "/r" + std::to_string(i);
     shields.push_back({"127.0.0.66" + piece, "shop.test", resource, "/deflect.html", true});
-    // '|' separates the parts of an Apache map key: no host holds one
-    shields.push_back({"127.0.0.66", "shop.test" + piece, resource + "h", "/deflect.html",
-                       blank || piece.find('|') != std::string::npos});
+    // No host name holds any of these pieces' characters.
+    shields.push_back({"127.0.0.66", "shop.test" + piece, resource + "h", "/deflect.html", true});
     shields.push_back({"127.0.0.66", "shop.test", resource + piece, "/deflect.html", blank});
-    shields.push_back({"127.0.0.66", "shop.test", resource + "d", "/deflect.html" + piece, blank});
+    // A control character in a deflect path is refused whatever the action.
+    shields.push_back({"127.0.0.66", "shop.test", resource + "d", "/deflect.html" + piece,
+                       blank || piece.find('\n') != std::string::npos});
   }
   shields.push_back({"300.1.2.3", "shop.test", "/r-invalid", "/deflect.html", true});
   shields.push_back({"127.0.0.66", "shop.test", "/admin/login.php", "/deflect.html", false});
@@ -84,8 +88,8 @@ TEST(FollowRefusal, HostileShieldRequestsAreRefusedOrWrittenSafelyAndTheServersK
   AppendTo(log, "");
   FollowProcess follow(dir.Path(),
                        "ShieldSeconds = 600\nNeverShield =\nNginxMapFile = " + nginxMap +
-                           "\nNginxReload = " + nginx.ReloadCommand() +
-                           "\nApacheMapFile = " + apacheMap +
+                           "\nNginxReload = " + nginx.ReloadCommand() + "\nNginxTest = " +
+                           nginx.TestCommand() + "\nApacheMapFile = " + apacheMap +
                            "\nApacheReload = " + apache.ReloadCommand() + "\nTrace = True\n",
                        {log});
   ASSERT_TRUE(follow.Start()) << follow.Output();
@@ -146,6 +150,107 @@ TEST(FollowRefusal, HostileShieldRequestsAreRefusedOrWrittenSafelyAndTheServersK
                       ", in force at the end: " + std::to_string(shields.size() - refused)),
             std::string::npos)
       << said << events;
+}
+
+// A forged shield for the forger's own address may name any deflect path: none that leaves the
+// site is acted on, and nginx's own files next to the site stay unseen. A reload that fails is
+// said at error level with all its reasons, counted in the metrics and tried again at each
+// cycle until nginx holds the map.
+TEST(FollowRefusal, DeflectsOutOfTheSiteAreRefusedAndAFailedReloadIsTriedUntilItHolds) {
+  if (!testing_support::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
+  testing_support::Port80 port80;
+  if (!port80.NothingListens(shield_testing::kShieldServer))
+    GTEST_SKIP() << "port 80 cannot be bound here";
+  testing_support::NginxServer nginx;
+  const std::string map = nginx.File("shields.map");
+  nginx.SetHttpLines(shield_testing::ExampleWith("nginx-shields-http.conf",
+                                                 "/var/lib/flowdeck/nginx-shields.map", map));
+  nginx.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
+  nginx.WritePage("/admin/login.php", "real login");
+  nginx.WritePage("/deflect.html", "deflected");
+  testing_support::WriteFile(nginx.File("secret.txt"), "secret");  // beside the document root
+  testing_support::TempDir dir;
+  const std::string log = dir.File("site.log"), broken = dir.File("broken");
+  AppendTo(log, "");
+  // Fails over two lines while `broken` is there.
+  const std::string reload = dir.File("reload.sh");
+  testing_support::WriteFile(reload, "#!/bin/sh\nif [ -e " + broken +
+                                         " ]; then printf 'reload refused\\nsecond line\\n' "
+                                         ">&2; exit 3; fi\nexec " +
+                                         nginx.ReloadCommand() + "\n");
+  chmod(reload.c_str(), 0755);
+  FollowProcess follow(dir.Path(),
+                       "ShieldSeconds = 600\nNeverShield =\nNginxMapFile = " + map +
+                           "\nNginxReload = " + reload + "\nNginxTest = " + nginx.TestCommand() +
+                           "\nTrace = True\n",
+                       {log});
+  ASSERT_TRUE(follow.Start()) << follow.Output();
+  ASSERT_TRUE(WaitUntil([&] { return testing_support::FileExists(map); }, 10));
+  ASSERT_TRUE(nginx.Start()) << nginx.Problem();
+  testing_support::WriteFile(broken, "");
+
+  const std::vector<Hostile> refused = {
+      {"127.0.0.66", "shop.test", "/admin/login.php", "/../secret.txt"},
+      {"127.0.0.66", "shop.test", "/admin/login.php", "/%2e%2e/secret.txt"},
+      {"127.0.0.66", "shop.test", "/admin/login.php", "/..%2Fsecret.txt"},
+      {"127.0.0.66", "shop.test", "/admin/login.php", "/..\\secret.txt"},
+      {"127.0.0.66", "shop.test", "/admin/login.php", "//evil.test/x"},
+      {"127.0.0.66", "shop.test", "/admin/login.php", "http://evil.test/x"},
+      {"203.0.113.70", "a b", "/c"}};
+  for (const Hostile &shield : refused) {
+    EXPECT_TRUE(shield_testing::SendShieldRequest(follow.Keyed(
+        ShieldRequestTarget(shield.address, shield.host, shield.resource, shield.deflect))));
+  }
+  // Its pair, which made the same nginx key, and the shield the forger could have asked for.
+  AppendTo(
+      log,
+      shield_testing::LogLine("127.0.0.1", follow.Keyed(ShieldRequestTarget(
+                                               "203.0.113.70", "a", "b /c", "/deflect.html"))) +
+          shield_testing::LogLine(
+              "127.0.0.1", follow.Keyed(ShieldRequestTarget("127.0.0.66", "shop.test",
+                                                            "/admin/login.php", "/deflect.html"))));
+  ASSERT_TRUE(WaitUntil(
+      [&] { return LinesOf(follow.OutFile("flowdeck-shields.log")).size() == refused.size() + 2; },
+      10))
+      << follow.Events();
+  ASSERT_TRUE(WaitUntil([&] { return follow.Metric("flowdeck_reload_failures_total") >= 2; }, 10))
+      << follow.Output();
+  EXPECT_NE(follow.Output().find("flowdeck: error: NginxReload: '" + reload +
+                                 "' exited with status 3: reload refused | second line (tried "
+                                 "again at the next shield cycle)\n"),
+            std::string::npos)
+      << follow.Output();
+  EXPECT_NE(follow.Output().find("flowdeck: error: NginxReload: fails as before"),
+            std::string::npos)
+      << follow.Output();
+  EXPECT_EQ(Page(nginx, "127.0.0.66", "/admin/login.php"), "real login") << "not reloaded yet";
+
+  std::remove(broken.c_str());
+  EXPECT_TRUE(
+      WaitUntil([&] { return Page(nginx, "127.0.0.66", "/admin/login.php") == "deflected"; }, 10))
+      << follow.Output();
+  std::string output;
+  EXPECT_TRUE(nginx.TestConfiguration(output)) << output;
+  EXPECT_EQ(Page(nginx, "127.0.0.67", "/admin/login.php"), "real login");
+  ASSERT_TRUE(follow.Stop()) << follow.Output();
+
+  const std::string events = follow.Events(), said = follow.Output();
+  EXPECT_NE(said.find("flowdeck: nginx map " + map + " is in force again after "),
+            std::string::npos)
+      << said;
+  EXPECT_NE(events.find(" refuse regularity 127.0.0.66 shop.test /admin/login.php -> "
+                        "/../secret.txt (its deflect path holds a '.' or '..' segment)"),
+            std::string::npos)
+      << events;
+  EXPECT_NE(events.find(" refuse regularity 203.0.113.70 a%20b /c -> /deflect.html (its host"),
+            std::string::npos)
+      << events;
+  EXPECT_NE(said.find("shields raised: 2, lifted: 0, refused: " + std::to_string(refused.size())),
+            std::string::npos)
+      << said;
+  EXPECT_EQ(ReadFile(map),
+            "\"203.0.113.70 a b /c\" /deflect.html;\n"
+            "\"127.0.0.66 shop.test /admin/login.php\" /deflect.html;\n");
 }
 
 }  // namespace

@@ -46,11 +46,11 @@ TEST(FollowRestart, KeepsShieldsInForceWithoutActingTwiceAndLiftsThoseThatExpire
   const std::string log = dir.File("site.log"), map = dir.File("shields.map");
   const std::string reload = NoteCommand(dir, "reload"), command = NoteCommand(dir, "command");
   AppendTo(log, "");
-  FollowProcess follow(dir.Path(),
-                       "ShieldSeconds = 5\nNeverShield =\nNginxMapFile = " + map +
-                           "\nNginxReload = " + reload + " nginx\nShieldCommand = " + command +
-                           " shield\nTrace = True\n",
-                       {log});
+  FollowProcess follow(
+      dir.Path(),
+      "ShieldSeconds = 5\nNeverShield =\nNginxMapFile = " + map + "\nNginxReload = " + reload +
+          " nginx\nNginxTest =\nShieldCommand = " + command + " shield\nTrace = True\n",
+      {log});
   ASSERT_TRUE(follow.Start()) << follow.Output();
   AppendTo(
       log,

@@ -53,7 +53,7 @@ TEST(FollowShieldCommand, SeesEachRaiseAndLiftAndAFailingOrHangingOneHoldsNothin
   FollowProcess follow(
       dir.Path(),
       "ShieldSeconds = 2\nNeverShield =\nShieldCommand = " + dir.File("on-shield") +
-          "\nNginxMapFile = " + map + "\nNginxReload = true\nTrace = True\n",
+          "\nNginxMapFile = " + map + "\nNginxReload = true\nNginxTest =\nTrace = True\n",
       {log});
   ASSERT_TRUE(follow.Start()) << follow.Output();
 

@@ -185,7 +185,7 @@ TEST(NftSets, ShieldedAddressesCannotConnectUntilTheShieldEnds) {
   // A new start makes the sets hold exactly what it is given.
   actions.Start({}, now);
   EXPECT_TRUE(reaches("::1"));
-  EXPECT_EQ(actions.TakeProblems(),
+  EXPECT_EQ(shield_testing::Texts(actions.TakeProblems()),
             std::vector<std::string>{"shield for " + hostile.address +
                                      " shop.test /admin/login.php not acted on: '" +
                                      hostile.address + "' is not an IPv4 or IPv6 address"});
@@ -216,7 +216,7 @@ TEST(NftSets, AFailingNftIsReportedAndTheRunGoesOn) {
   actions.Drain();
   EXPECT_EQ(actions.Counts().nftRuns, 2);
   EXPECT_EQ(actions.Counts().nftFailures, 2);
-  const std::vector<std::string> problems = actions.TakeProblems();
+  const std::vector<std::string> problems = shield_testing::Texts(actions.TakeProblems());
   ASSERT_EQ(problems.size(), 2u);
   EXPECT_TRUE(problems[0].starts_with("NftTable: 'nft -f -' exited with status 1")) << problems[0];
 }

@@ -7,6 +7,7 @@
 #include "ShieldTesting.h"
 #include "support/HttpClient.h"
 #include "support/NginxServer.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -22,8 +23,13 @@ class NginxDeflect : public ::testing::Test {
   void SetUp() override {
     if (!NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
     server_ = std::make_unique<NginxServer>();
-    server_->SetHttpLines(shield_testing::ExampleWith(
-        "nginx-shields-http.conf", "/var/lib/flowdeck/nginx-shields.map", MapPath()));
+    std::string http = shield_testing::ExampleWith(
+        "nginx-shields-http.conf", "/var/lib/flowdeck/nginx-shields.map", MapPath());
+    if (const size_t at = http.find("map_hash_bucket_size 4096"); !bucketSize_.empty()) {
+      ASSERT_NE(at, std::string::npos);
+      http.replace(at, 25, "map_hash_bucket_size " + bucketSize_);
+    }
+    server_->SetHttpLines(http);
     server_->SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
     server_->WritePage("/index.html", "home");
     server_->WritePage("/admin/login.php", "real login");
@@ -33,6 +39,7 @@ class NginxDeflect : public ::testing::Test {
     server_->WritePage("/sorry page.html", "sorry");
     config_.Set("NginxMapFile", MapPath(), "test");
     config_.Set("NginxReload", server_->ReloadCommand(), "test");
+    config_.Set("NginxTest", server_->TestCommand(), "test");
     actions_ = std::make_unique<ShieldActions>(config_);
     // The map file exists before nginx reads the configuration that includes it.
     actions_->Start({}, kNow);
@@ -53,13 +60,14 @@ class NginxDeflect : public ::testing::Test {
     const int64_t reloads = actions_->Counts().reloads;
     actions_->Apply(std::move(raised), std::move(lifted), kNow);
     actions_->Drain();
-    EXPECT_EQ(actions_->TakeProblems(), std::vector<std::string>());
+    EXPECT_EQ(shield_testing::Texts(actions_->TakeProblems()), std::vector<std::string>());
     if (actions_->Counts().reloads > reloads) {
       EXPECT_TRUE(server_->WaitForNewWorkers(workers)) << "nginx kept its old workers";
     }
   }
 
   static constexpr int64_t kNow = 1700000000;
+  std::string bucketSize_;  // when set, instead of the example's
   HostConfig config_;
   std::unique_ptr<NginxServer> server_;
   std::unique_ptr<ShieldActions> actions_;
@@ -101,7 +109,6 @@ TEST_F(NginxDeflect, HostileValuesNeitherBreakTheConfigurationNorDeflectAnybodyE
   const std::string injected = "\" /deflect.html; \"127.0.0.67 shop.test /index.html";
   const std::vector<Shield> shields = {
       MakeShield("127.0.0.66", "shop.test", "/a" + injected),
-      MakeShield("127.0.0.66", "shop.test" + injected, "/admin/login.php"),
       MakeShield("127.0.0.66", "shop.test", "/b", "/deflect.html" + injected),
       MakeShield("127.0.0.66", "shop.test", "/c\r\n\"127.0.0.67 shop.test /index.html\" /x;"),
       MakeShield("127.0.0.66", "shop.test", "/d;}{ \\'#", "/deflect.html"),
@@ -128,12 +135,114 @@ TEST_F(NginxDeflect, HostileValuesNeitherBreakTheConfigurationNorDeflectAnybodyE
   EXPECT_EQ(why, "NginxMapFile: its deflect path holds '$', which nginx would read as a variable");
   const Shield invalid = MakeShield("127.0.0.66 shop.test /index.html\" /x; \"127.0.0.67");
   EXPECT_FALSE(actions_->Acceptable(invalid, why));
-  actions_->Apply({variable, invalid}, {}, kNow);
+  const Shield host = MakeShield("127.0.0.66", "shop.test" + injected, "/admin/login.php");
+  EXPECT_FALSE(actions_->Acceptable(host, why));
+  EXPECT_TRUE(why.starts_with("its host holds a character")) << why;
+  actions_->Apply({variable, invalid, host}, {}, kNow);
   actions_->Drain();
-  EXPECT_EQ(actions_->Counts().skipped, 2);
-  EXPECT_EQ(actions_->TakeProblems().size(), 2u);
+  EXPECT_EQ(actions_->Counts().skipped, 3);
+  EXPECT_EQ(actions_->TakeProblems().size(), 3u);
   EXPECT_EQ(Page("127.0.0.66", "/index.html"), "home");
   EXPECT_TRUE(server_->TestConfiguration(output)) << output;
+}
+
+// Values that would take a visitor out of the site or make two keys one: none reaches the map,
+// the site's other files stay unseen, and nginx still takes the map.
+TEST_F(NginxDeflect, NoDeflectLeavesTheSiteAndNoTwoShieldsMakeOneKey) {
+  testing_support::WriteFile(server_->File("secret.txt"), "secret");
+  const std::vector<Shield> refused = {
+      MakeShield("127.0.0.66", "shop.test", "/admin/login.php", "/../secret.txt"),
+      MakeShield("127.0.0.66", "shop.test", "/admin/login.php", "/%2e%2e/secret.txt"),
+      MakeShield("127.0.0.66", "shop.test", "/admin/login.php", "//evil.test/x"),
+      MakeShield("127.0.0.66", "shop.test", "/admin/login.php", "http://evil.test/x"),
+      MakeShield("127.0.0.66", "shop.test", "/admin/login.php", "/..%2fsecret.txt"),
+      MakeShield("127.0.0.66", "shop.test", "/admin/login.php", "/..\\secret.txt"),
+      MakeShield("203.0.113.70", "a b", "/c")};
+  for (const Shield &shield : refused) {
+    std::string why;
+    EXPECT_FALSE(actions_->Acceptable(shield, why)) << shield.deflect;
+    EXPECT_TRUE(why.starts_with("its ")) << why;
+  }
+  // Keys that nginx would take for one: a host or path in other letters (one line, the first
+  // shield's deflect path its value), an address written otherwise (the same shield, renewed).
+  const std::vector<Shield> accepted = {
+      MakeShield("203.0.113.70", "a", "b /c"),
+      MakeShield("127.0.0.66", "shop.test", "/admin/login.php"),
+      MakeShield("127.0.0.66", "SHOP.TEST", "/Admin/Login.php", "/sorry page.html"),
+      MakeShield("2001:db8::1", "shop.test", "/x"),
+      MakeShield("2001:DB8:0::1", "shop.test", "/x", "/sorry page.html")};
+  std::vector<Shield> all = refused;
+  all.insert(all.end(), accepted.begin(), accepted.end());
+  const std::vector<pid_t> workers = server_->Workers();
+  actions_->Apply(all, {}, kNow);
+  actions_->Drain();
+  EXPECT_TRUE(server_->WaitForNewWorkers(workers));
+  EXPECT_EQ(actions_->Counts().skipped, static_cast<int64_t>(refused.size()));
+  EXPECT_EQ(actions_->TakeProblems().size(), refused.size());
+  EXPECT_EQ(actions_->Counts().reloadFailures, 0);
+  EXPECT_EQ(testing_support::ReadFile(MapPath()),
+            "\"203.0.113.70 a b /c\" /deflect.html;\n"
+            "\"127.0.0.66 shop.test /admin/login.php\" /deflect.html;\n"
+            "\"2001:db8::1 shop.test /x\" \"/sorry page.html\";\n");
+  std::string output;
+  EXPECT_TRUE(server_->TestConfiguration(output)) << output;
+  EXPECT_EQ(Page("127.0.0.66", "/admin/login.php"), "deflected");
+  EXPECT_EQ(Page("127.0.0.66", "/ADMIN/login.php"), "deflected");
+  EXPECT_EQ(Page("127.0.0.67", "/admin/login.php"), "real login");
+}
+
+// A map nginx refuses (here a key longer than its hash buckets) is never reloaded: nginx -s
+// reload would answer 0 all the same. The refusal is said with nginx's whole reason, counted,
+// and tried again at each batch until the map is one nginx takes.
+class NginxSmallBuckets : public NginxDeflect {
+ protected:
+  void SetUp() override {
+    bucketSize_ = "64";
+    NginxDeflect::SetUp();
+  }
+};
+
+TEST_F(NginxSmallBuckets, AMapNginxRefusesIsNotReloadedAndIsTriedAgain) {
+  const Shield login = MakeShield("127.0.0.66", "shop.test", "/admin/login.php");
+  const Shield longer = MakeShield("127.0.0.66", "shop.test", "/" + std::string(200, 'x'));
+  const std::vector<pid_t> workers = server_->Workers();
+  actions_->Apply({login, longer}, {}, kNow);
+  actions_->Drain();
+  std::vector<host::ShieldProblem> problems = actions_->TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].level, host::Level::kError);
+  EXPECT_TRUE(problems[0].text.starts_with(
+      "NginxTest: the web server refuses its configuration with the new nginx map, which is "
+      "therefore not reloaded: '/usr/sbin/nginx -p "))
+      << problems[0].text;
+  // Both lines nginx wrote, the reason and its end.
+  EXPECT_NE(problems[0].text.find("exited with status 1: nginx: [emerg] could not build map_hash, "
+                                  "you should increase map_hash_bucket_size: 64 | nginx: "
+                                  "configuration file " +
+                                  server_->ConfigPath() + " test failed"),
+            std::string::npos)
+      << problems[0].text;
+  EXPECT_EQ(actions_->Counts().reloadFailures, 1);
+  EXPECT_EQ(actions_->Counts().reloads, 0);
+  EXPECT_EQ(server_->Workers(), workers) << "nginx was not asked to reload";
+  EXPECT_EQ(Page("127.0.0.66", "/admin/login.php"), "real login");
+
+  actions_->Apply({}, {}, kNow);
+  actions_->Drain();
+  EXPECT_EQ(shield_testing::Texts(actions_->TakeProblems()),
+            std::vector<std::string>{"NginxTest: fails as before (2 failed attempts in a row); "
+                                     "tried again at the next shield cycle"});
+  EXPECT_EQ(actions_->Counts().reloadFailures, 2);
+
+  actions_->Apply({}, {longer}, kNow);
+  actions_->Drain();
+  EXPECT_TRUE(server_->WaitForNewWorkers(workers));
+  problems = actions_->TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].level, host::Level::kNotice);
+  EXPECT_EQ(actions_->Counts().reloads, 1);
+  EXPECT_EQ(Page("127.0.0.66", "/admin/login.php"), "deflected");
+  EXPECT_EQ(Page("127.0.0.67", "/admin/login.php"), "real login");
 }
 
 }  // namespace

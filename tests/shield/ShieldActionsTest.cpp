@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <fstream>
 
 #include "Posix.h"
 #include "ShieldTesting.h"
@@ -55,12 +57,15 @@ class ShieldActionsFiles : public ::testing::Test {
   ShieldActionsFiles() {
     config_.Set("NginxMapFile", dir_.File("nginx.map"), "test");
     config_.Set("NginxReload", "sh -c 'echo >> " + dir_.File("reloads") + "'", "test");
+    config_.Set("NginxTest", "sh -c 'echo >> " + dir_.File("tests") + "'", "test");
     config_.Set("ApacheMapFile", dir_.File("apache.map"), "test");
   }
   ~ShieldActionsFiles() override { common::Posix() = common::RealPosix(); }
 
-  int Reloads() const {
-    const std::string log = ReadFile(dir_.File("reloads"));
+  int Reloads() const { return Lines("reloads"); }
+  int Tests() const { return Lines("tests"); }
+  int Lines(const std::string &name) const {
+    const std::string log = ReadFile(dir_.File(name));
     return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
   }
   std::string Nginx() const { return ReadFile(dir_.File("nginx.map")); }
@@ -73,11 +78,12 @@ class ShieldActionsFiles : public ::testing::Test {
 
 TEST_F(ShieldActionsFiles, WritesAndReloadsOncePerBatch) {
   ShieldActions actions(config_);
-  EXPECT_EQ(actions.Describe(),
-            (std::vector<std::string>{
-                "nginx map " + dir_.File("nginx.map") + ", reloaded by 'sh -c echo >> " +
-                    dir_.File("reloads") + "'",
-                "Apache map " + dir_.File("apache.map") + ", read by the web server itself"}));
+  EXPECT_EQ(
+      actions.Describe(),
+      (std::vector<std::string>{
+          "nginx map " + dir_.File("nginx.map") + ", reloaded by 'sh -c echo >> " +
+              dir_.File("reloads") + "' once 'sh -c echo >> " + dir_.File("tests") + "' passes",
+          "Apache map " + dir_.File("apache.map") + ", read by the web server itself"}));
   actions.Start({}, kNow);
   // Written before the first shield, so that the web server can include them.
   EXPECT_TRUE(testing_support::FileExists(dir_.File("nginx.map")));
@@ -110,7 +116,8 @@ TEST_F(ShieldActionsFiles, WritesAndReloadsOncePerBatch) {
   const host::ShieldActionCounts counts = actions.Counts();
   EXPECT_EQ(counts.mapWrites, 6);  // both files at start, then two batches of two
   EXPECT_EQ(counts.reloads, 2);
-  EXPECT_EQ(actions.TakeProblems(), std::vector<std::string>());
+  EXPECT_EQ(Tests(), 2) << "each reload is tested first";
+  EXPECT_EQ(shield_testing::Texts(actions.TakeProblems()), std::vector<std::string>());
 }
 
 // Apache takes a changed map up by its date: however soon one write follows another, the date
@@ -174,18 +181,24 @@ TEST_F(ShieldActionsFiles, ReportsFailuresAndCatchesUpOnTheNextBatch) {
   actions.Apply({MakeShield("127.0.0.66")}, {}, kNow);
   actions.Drain();
   common::Posix() = common::RealPosix();
-  EXPECT_EQ(
-      actions.TakeProblems(),
-      (std::vector<std::string>{
-          "NginxMapFile: cannot replace " + dir_.File("nginx.map") + ": Permission denied",
-          "ApacheMapFile: cannot replace " + dir_.File("apache.map") + ": Permission denied"}));
+  const std::vector<host::ShieldProblem> problems = actions.TakeProblems();
+  EXPECT_EQ(shield_testing::Texts(problems),
+            (std::vector<std::string>{"NginxMapFile: cannot replace " + dir_.File("nginx.map") +
+                                          ": Permission denied (tried again at the next shield "
+                                          "cycle)",
+                                      "ApacheMapFile: cannot replace " + dir_.File("apache.map") +
+                                          ": Permission denied (tried again at the next shield "
+                                          "cycle)"}));
+  for (const host::ShieldProblem &problem : problems) EXPECT_EQ(problem.level, host::Level::kError);
   EXPECT_FALSE(testing_support::FileExists(dir_.File("nginx.map.flowdeck-new")));
   actions.Apply({MakeShield("127.0.0.67")}, {}, kNow);
   actions.Drain();
-  EXPECT_EQ(actions.TakeProblems(),
-            std::vector<std::string>{
+  EXPECT_EQ(shield_testing::Texts(actions.TakeProblems()),
+            (std::vector<std::string>{
                 "NginxReload: 'sh -c echo reload refused >&2; exit 1' exited with status 1: "
-                "reload refused"});
+                "reload refused (tried again at the next shield cycle)",
+                "Apache map " + dir_.File("apache.map") +
+                    " is in force again after 1 failed attempt(s)"}));
   EXPECT_EQ(Nginx(),
             "\"127.0.0.66 shop.test /admin/login.php\" /deflect.html;\n"
             "\"127.0.0.67 shop.test /admin/login.php\" /deflect.html;\n");
@@ -210,6 +223,93 @@ TEST_F(ShieldActionsFiles, RefusesWhatAConfiguredActionCannotCarry) {
   HostConfig none;
   EXPECT_TRUE(ShieldActions(none).Acceptable(MakeShield("127.0.0.66", "h", "/a b", "/$x"), why));
   EXPECT_FALSE(ShieldActions(none).Acceptable(MakeShield("localhost"), why));
+}
+
+}  // namespace
+
+namespace {
+
+// A reload that fails says why in full and at error level, is counted, and is tried again at
+// every batch, changes or none, until the server holds the map; a map its test refuses is
+// never reloaded.
+TEST_F(ShieldActionsFiles, AFailedReloadIsSaidInFullAndTriedAgainUntilItSucceeds) {
+  const std::string broken = dir_.File("broken");
+  std::ofstream(broken) << "";
+  // Fails over three lines of its standard error while the file `broken` is there.
+  config_.Set("NginxReload",
+              "sh -c 'echo >> " + dir_.File("reloads") + "; test -e " + broken +
+                  " || exit 0; printf \"first\\n\\tsecond\\033[31m\\nthird\\n\" >&2; exit 2'",
+              "test");
+  config_.Set("ApacheMapFile", "", "test");
+  ShieldActions actions(config_);
+  actions.Start({}, kNow);
+  actions.Apply({MakeShield("127.0.0.66")}, {}, kNow);
+  actions.Drain();
+  std::vector<host::ShieldProblem> problems = actions.TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].level, host::Level::kError);
+  EXPECT_NE(problems[0].text.find("NginxReload: 'sh -c "), std::string::npos);
+  EXPECT_NE(
+      problems[0].text.find("' exited with status 2: first | second?[31m | third (tried again "
+                            "at the next shield cycle)"),
+      std::string::npos)
+      << problems[0].text;
+  EXPECT_EQ(actions.Counts().reloadFailures, 1);
+
+  // No change: tried again all the same, and said in short.
+  actions.Apply({}, {}, kNow);
+  actions.Drain();
+  EXPECT_EQ(Reloads(), 2);
+  EXPECT_EQ(shield_testing::Texts(actions.TakeProblems()),
+            std::vector<std::string>{"NginxReload: fails as before (2 failed attempts in a row); "
+                                     "tried again at the next shield cycle"});
+  EXPECT_EQ(actions.Counts().reloadFailures, 2);
+
+  std::remove(broken.c_str());
+  actions.Apply({}, {}, kNow);
+  actions.Drain();
+  EXPECT_EQ(Reloads(), 3);
+  problems = actions.TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].level, host::Level::kNotice);
+  EXPECT_EQ(problems[0].text,
+            "nginx map " + dir_.File("nginx.map") + " is in force again after 2 failed attempt(s)");
+  // In force: nothing is owed any more.
+  actions.Apply({}, {}, kNow);
+  actions.Drain();
+  EXPECT_EQ(Reloads(), 3);
+  EXPECT_EQ(Tests(), 3);
+  EXPECT_EQ(actions.Counts().reloadFailures, 2);
+
+  // The test refuses the next map: no reload, its whole output said, tried again.
+  config_.Set("NginxTest",
+              "sh -c 'test -e " + broken +
+                  " || exit 0; echo \"[emerg] bad\" >&2; "
+                  "echo \"test failed\" >&2; exit 1'",
+              "test");
+  std::ofstream(broken) << "";
+  ShieldActions tested(config_);
+  tested.Start({MakeShield("127.0.0.66")}, kNow);
+  tested.Apply({MakeShield("127.0.0.67")}, {}, kNow);
+  tested.Drain();
+  EXPECT_EQ(Reloads(), 3);
+  problems = tested.TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0].level, host::Level::kError);
+  EXPECT_NE(problems[0].text.find("NginxTest: the web server refuses its configuration with the "
+                                  "new nginx map, which is therefore not reloaded: 'sh -c "),
+            std::string::npos)
+      << problems[0].text;
+  EXPECT_NE(problems[0].text.find("exited with status 1: [emerg] bad | test failed"),
+            std::string::npos)
+      << problems[0].text;
+  EXPECT_EQ(tested.Counts().reloadFailures, 1);
+  EXPECT_EQ(tested.Counts().reloads, 0);
+  std::remove(broken.c_str());
+  tested.Apply({}, {}, kNow);
+  tested.Drain();
+  EXPECT_EQ(Reloads(), 4);
+  EXPECT_EQ(tested.Counts().reloads, 1);
 }
 
 }  // namespace

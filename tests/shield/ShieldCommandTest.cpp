@@ -106,7 +106,7 @@ TEST(ShieldCommand, RunsForEachRaiseAndLiftWithTheValuesAsTheyAre) {
   EXPECT_EQ(runs[0], raise);
   EXPECT_EQ(runs[1], lift);
   EXPECT_EQ(actions.Counts().commandRuns, 2);
-  EXPECT_EQ(actions.TakeProblems(), std::vector<std::string>());
+  EXPECT_EQ(shield_testing::Texts(actions.TakeProblems()), std::vector<std::string>());
 }
 
 TEST(ShieldCommand, AFailingOrHangingCommandIsReportedAndHoldsNothingUp) {
@@ -119,6 +119,7 @@ TEST(ShieldCommand, AFailingOrHangingCommandIsReportedAndHoldsNothingUp) {
   config.Set("ShieldCommand", command.Setting(), "test");
   config.Set("NginxMapFile", maps.File("shields.map"), "test");
   config.Set("NginxReload", "true", "test");
+  config.Set("NginxTest", "", "test");
   ShieldActions actions(config, 1500ms);
   actions.Start({}, 1700000000);
   const auto start = std::chrono::steady_clock::now();
@@ -140,7 +141,7 @@ TEST(ShieldCommand, AFailingOrHangingCommandIsReportedAndHoldsNothingUp) {
   ASSERT_EQ(runs.size(), 3u);
   EXPECT_EQ(runs[2].at("FLOWDECK_ADDRESS"), "127.0.0.73");
   const std::string script = "'" + command.Setting() + "'";
-  EXPECT_EQ(actions.TakeProblems(),
+  EXPECT_EQ(shield_testing::Texts(actions.TakeProblems()),
             (std::vector<std::string>{
                 "ShieldCommand (raise 127.0.0.72 shop.test /admin/login.php): " + script +
                     " was still running after 1500 ms and was killed",

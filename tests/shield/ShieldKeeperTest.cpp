@@ -41,6 +41,7 @@ struct RunDirectory {
     config.Set("ShieldSeconds", "60", "test");
     config.Set("NginxMapFile", dir.File("shields.map"), "test");
     config.Set("NginxReload", "/bin/true", "test");
+    config.Set("NginxTest", "", "test");
   }
   host::ShieldKeeper Keeper(bool restore = true) {
     return host::ShieldKeeper(config, {dir.Path(), true, restore});
@@ -155,6 +156,48 @@ TEST(ShieldKeeper, RefusesWhatNoActionCanCarryAndSparesNeverShield) {
             std::string::npos)
       << events;
   EXPECT_NE(events.find("spare regularity 127.0.0.1"), std::string::npos) << events;
+}
+
+// A deflect path that leaves the site, or a host that would move the parts of a key, is refused
+// whether or not an action is configured: a run that records only may act after a restart.
+TEST(ShieldKeeper, RefusesDeflectsOutOfTheSiteAndHostsThatSplitKeysWithOrWithoutActions) {
+  for (const bool withActions : {true, false}) {
+    RunDirectory run;
+    if (!withActions) run.config = host::HostConfig();
+    host::ShieldKeeper keeper = run.Keeper(false);
+    keeper.Start(kStart);
+    host::ShieldRequest spaced = Request("203.0.113.70", "/c");
+    spaced.host = "a b";
+    host::ShieldRequest split = Request("203.0.113.70", "b /c");
+    split.host = "a";
+    host::ShieldChanges changes = keeper.Cycle(
+        {Request("203.0.113.7", "/a", "/../../../../etc/passwd"),
+         Request("203.0.113.7", "/b", "/%2E%2e/x"), Request("203.0.113.7", "/c", "//evil.test/"),
+         Request("203.0.113.7", "/d", "http://evil.test/"), Request("203.0.113.7", "/e", "/a%2fb"),
+         Request("203.0.113.7", "/f", "/a\\b"), spaced, split,
+         Request("203.0.113.7", "/g", "/a/.../b")},
+        kStart);
+    ASSERT_EQ(changes.raised.size(), 2u) << withActions;
+    EXPECT_EQ(changes.raised[0].resource, "b /c");
+    EXPECT_EQ(changes.raised[1].deflect, "/a/.../b");
+    EXPECT_EQ(keeper.Tally().refused, 7u);
+    keeper.Finish();
+    const std::string events = ReadFile(run.dir.File("flowdeck-shields.log"));
+    EXPECT_NE(events.find(" refuse regularity 203.0.113.7 shop.example /a -> "
+                          "/../../../../etc/passwd (its deflect path holds a '.' or '..' "
+                          "segment)\n"),
+              std::string::npos)
+        << events;
+    EXPECT_NE(events.find(" refuse regularity 203.0.113.70 a%20b /c -> /sorry.htm (its host holds "
+                          "a character no host name or address holds"),
+              std::string::npos)
+        << events;
+    if (withActions) {
+      EXPECT_EQ(run.Commands(), "raise 203.0.113.70 b /c 60\nraise 203.0.113.7 /g 60\n");
+      EXPECT_EQ(ReadFile(run.dir.File("shields.map")),
+                "\"203.0.113.70 a b /c\" /sorry.htm;\n\"203.0.113.7 shop.example /g\" /a/.../b;\n");
+    }
+  }
 }
 
 TEST(ShieldBook, RecordLinesCarryAnyValueAndBadLinesAreDropped) {

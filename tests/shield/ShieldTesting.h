@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "Shield.h"
 
@@ -19,6 +20,14 @@ inline host::Shield MakeShield(std::string address = "127.0.0.66", std::string h
   shield.raisedAt = raisedAt;
   shield.expiresAt = raisedAt + lifetime;
   return shield;
+}
+
+// The texts of the problems the actions or the keeper report, to compare.
+template <typename Problems>
+std::vector<std::string> Texts(const Problems &problems) {
+  std::vector<std::string> texts;
+  for (const auto &problem : problems) texts.push_back(problem.text);
+  return texts;
 }
 
 // The text of an example file with its placeholder map path replaced.

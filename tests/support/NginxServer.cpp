@@ -31,6 +31,12 @@ std::string NginxServer::ReloadCommand() const {
   return text + "-s reload";
 }
 
+std::string NginxServer::TestCommand() const {
+  std::string text;
+  for (const std::string &word : Command()) text += word + " ";
+  return text + "-t -q";
+}
+
 bool NginxServer::TestConfiguration(std::string &output) const {
   WriteConfiguration();
   std::vector<std::string> test = Command();

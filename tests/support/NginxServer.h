@@ -19,6 +19,8 @@ class NginxServer : public WebServer {
   void SetServerLines(std::string lines) { serverLines_ = std::move(lines); }
 
   std::string ReloadCommand() const override;
+  // The NginxTest setting that goes with ReloadCommand(): nginx -t for this server's files.
+  std::string TestCommand() const;
   bool TestConfiguration(std::string &output) const override;
   std::string ConfigPath() const { return File("nginx.conf"); }
 
