@@ -124,7 +124,8 @@ void BM_RaiseToReloadedMap(benchmark::State &state) {
     actions.Drain();
     state.ResumeTiming();
   }
-  for (const std::string &problem : actions.TakeProblems()) state.SkipWithError(problem.c_str());
+  for (const host::ShieldProblem &problem : actions.TakeProblems())
+    state.SkipWithError(problem.text.c_str());
 }
 BENCHMARK(BM_RaiseToReloadedMap)->Arg(100000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
