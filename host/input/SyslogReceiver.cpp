@@ -58,9 +58,11 @@ int Bind(const SyslogReceiver::Endpoint &endpoint, uint16_t &port) {
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kUdpBufferBytes, sizeof kUdpBufferBytes);
     setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kUdpBufferBytes, sizeof kUdpBufferBytes);
   }
+  // A farm's servers that connect at once (after a restart) wait in the kernel's queue rather
+  // than for their connection attempt to be sent again a second later.
   const bool bound = bind(fd, found->ai_addr, found->ai_addrlen) == 0;
   freeaddrinfo(found);
-  if (!bound || (endpoint.tcp && listen(fd, 128) != 0)) {
+  if (!bound || (endpoint.tcp && listen(fd, SOMAXCONN) != 0)) {
     const std::runtime_error error = SocketError(endpoint.text, bound ? "listen" : "bind");
     close(fd);
     throw error;
@@ -73,19 +75,14 @@ int Bind(const SyslogReceiver::Endpoint &endpoint, uint16_t &port) {
   return fd;
 }
 
-// A peer's address as SyslogSenders lists it: an IPv4-mapped IPv6 peer (a dual-stack socket's
-// IPv4 sender) as IPv4. False for a family that has no address (never from an IP socket).
+// A peer's address. An IPv4-mapped IPv6 peer (a dual-stack socket's IPv4 sender) is the IPv4
+// address it maps, as IpAddress holds every IPv4 address. False for a family without one.
 bool PeerAddress(const sockaddr_storage &peer, IpAddress &address) {
   char text[INET6_ADDRSTRLEN] = {};
   if (peer.ss_family == AF_INET) {
     inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in &>(peer).sin_addr, text, sizeof text);
   } else if (peer.ss_family == AF_INET6) {
-    const in6_addr &v6 = reinterpret_cast<const sockaddr_in6 &>(peer).sin6_addr;
-    if (IN6_IS_ADDR_V4MAPPED(&v6)) {
-      inet_ntop(AF_INET, v6.s6_addr + 12, text, sizeof text);
-    } else {
-      inet_ntop(AF_INET6, &v6, text, sizeof text);
-    }
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 &>(peer).sin6_addr, text, sizeof text);
   } else {
     return false;
   }
