@@ -251,6 +251,7 @@ void SyslogReceiver::Accept(Listener &listener, Clock::time_point now) {
 
 int SyslogReceiver::AcceptOnReserve(Listener &listener, sockaddr_storage &peer,
                                     Clock::time_point now) {
+  if (reserve_ < 0) reserve_ = OpenReserve();
   if (reserve_ < 0 && !connections_.empty()) {
     // The reserve went to someone else: the connection idle the longest gives way to get it back.
     CloseFront();
