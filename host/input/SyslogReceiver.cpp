@@ -1,11 +1,14 @@
 #include "SyslogReceiver.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -22,6 +25,11 @@ constexpr int kUdpBatchesPerPoll = 32;
 constexpr int kAcceptsPerPoll = 64;
 // Bytes read from one connection in one poll.
 constexpr size_t kReadPerPoll = 64 * 1024;
+// A listener out of descriptors, with no connection to give way and no reserve, waits this long
+// before it accepts again, rather than wake every poll for a connection it cannot take.
+constexpr auto kPauseWithoutDescriptors = std::chrono::seconds(1);
+// The fewest connections the open-file limit bounds them to.
+constexpr size_t kFewestConnections = 16;
 
 std::runtime_error SocketError(const std::string &endpoint, const char *what) {
   return std::runtime_error(endpoint + ": cannot " + what + ": " + std::strerror(errno));
@@ -50,9 +58,11 @@ int Bind(const SyslogReceiver::Endpoint &endpoint, uint16_t &port) {
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kUdpBufferBytes, sizeof kUdpBufferBytes);
     setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &kUdpBufferBytes, sizeof kUdpBufferBytes);
   }
+  // A farm's servers that connect at once (after a restart) wait in the kernel's queue rather
+  // than for their connection attempt to be sent again a second later.
   const bool bound = bind(fd, found->ai_addr, found->ai_addrlen) == 0;
   freeaddrinfo(found);
-  if (!bound || (endpoint.tcp && listen(fd, 128) != 0)) {
+  if (!bound || (endpoint.tcp && listen(fd, SOMAXCONN) != 0)) {
     const std::runtime_error error = SocketError(endpoint.text, bound ? "listen" : "bind");
     close(fd);
     throw error;
@@ -63,6 +73,38 @@ int Bind(const SyslogReceiver::Endpoint &endpoint, uint16_t &port) {
   port = ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6 *>(&address)->sin6_port
                                              : reinterpret_cast<sockaddr_in *>(&address)->sin_port);
   return fd;
+}
+
+// A peer's address. An IPv4-mapped IPv6 peer (a dual-stack socket's IPv4 sender) is the IPv4
+// address it maps, as IpAddress holds every IPv4 address. False for a family without one.
+bool PeerAddress(const sockaddr_storage &peer, IpAddress &address) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (peer.ss_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in &>(peer).sin_addr, text, sizeof text);
+  } else if (peer.ss_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 &>(peer).sin6_addr, text, sizeof text);
+  } else {
+    return false;
+  }
+  return IpAddress::Parse(text, address);
+}
+
+bool FromSender(const AddressRanges &senders, const sockaddr_storage &peer, IpAddress &address) {
+  return PeerAddress(peer, address) && senders.Contains(address);
+}
+
+// The connections the open-file limit leaves room for beside the rest of the run.
+size_t ConnectionRoom() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  const auto room = static_cast<size_t>(limit.rlim_cur);
+  return std::max(kFewestConnections, room > SyslogReceiver::kDescriptorsKept
+                                          ? room - SyslogReceiver::kDescriptorsKept
+                                          : size_t{0});
+}
+
+int OpenReserve() {
+  return open("/dev/null", O_RDONLY | O_CLOEXEC);
 }
 
 }  // namespace
@@ -78,11 +120,17 @@ struct SyslogReceiver::Datagrams {
       headers[i] = mmsghdr{};
       headers[i].msg_hdr.msg_iov = &vectors[i];
       headers[i].msg_hdr.msg_iovlen = 1;
+      headers[i].msg_hdr.msg_name = &senders[i];
     }
+  }
+  // recvmmsg writes the senders' lengths back: each batch starts from the full size.
+  void Prepare() {
+    for (size_t i = 0; i < kBatch; ++i) headers[i].msg_hdr.msg_namelen = sizeof senders[i];
   }
 
   std::vector<char> buffer;
   iovec vectors[kBatch];
+  sockaddr_storage senders[kBatch];
   mmsghdr headers[kBatch];
 };
 
@@ -119,8 +167,13 @@ SyslogReceiver::Endpoint SyslogReceiver::Endpoint::Parse(const std::string &text
   return endpoint;
 }
 
-SyslogReceiver::SyslogReceiver(const std::vector<Endpoint> &endpoints)
-    : datagrams_(std::make_unique<Datagrams>()), readBuffer_(kReadPerPoll) {
+SyslogReceiver::SyslogReceiver(const std::vector<Endpoint> &endpoints, Limits limits)
+    : datagrams_(std::make_unique<Datagrams>()),
+      readBuffer_(kReadPerPoll),
+      senders_(std::move(limits.senders)),
+      maxConnections_(std::max<size_t>(1, std::min(limits.maxConnections, ConnectionRoom()))),
+      idle_(limits.idle),
+      reserve_(OpenReserve()) {
   try {
     for (const Endpoint &endpoint : endpoints) {
       Listener listener;
@@ -130,13 +183,15 @@ SyslogReceiver::SyslogReceiver(const std::vector<Endpoint> &endpoints)
     }
   } catch (...) {
     for (const Listener &listener : listeners_) close(listener.fd);
+    if (reserve_ >= 0) close(reserve_);
     throw;
   }
 }
 
 SyslogReceiver::~SyslogReceiver() {
   for (const Listener &listener : listeners_) close(listener.fd);
-  for (const auto &connection : connections_) close(connection->fd);
+  for (const Connection &connection : connections_) close(connection.fd);
+  if (reserve_ >= 0) close(reserve_);
 }
 
 uint16_t SyslogReceiver::Port(size_t endpoint) const {
@@ -156,10 +211,16 @@ void SyslogReceiver::Hand(std::string_view frame, const Sink &sink) {
 void SyslogReceiver::ReadDatagrams(int fd, const Sink &sink) {
   Datagrams &batch = *datagrams_;
   for (int round = 0; round < kUdpBatchesPerPoll; ++round) {
+    batch.Prepare();
     const int received = recvmmsg(fd, batch.headers, Datagrams::kBatch, MSG_DONTWAIT, nullptr);
     if (received <= 0) return;
     for (int i = 0; i < received; ++i) {
       const mmsghdr &header = batch.headers[i];
+      IpAddress sender;
+      if (!FromSender(senders_, batch.senders[i], sender)) {
+        ++counts_.refused.sender;
+        continue;
+      }
       ++counts_.datagrams;
       counts_.bytes += header.msg_len;
       if ((header.msg_hdr.msg_flags & MSG_TRUNC) != 0) {
@@ -174,23 +235,77 @@ void SyslogReceiver::ReadDatagrams(int fd, const Sink &sink) {
   }
 }
 
-void SyslogReceiver::Accept(int fd) {
+void SyslogReceiver::Accept(Listener &listener, Clock::time_point now) {
   for (int i = 0; i < kAcceptsPerPoll; ++i) {
-    const int connection = accept4(fd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    if (connection < 0) return;
-    if (connections_.size() >= kMaxConnections) {
-      close(connection);
-      ++counts_.refused;
-      continue;
-    }
-    ++counts_.connections;
-    auto open = std::make_unique<Connection>();
-    open->fd = connection;
-    connections_.push_back(std::move(open));
+    sockaddr_storage peer{};
+    socklen_t length = sizeof peer;
+    int fd = accept4(listener.fd, reinterpret_cast<sockaddr *>(&peer), &length,
+                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const bool onReserve = fd < 0 && (errno == EMFILE || errno == ENFILE);
+    if (onReserve) fd = AcceptOnReserve(listener, peer, now);
+    if (fd < 0 && (errno == EINTR || errno == ECONNABORTED)) continue;
+    if (fd < 0) return;
+    Take(fd, peer, onReserve, now);
   }
 }
 
-bool SyslogReceiver::ReadConnection(Connection &connection, const Sink &sink) {
+int SyslogReceiver::AcceptOnReserve(Listener &listener, sockaddr_storage &peer,
+                                    Clock::time_point now) {
+  if (reserve_ < 0) reserve_ = OpenReserve();
+  if (reserve_ < 0 && !connections_.empty()) {
+    // The reserve went to someone else: the connection idle the longest gives way to get it back.
+    CloseFront();
+    ++counts_.refused.descriptors;
+    reserve_ = OpenReserve();
+  }
+  if (reserve_ < 0) {
+    listener.pausedUntil = now + kPauseWithoutDescriptors;
+    errno = EMFILE;
+    return -1;
+  }
+  // Linux finds no descriptor before it looks for a connection: with the reserve's, the accept
+  // says whether one is waiting at all.
+  close(reserve_);
+  socklen_t length = sizeof peer;
+  const int fd = accept4(listener.fd, reinterpret_cast<sockaddr *>(&peer), &length,
+                         SOCK_NONBLOCK | SOCK_CLOEXEC);
+  const int error = errno;
+  reserve_ = fd >= 0 ? -1 : OpenReserve();
+  errno = error;
+  return fd;
+}
+
+void SyslogReceiver::Take(int fd, const sockaddr_storage &peer, bool onReserve,
+                          Clock::time_point now) {
+  IpAddress address;
+  const bool sender = FromSender(senders_, peer, address);
+  if (!sender) ++counts_.refused.sender;
+  if (onReserve && sender) ++counts_.refused.descriptors;
+  if (!sender || (onReserve && connections_.empty())) {
+    close(fd);
+    if (onReserve) reserve_ = OpenReserve();
+    return;
+  }
+  // As a web server reuses its idle keep-alive connections: the one idle the longest gives way,
+  // at the bound or for want of a descriptor, so that idle connections never shut a sender out.
+  if (onReserve) {
+    CloseFront();
+    reserve_ = OpenReserve();
+  } else if (connections_.size() >= maxConnections_) {
+    CloseFront();
+    ++counts_.refused.connections;
+  }
+  ++counts_.connections;
+  connections_.push_back(Connection{fd, address, now, SyslogFramer()});
+}
+
+void SyslogReceiver::CloseFront() {
+  close(connections_.front().fd);
+  connections_.pop_front();
+}
+
+bool SyslogReceiver::ReadConnection(Connection &connection, const Sink &sink, bool &heard) {
+  heard = false;
   const ssize_t n = read(connection.fd, readBuffer_.data(), readBuffer_.size());
   if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
   const uint64_t oversized = connection.framer.Oversized();
@@ -199,6 +314,7 @@ bool SyslogReceiver::ReadConnection(Connection &connection, const Sink &sink) {
     Hand(text, sink);
   };
   if (n > 0) {
+    heard = true;
     counts_.bytes += static_cast<uint64_t>(n);
     connection.framer.Feed(std::string_view(readBuffer_.data(), static_cast<size_t>(n)), frame);
   } else {
@@ -210,30 +326,68 @@ bool SyslogReceiver::ReadConnection(Connection &connection, const Sink &sink) {
   return false;
 }
 
+void SyslogReceiver::CloseIdle(Clock::time_point now) {
+  while (!connections_.empty() && now - connections_.front().heard >= idle_) {
+    CloseFront();
+    ++counts_.refused.idle;
+  }
+}
+
+void SyslogReceiver::Reconfigure(AddressRanges senders, size_t maxConnections) {
+  senders_ = std::move(senders);
+  maxConnections_ = std::max<size_t>(1, std::min(maxConnections, ConnectionRoom()));
+  for (auto it = connections_.begin(); it != connections_.end();) {
+    if (senders_.Contains(it->peer)) {
+      ++it;
+      continue;
+    }
+    close(it->fd);
+    it = connections_.erase(it);
+    ++counts_.refused.sender;
+  }
+  while (connections_.size() > maxConnections_) {
+    CloseFront();
+    ++counts_.refused.connections;
+  }
+  counts_.open = connections_.size();
+}
+
 void SyslogReceiver::Poll(int timeoutMilliseconds, const Sink &sink) {
+  const Clock::time_point before = Clock::now();
   std::vector<pollfd> waits;
   waits.reserve(listeners_.size() + connections_.size());
-  for (const Listener &listener : listeners_) waits.push_back(pollfd{listener.fd, POLLIN, 0});
-  for (const auto &connection : connections_) waits.push_back(pollfd{connection->fd, POLLIN, 0});
-  if (poll(waits.data(), waits.size(), timeoutMilliseconds) <= 0) return;
-  const size_t polled = connections_.size();
-  for (size_t i = 0; i < listeners_.size(); ++i) {
+  for (const Listener &listener : listeners_) {
+    const bool paused = listener.pausedUntil > before;
+    waits.push_back(pollfd{paused ? -1 : listener.fd, POLLIN, 0});
+  }
+  polled_.clear();
+  for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+    waits.push_back(pollfd{it->fd, POLLIN, 0});
+    polled_.push_back(it);
+  }
+  const int ready = poll(waits.data(), waits.size(), timeoutMilliseconds);
+  const Clock::time_point now = Clock::now();
+  // The polled connections first: a connection accepted below may close one of them.
+  for (size_t i = 0; ready > 0 && i < polled_.size(); ++i) {
+    if (waits[listeners_.size() + i].revents == 0) continue;
+    bool heard = false;
+    if (!ReadConnection(*polled_[i], sink, heard)) {
+      connections_.erase(polled_[i]);
+    } else if (heard) {
+      polled_[i]->heard = now;
+      connections_.splice(connections_.end(), connections_, polled_[i]);
+    }
+  }
+  for (size_t i = 0; ready > 0 && i < listeners_.size(); ++i) {
     if ((waits[i].revents & POLLIN) == 0) continue;
     if (listeners_[i].tcp) {
-      Accept(listeners_[i].fd);
+      Accept(listeners_[i], now);
     } else {
       ReadDatagrams(listeners_[i].fd, sink);
     }
   }
-  // Connections accepted just now stand after the polled ones and wait for the next poll.
-  size_t kept = 0;
-  for (size_t i = 0; i < connections_.size(); ++i) {
-    const bool ready = i < polled && waits[listeners_.size() + i].revents != 0;
-    if (ready && !ReadConnection(*connections_[i], sink)) continue;
-    if (kept != i) connections_[kept] = std::move(connections_[i]);
-    ++kept;
-  }
-  connections_.resize(kept);
+  CloseIdle(now);
+  counts_.open = connections_.size();
 }
 
 }  // namespace host

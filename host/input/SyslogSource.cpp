@@ -24,12 +24,13 @@ std::string Where(const std::vector<SyslogReceiver::Endpoint> &endpoints) {
 
 SyslogSource::SyslogSource(const std::vector<SyslogReceiver::Endpoint> &endpoints,
                            LineReader &reader, const std::atomic<bool> &stop,
-                           bool serverNameFromTag)
-    : receiver_(endpoints),
+                           bool serverNameFromTag, SyslogReceiver::Limits limits)
+    : receiver_(endpoints, std::move(limits)),
       lines_(reader),
       stop_(stop),
       serverNameFromTag_(serverNameFromTag),
       where_(Where(endpoints)),
+      maxConnections_(receiver_.MaxConnections()),
       now_(RunTime::System()) {
   thread_ = std::thread([this] { Receive(); });
 }
@@ -42,12 +43,23 @@ SyslogSource::~SyslogSource() {
   thread_.join();
 }
 
+void SyslogSource::Reconfigure(AddressRanges senders, size_t maxConnections) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  settings_ = Settings{std::move(senders), maxConnections};
+}
+
 void SyslogSource::Receive() {
   Batch received;
   for (;;) {
+    std::optional<Settings> settings;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (quit_) return;
+      settings.swap(settings_);
+    }
+    if (settings) {
+      receiver_.Reconfigure(std::move(settings->senders), settings->maxConnections);
+      maxConnections_.store(receiver_.MaxConnections());
     }
     received.Clear();
     receiver_.Poll(kPollMilliseconds, [&](const SyslogMessage &message) {

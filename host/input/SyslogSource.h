@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,7 +26,8 @@ class SyslogSource : public LineSource {
   // Binds every endpoint (throws std::runtime_error naming one that cannot be bound) and
   // starts receiving.
   SyslogSource(const std::vector<SyslogReceiver::Endpoint> &endpoints, LineReader &reader,
-               const std::atomic<bool> &stop, bool serverNameFromTag);
+               const std::atomic<bool> &stop, bool serverNameFromTag,
+               SyslogReceiver::Limits limits = SyslogReceiver::Limits());
   ~SyslogSource() override;
 
   bool Next(SourceLine &line) override;
@@ -38,6 +40,10 @@ class SyslogSource : public LineSource {
   SyslogReceiver::Counts Counts() const;
   uint64_t Dropped() const;
   uint16_t Port(size_t endpoint) const { return receiver_.Port(endpoint); }
+  size_t MaxConnections() const { return maxConnections_; }
+
+  // New senders and bound (a reload), taken up by the receiving thread before its next poll.
+  void Reconfigure(AddressRanges senders, size_t maxConnections);
 
  private:
   // Messages packed in one buffer: text then tag, back to back.
@@ -61,6 +67,7 @@ class SyslogSource : public LineSource {
   const std::atomic<bool> &stop_;
   const bool serverNameFromTag_;
   const std::string where_;  // the endpoints, for the summary's bad lines
+  std::atomic<size_t> maxConnections_;
 
   mutable std::mutex mutex_;
   std::condition_variable arrived_;
@@ -68,6 +75,11 @@ class SyslogSource : public LineSource {
   SyslogReceiver::Counts counts_;
   uint64_t dropped_ = 0;
   bool quit_ = false;
+  struct Settings {
+    AddressRanges senders;
+    size_t maxConnections;
+  };
+  std::optional<Settings> settings_;  // for the receiving thread to take up
 
   Batch taking_;  // the run's share, taken whole from incoming_
   size_t next_ = 0;

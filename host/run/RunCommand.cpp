@@ -45,11 +45,50 @@ TripwireDefinitions WatchedTripwires(const RunOptions &options, const Session &s
   return tripwires;
 }
 
-void Reload(const RunOptions &options, Session &session, std::ostream &err) {
+SyslogReceiver::Limits SyslogLimits(const HostConfig &config) {
+  SyslogReceiver::Limits limits;
+  limits.senders = AddressRanges::Parse(config.Get("SyslogSenders"));
+  limits.maxConnections = static_cast<size_t>(config.GetInteger("SyslogMaxConnections"));
+  return limits;
+}
+
+// What an operator must know of the syslog listener's bounds before a line comes.
+void ReportSyslog(const HostConfig &config, const SyslogSource &syslog, std::ostream &err) {
+  if (AddressRanges::Parse(config.Get("SyslogSenders")).Empty()) {
+    Say(err, Level::kWarning, "SyslogSenders is empty: every syslog sender is refused");
+  }
+  const int64_t asked = config.GetInteger("SyslogMaxConnections");
+  if (static_cast<size_t>(asked) > syslog.MaxConnections()) {
+    Say(err, Level::kWarning,
+        "SyslogMaxConnections " + std::to_string(asked) +
+            " is more than the open-file limit leaves room for: at most " +
+            std::to_string(syslog.MaxConnections()) +
+            " syslog connections are kept (raise LimitNOFILE)");
+  }
+}
+
+// Once a run: the listener found no descriptor left for a connection. It goes on (the
+// connection idle the longest gives way), but the rest of the run may be short of them too.
+void ReportDescriptors(const SyslogSource &syslog, bool &said, std::ostream &err) {
+  if (said || syslog.Counts().refused.descriptors == 0) return;
+  said = true;
+  Say(err, Level::kError,
+      "the syslog listener ran out of file descriptors (Too many open files): connections are "
+      "closed to make room, counted in flowdeck_syslog_refused_total{cause=\"descriptors\"}; "
+      "raise the open-file limit (LimitNOFILE) or lower SyslogMaxConnections");
+}
+
+void Reload(const RunOptions &options, Session &session, SyslogSource *syslog, std::ostream &err) {
   HostConfig config;
   try {
     if (!options.configPath.empty()) config.Load(options.configPath);
-    const std::string done = session.Reload(std::move(config), options.session.tripwires);
+    std::optional<SyslogReceiver::Limits> limits;
+    if (syslog != nullptr) limits = SyslogLimits(config);
+    std::string done = session.Reload(std::move(config), options.session.tripwires);
+    if (limits) {
+      syslog->Reconfigure(std::move(limits->senders), limits->maxConnections);
+      done += "; the syslog listener takes SyslogSenders and SyslogMaxConnections as now set";
+    }
     Say(err, Level::kNotice,
         "reloaded " + (options.configPath.empty() ? "the defaults" : options.configPath) + ": " +
             done);
@@ -106,9 +145,10 @@ void WriteMetrics(const RunMetrics &metrics, Session &session, const LineStats &
 }  // namespace
 
 int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool live,
-             std::ostream &out, std::ostream &err) {
+             std::ostream &out, std::ostream &err, SyslogSource *syslog) {
   Session session(options.session, options.config, out, err);
   ReportListener(session, err);
+  if (syslog != nullptr) ReportSyslog(options.config, *syslog, err);
   if (!options.session.quiet) {
     for (const std::string &line : session.Shields().Describe()) Say(err, Level::kInfo, line);
   }
@@ -116,7 +156,7 @@ int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool liv
   const TripwireDefinitions tripwires = WatchedTripwires(options, session, err);
   Progress progress(err, !options.session.quiet);
   RunLoop loop(session, source, options.cadence, stats, progress);
-  const RunMetrics metrics(session.OutDir(), options.metricsPath);
+  const RunMetrics metrics(session.OutDir(), options.metricsPath, syslog);
   auto writeReport = [&] {
     NoteRun(session, options.cadence);
     if (options.reportPath.empty()) return;
@@ -129,8 +169,10 @@ int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool liv
       WriteMetrics(metrics, session, stats, source, err);
       if (monitor) writeReport();
     });
+    bool saidDescriptors = false;
     loop.Between([&] {
-      if (gReload.exchange(false)) Reload(options, session, err);
+      if (gReload.exchange(false)) Reload(options, session, syslog, err);
+      if (syslog != nullptr) ReportDescriptors(*syslog, saidDescriptors, err);
     });
   }
   loop.Run();
@@ -161,6 +203,7 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
   LineReader lines(options.format, TrustedProxies(options.config), stats);
   gStop.store(false);
   std::vector<std::unique_ptr<LineSource>> sources;
+  SyslogSource *syslog = nullptr;
   if (!options.logs.empty()) {
     sources.push_back(Open<LiveSource>(options.logs, options.fromStart, lines, gStop));
   }
@@ -170,7 +213,10 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
     for (const std::string &text : options.listen) {
       endpoints.push_back(SyslogReceiver::Endpoint::Parse(text));
     }
-    sources.push_back(Open<SyslogSource>(endpoints, lines, gStop, options.serverNameFromTag));
+    auto listener = Open<SyslogSource>(endpoints, lines, gStop, options.serverNameFromTag,
+                                       SyslogLimits(options.config));
+    syslog = listener.get();
+    sources.push_back(std::move(listener));
   }
   CombinedSource source(std::move(sources));
   struct sigaction action {};
@@ -179,7 +225,7 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
   sigaction(SIGTERM, &action, nullptr);
   action.sa_handler = RequestReload;
   sigaction(SIGHUP, &action, nullptr);
-  return RunLines(options, source, stats, true, out, err);
+  return RunLines(options, source, stats, true, out, err, syslog);
 }
 
 }  // namespace host

@@ -9,6 +9,8 @@
 
 namespace host {
 
+class SyslogSource;
+
 // "flowdeck replay": returns the exit status.
 int RunReplay(RunOptions &options, std::ostream &out, std::ostream &err);
 
@@ -17,9 +19,10 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err);
 
 // What replay (live = false) and follow (live = true) do once their logs are open, for lines
 // from any source: streams them through both plug-ins, then prints the summary and writes the
-// report. Returns the exit status.
+// report; `syslog`, the source's listener if it has one, is bounded and counted. Returns the
+// exit status.
 int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool live,
-             std::ostream &out, std::ostream &err);
+             std::ostream &out, std::ostream &err, SyslogSource *syslog = nullptr);
 
 // The real client behind the configuration's TrustedProxies.
 RealClient TrustedProxies(const HostConfig &config);

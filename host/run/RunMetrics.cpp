@@ -55,7 +55,8 @@ std::string Described(std::string help, const std::string &labels) {
 
 }  // namespace
 
-std::string RunMetrics::Text(Session &session, const LineStats &lines, const LineSource &source) {
+std::string RunMetrics::Text(Session &session, const LineStats &lines, const LineSource &source,
+                             const SyslogSource *syslog) {
   PrometheusText p;
   p.Add("flowdeck_lines_read_total", "counter", "Log lines read.", lines.lines);
   p.Add("flowdeck_lines_total", "counter", "Log lines read, by what they held.", lines.requests,
@@ -123,6 +124,22 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
   p.Add("flowdeck_shields_over_limit_total", "counter",
         "Shields refused (and counted as refused) while MaxShields were in force.",
         shields.overLimit);
+  if (syslog != nullptr) {
+    // What the syslog listener refused, by cause: "sender", a datagram or connection from outside
+    // SyslogSenders, dropped unread (or a connection from an address a reload took off the list);
+    // "connections", the connection idle the longest, closed for a new one at
+    // SyslogMaxConnections; "idle", a connection closed after 5 minutes without a byte;
+    // "descriptors", an accept that found no file descriptor left (a connection was closed to
+    // make room, or the new one refused).
+    const SyslogReceiver::Counts counts = syslog->Counts();
+    const char *name = "flowdeck_syslog_refused_total";
+    p.Add(name, "counter", "Syslog datagrams and connections refused or closed, by cause.",
+          counts.refused.sender, "cause=\"sender\"");
+    p.Add(name, "counter", "", counts.refused.connections, "cause=\"connections\"");
+    p.Add(name, "counter", "", counts.refused.idle, "cause=\"idle\"");
+    p.Add(name, "counter", "", counts.refused.descriptors, "cause=\"descriptors\"");
+    p.Add("flowdeck_syslog_connections", "gauge", "Syslog TCP connections open.", counts.open);
+  }
   p.Add("flowdeck_plugin_calls_failed_total", "counter",
         "Plug-in calls whose error log could not be written.", session.FailedCalls());
   p.Add("flowdeck_metrics_time_seconds", "gauge", "When these figures were written (Unix time).",
@@ -131,7 +148,7 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
 }
 
 void RunMetrics::Write(Session &session, const LineStats &lines, const LineSource &source) const {
-  const std::string text = Text(session, lines, source);
+  const std::string text = Text(session, lines, source, syslog_);
   report::WriteFileAtomically(path_, text, "the metrics");
   if (!extraPath_.empty()) report::WriteFileAtomically(extraPath_, text, "the metrics");
 }

@@ -5,6 +5,7 @@
 #include "LineSource.h"
 #include "LineStats.h"
 #include "Session.h"
+#include "SyslogSource.h"
 
 namespace host {
 
@@ -16,15 +17,18 @@ class RunMetrics {
  public:
   static constexpr const char *kFileName = "flowdeck.prom";
 
-  RunMetrics(std::string runDirectory, std::string extraPath)
-      : path_(runDirectory + "/" + kFileName), extraPath_(std::move(extraPath)) {}
+  // `syslog`: the run's syslog listener, when it has one.
+  RunMetrics(std::string runDirectory, std::string extraPath, const SyslogSource *syslog = nullptr)
+      : path_(runDirectory + "/" + kFileName), extraPath_(std::move(extraPath)), syslog_(syslog) {}
 
   // Throws std::runtime_error naming the file that cannot be written.
   void Write(Session &session, const LineStats &lines, const LineSource &source) const;
-  static std::string Text(Session &session, const LineStats &lines, const LineSource &source);
+  static std::string Text(Session &session, const LineStats &lines, const LineSource &source,
+                          const SyslogSource *syslog = nullptr);
 
  private:
   std::string path_, extraPath_;
+  const SyslogSource *syslog_;
 };
 
 // "flowdeck status DIR": the figures of the run in DIR, as a person reads them. Returns the

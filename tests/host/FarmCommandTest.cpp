@@ -1,6 +1,7 @@
 // A farm larger than one flowdeck: two flowdeck instances, each listening for syslog, and two
 // nginx servers that split their visitors between them with split_clients on the client
 // address, one access_log syslog: per instance. Each visitor is seen whole by exactly one.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -20,9 +21,9 @@ namespace {
 
 using testing_support::ReadFile;
 
-// A UDP port on 127.0.0.1 that was free a moment ago.
-int FreeUdpPort() {
-  const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+// A UDP (or TCP) port on 127.0.0.1 that was free a moment ago.
+int FreeUdpPort(int type = SOCK_DGRAM) {
+  const int fd = socket(AF_INET, type, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -97,6 +98,150 @@ TEST(FarmCommand, SplitClientsGivesEachVisitorWholeToOneFlowdeck) {
   }
   EXPECT_GT(seenByFirst, 0);
   EXPECT_LT(seenByFirst, kVisitors) << "both halves have visitors";
+}
+
+// Syslog from the web servers that may send it, and from anyone else who can reach the port.
+
+// A socket from `from` connected to 127.0.0.1:port, or -1.
+int ConnectedFrom(int type, int port, const char *from = "127.0.0.1") {
+  const int fd = socket(AF_INET, type, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  inet_pton(AF_INET, from, &address.sin_addr);
+  if (bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  if (connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+bool SendLine(int fd, const std::string &visitor) {
+  const std::string line = "<190>Dec  9 10:00:00 web1 nginx: " + visitor +
+                           " - - [09/Dec/2026:10:00:00 +0000] \"GET /page HTTP/1.1\" 200 5 \"-\" "
+                           "\"curl/8\"\n";
+  return send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size());
+}
+
+// A sample of the run's metrics file, or -1 while it has none.
+double Metric(const std::string &out, const std::string &sample) {
+  const std::string text = ReadFile(out + "/flowdeck.prom");
+  const size_t at = text.find("\n" + sample + " ");
+  return at == std::string::npos ? -1 : std::stod(text.substr(at + sample.size() + 2));
+}
+
+// Waits up to 20 s for a sample to reach `value`; gives the last value seen.
+double AwaitMetric(const std::string &out, const std::string &sample, double value) {
+  double seen = -1;
+  for (int i = 0; i < 200 && (seen = Metric(out, sample)) < value; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return seen;
+}
+
+std::unique_ptr<testing_support::ChildProcess> Follow(const testing_support::TempDir &dir,
+                                                      const std::string &settings,
+                                                      const std::vector<std::string> &listen,
+                                                      const std::vector<std::string> &before = {}) {
+  const std::string out = dir.File("out");
+  testing_support::WriteFile(out + ".conf", "Server = 127.0.0.92\n" + settings);
+  std::vector<std::string> argv = before;
+  for (const std::string &arg :
+       {std::string(FLOWDECK_BIN), std::string("follow"), std::string("--quiet"),
+        std::string("--cycle"), std::string("1"), std::string("--config"), out + ".conf",
+        std::string("--out"), out, std::string("--plugin"), std::string(FLOWDECK_PLUGIN_DIR),
+        std::string("--tripwires"), std::string(FLOWDECK_EXAMPLES "/tripwires.cfg")}) {
+    argv.push_back(arg);
+  }
+  for (const std::string &endpoint : listen) {
+    argv.push_back("--listen");
+    argv.push_back(endpoint);
+  }
+  return std::make_unique<testing_support::ChildProcess>(argv, out + ".output");
+}
+
+TEST(FarmCommand, IdleConnectionsNeitherEndFollowNorShutOutASender) {
+  const int kIdle = 1100;
+  // The default bound, and one beyond what the open-file limit of 1024 allows.
+  for (const std::string settings : {"", "SyslogMaxConnections = 65536\n"}) {
+    SCOPED_TRACE(settings);
+    testing_support::TempDir dir;
+    const std::string out = dir.File("out");
+    const int port = FreeUdpPort(SOCK_STREAM);
+    auto flowdeck = Follow(dir, settings, {"tcp://127.0.0.1:" + std::to_string(port)},
+                           {"prlimit", "--nofile=1024:", "--"});
+    ASSERT_TRUE(flowdeck->Started()) << flowdeck->Problem();
+    std::vector<int> idle;
+    for (int i = 0; i < 100 && idle.empty(); ++i) {
+      if (const int fd = ConnectedFrom(SOCK_STREAM, port); fd >= 0) {
+        idle.push_back(fd);
+      } else {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      }
+    }
+    ASSERT_FALSE(idle.empty()) << ReadFile(out + ".output");
+    while (idle.size() < kIdle) {
+      const int fd = ConnectedFrom(SOCK_STREAM, port);
+      ASSERT_GE(fd, 0) << idle.size() << " connected";
+      idle.push_back(fd);
+    }
+    const int sender = ConnectedFrom(SOCK_STREAM, port);
+    ASSERT_GE(sender, 0);
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(SendLine(sender, "198.51.100." + std::to_string(i)));
+    EXPECT_EQ(AwaitMetric(out, "flowdeck_lines_read_total", 5), 5) << ReadFile(out + ".output");
+    EXPECT_GT(Metric(out, "flowdeck_syslog_refused_total{cause=\"connections\"}"), 0);
+    EXPECT_LE(Metric(out, "flowdeck_syslog_connections"), 1024 - 128);
+    EXPECT_TRUE(flowdeck->Running()) << ReadFile(out + ".output");
+    const int status = flowdeck->Stop(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(out + ".output");
+    EXPECT_EQ(settings.empty(), ReadFile(out + ".output").find("LimitNOFILE") == std::string::npos)
+        << ReadFile(out + ".output");
+    for (int fd : idle) close(fd);
+    close(sender);
+  }
+}
+
+TEST(FarmCommand, ASenderOutsideSyslogSendersIsNotHeardTillAReloadListsIt) {
+  testing_support::TempDir dir;
+  const std::string out = dir.File("out");
+  const int udpPort = FreeUdpPort(), tcpPort = FreeUdpPort(SOCK_STREAM);
+  auto flowdeck = Follow(
+      dir, "SyslogSenders = 127.0.0.1\n",
+      {"udp://127.0.0.1:" + std::to_string(udpPort), "tcp://127.0.0.1:" + std::to_string(tcpPort)});
+  ASSERT_TRUE(flowdeck->Started()) << flowdeck->Problem();
+  int tcp = -1;
+  for (int i = 0; i < 100 && (tcp = ConnectedFrom(SOCK_STREAM, tcpPort, "127.0.0.3")) < 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_GE(tcp, 0) << ReadFile(out + ".output");
+  const int udp = ConnectedFrom(SOCK_DGRAM, udpPort, "127.0.0.3");
+  SendLine(tcp, "198.51.100.1");  // closed unread: the line may not even be taken
+  ASSERT_TRUE(SendLine(udp, "198.51.100.2"));
+  const int listed = ConnectedFrom(SOCK_DGRAM, udpPort);
+  ASSERT_TRUE(SendLine(listed, "198.51.100.3"));
+  EXPECT_EQ(AwaitMetric(out, "flowdeck_syslog_refused_total{cause=\"sender\"}", 2), 2)
+      << ReadFile(out + ".output");
+  EXPECT_EQ(AwaitMetric(out, "flowdeck_lines_read_total", 1), 1);
+  // Listed at a reload, the same sender is heard.
+  testing_support::WriteFile(out + ".conf", "Server = 127.0.0.92\nSyslogSenders = 127.0.0.0/8\n");
+  kill(flowdeck->Pid(), SIGHUP);
+  for (int i = 0; i < 100 && ReadFile(out + ".output").find("reloaded") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  // The listener takes the new list up before its next poll.
+  for (int i = 0; i < 50 && Metric(out, "flowdeck_lines_read_total") < 2; ++i) {
+    ASSERT_TRUE(SendLine(udp, "198.51.100.4"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  }
+  EXPECT_GE(AwaitMetric(out, "flowdeck_lines_read_total", 2), 2) << ReadFile(out + ".output");
+  const int status = flowdeck->Stop(SIGTERM);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(out + ".output");
+  for (int fd : {tcp, udp, listed}) close(fd);
 }
 
 }  // namespace

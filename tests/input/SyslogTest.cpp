@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -105,8 +107,18 @@ TEST(SyslogFramer, DropsMessagesLongerThanTheLimitAndGoesOn) {
   EXPECT_LE(framer.Pending(), SyslogFramer::kMaxFrame);
 }
 
-int Connected(int type, uint16_t port) {
+// A socket connected to 127.0.0.1:port, sending from `from` (another loopback address).
+int Connected(int type, uint16_t port, const char *from = nullptr) {
   const int fd = socket(AF_INET, type, 0);
+  if (from != nullptr) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from, &local.sin_addr);
+    if (bind(fd, reinterpret_cast<sockaddr *>(&local), sizeof local) != 0) {
+      close(fd);
+      return -1;
+    }
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
@@ -202,6 +214,168 @@ TEST(SyslogReceiver, AStallingOrFloodingSenderHoldsUpNobody) {
   close(stalling);
   close(flooding);
   close(quiet);
+}
+
+// True when the receiver has closed the client's connection (within `milliseconds`).
+bool ClosedByPeer(int fd, int milliseconds) {
+  pollfd wait{fd, POLLIN, 0};
+  if (poll(&wait, 1, milliseconds) <= 0) return false;
+  char byte;
+  return recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
+}
+
+SyslogReceiver::Limits Bounded(size_t connections, std::chrono::milliseconds idle) {
+  SyslogReceiver::Limits limits;
+  limits.maxConnections = connections;
+  limits.idle = idle;
+  return limits;
+}
+
+TEST(SyslogReceiver, IdleConnectionsGiveWayAtTheBoundAndAfterTheirTimeout) {
+  SyslogReceiver receiver({SyslogReceiver::Endpoint::Parse("tcp://127.0.0.1:0")},
+                          Bounded(3, std::chrono::milliseconds(1500)));
+  const uint16_t port = receiver.Port(0);
+  int heard = 0;
+  auto count = [&](const SyslogMessage &) { ++heard; };
+  const int a = Connected(SOCK_STREAM, port), b = Connected(SOCK_STREAM, port),
+            c = Connected(SOCK_STREAM, port);
+  for (int i = 0; i < 100 && receiver.Stats().connections < 3; ++i) receiver.Poll(10, count);
+  ASSERT_EQ(receiver.Stats().open, 3u);
+  // a speaks: b is now idle the longest, and gives way to d.
+  SendAll(a, "<190>Dec  7 21:34:55 web1 nginx: a\n");
+  for (int i = 0; i < 100 && heard < 1; ++i) receiver.Poll(10, count);
+  const int d = Connected(SOCK_STREAM, port);
+  for (int i = 0; i < 100 && receiver.Stats().connections < 4; ++i) receiver.Poll(10, count);
+  EXPECT_EQ(receiver.Stats().open, 3u);
+  EXPECT_EQ(receiver.Stats().refused.connections, 1u);
+  EXPECT_TRUE(ClosedByPeer(b, 1000));
+  EXPECT_FALSE(ClosedByPeer(a, 0));
+  EXPECT_FALSE(ClosedByPeer(c, 0));
+  SendAll(d, "<190>Dec  7 21:34:55 web1 nginx: d\n");
+  for (int i = 0; i < 100 && heard < 2; ++i) receiver.Poll(10, count);
+  EXPECT_EQ(heard, 2);
+  // a keeps speaking; c and d say nothing more and are closed once their time is up.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (int i = 0; receiver.Stats().refused.idle < 2 && std::chrono::steady_clock::now() < giveUp;
+       ++i) {
+    if (i % 10 == 0) SendAll(a, "<190>Dec  7 21:34:55 web1 nginx: a\n");
+    receiver.Poll(10, count);
+  }
+  EXPECT_EQ(receiver.Stats().refused.idle, 2u);
+  EXPECT_TRUE(ClosedByPeer(c, 1000));
+  EXPECT_TRUE(ClosedByPeer(d, 1000));
+  EXPECT_FALSE(ClosedByPeer(a, 0));
+  EXPECT_EQ(receiver.Stats().open, 1u);
+  for (int fd : {a, b, c, d}) close(fd);
+}
+
+TEST(SyslogReceiver, TakesNothingFromOutsideItsSenders) {
+  SyslogReceiver::Limits limits;
+  limits.senders = host::AddressRanges::Parse("127.0.0.1");
+  SyslogReceiver receiver({SyslogReceiver::Endpoint::Parse("udp://127.0.0.1:0"),
+                           SyslogReceiver::Endpoint::Parse("tcp://127.0.0.1:0")},
+                          limits);
+  std::vector<std::string> got;
+  auto keep = [&](const SyslogMessage &m) { got.emplace_back(m.hostname); };
+  const std::string outside = "<190>Dec  7 21:34:55 outside nginx: x\n";
+  const int udp = Connected(SOCK_DGRAM, receiver.Port(0), "127.0.0.3");
+  const int tcp = Connected(SOCK_STREAM, receiver.Port(1), "127.0.0.3");
+  ASSERT_GE(udp, 0);
+  ASSERT_GE(tcp, 0);
+  send(udp, outside.data(), outside.size(), 0);
+  send(tcp, outside.data(), outside.size(), MSG_NOSIGNAL);
+  for (int i = 0; i < 100 && receiver.Stats().refused.sender < 2; ++i) receiver.Poll(10, keep);
+  EXPECT_EQ(receiver.Stats().refused.sender, 2u);
+  EXPECT_TRUE(ClosedByPeer(tcp, 1000));
+  // A listed sender is heard, until a reload takes it off the list.
+  const int inside = Connected(SOCK_STREAM, receiver.Port(1));
+  SendAll(inside, "<190>Dec  7 21:34:55 inside nginx: x\n");
+  for (int i = 0; i < 100 && got.empty(); ++i) receiver.Poll(10, keep);
+  EXPECT_EQ(got, std::vector<std::string>{"inside"});
+  EXPECT_EQ(receiver.Stats().datagrams + receiver.Stats().connections, 1u);
+  receiver.Reconfigure(host::AddressRanges::Parse("127.0.0.3"), 10);
+  EXPECT_TRUE(ClosedByPeer(inside, 1000));
+  EXPECT_EQ(receiver.Stats().refused.sender, 3u);
+  for (int fd : {udp, tcp, inside}) close(fd);
+
+  // A dual-stack socket sees an IPv4 sender as ::ffff:127.0.0.1: listed as 127.0.0.1 all the same.
+  std::unique_ptr<SyslogReceiver> dual;
+  try {
+    dual = std::make_unique<SyslogReceiver>(
+        std::vector{SyslogReceiver::Endpoint::Parse("udp://[::]:0")}, limits);
+  } catch (const std::runtime_error &error) {
+    GTEST_SKIP() << "no IPv6: " << error.what();
+  }
+  const int mapped = Connected(SOCK_DGRAM, dual->Port(0));
+  const std::string line = "<190>Dec  7 21:34:55 mapped nginx: x";
+  send(mapped, line.data(), line.size(), 0);
+  for (int i = 0; i < 100 && got.size() < 2; ++i) dual->Poll(10, keep);
+  EXPECT_EQ(got, (std::vector<std::string>{"inside", "mapped"}));
+  close(mapped);
+}
+
+// Sets the soft open-file limit so that exactly `room` more descriptors can be opened, and puts
+// the old one back when it goes.
+class DescriptorRoom {
+ public:
+  explicit DescriptorRoom(int room) {
+    getrlimit(RLIMIT_NOFILE, &old_);
+    rlimit limit = old_;
+    const int lowest = dup(0);
+    close(lowest);
+    // Descriptors above the lowest free one may be taken: widen until `room` can be had.
+    for (limit.rlim_cur = static_cast<rlim_t>(lowest + room); Free(limit) < room;) {
+      ++limit.rlim_cur;
+    }
+  }
+  ~DescriptorRoom() { setrlimit(RLIMIT_NOFILE, &old_); }
+
+ private:
+  static int Free(const rlimit &limit) {
+    setrlimit(RLIMIT_NOFILE, &limit);
+    std::vector<int> opened;
+    for (int fd; (fd = dup(0)) >= 0;) opened.push_back(fd);
+    for (int fd : opened) close(fd);
+    return static_cast<int>(opened.size());
+  }
+  rlimit old_{};
+};
+
+TEST(SyslogReceiver, RunningOutOfDescriptorsEndsNothingAndWakesNoPollAgain) {
+  SyslogReceiver withConnections({SyslogReceiver::Endpoint::Parse("tcp://127.0.0.1:0")});
+  SyslogReceiver without({SyslogReceiver::Endpoint::Parse("tcp://127.0.0.1:0")});
+  std::vector<int> clients;
+  for (int i = 0; i < 10; ++i) clients.push_back(Connected(SOCK_STREAM, withConnections.Port(0)));
+  for (int i = 0; i < 2; ++i) clients.push_back(Connected(SOCK_STREAM, without.Port(0)));
+  int heard = 0;
+  auto count = [&](const SyslogMessage &) { ++heard; };
+  {
+    const DescriptorRoom room(3);
+    // Three are taken in; each further one takes the place of the one idle the longest.
+    for (int i = 0; i < 20; ++i) withConnections.Poll(10, count);
+    EXPECT_EQ(withConnections.Stats().connections, 10u);
+    EXPECT_EQ(withConnections.Stats().open, 3u);
+    EXPECT_EQ(withConnections.Stats().refused.descriptors, 7u);
+    EXPECT_TRUE(ClosedByPeer(clients[0], 1000));
+    EXPECT_FALSE(ClosedByPeer(clients[9], 0));
+    SendAll(clients[9], "<190>Dec  7 21:34:55 web1 nginx: still heard\n");
+    for (int i = 0; i < 100 && heard == 0; ++i) withConnections.Poll(10, count);
+    EXPECT_EQ(heard, 1);
+  }
+  {
+    const DescriptorRoom none(0);
+    // With no connection to give way, the reserve descriptor refuses the new ones.
+    for (int i = 0; i < 20; ++i) without.Poll(10, count);
+    EXPECT_EQ(without.Stats().connections, 0u);
+    EXPECT_EQ(without.Stats().refused.descriptors, 2u);
+    EXPECT_TRUE(ClosedByPeer(clients[10], 1000));
+    EXPECT_TRUE(ClosedByPeer(clients[11], 1000));
+  }
+  // Nothing was counted twice: no listener stayed readable for a connection it could not take.
+  for (int i = 0; i < 10; ++i) without.Poll(10, count);
+  EXPECT_EQ(without.Stats().refused.descriptors, 2u);
+  EXPECT_EQ(withConnections.Stats().refused.descriptors, 7u);
+  for (int fd : clients) close(fd);
 }
 
 TEST(SyslogSource, HandsOnParsedLinesWithTheTagAsTheirServer) {
