@@ -23,7 +23,7 @@ class NginxDeflect : public ::testing::Test {
     if (!NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
     server_ = std::make_unique<NginxServer>();
     server_->SetHttpLines(shield_testing::ExampleWith(
-        "nginx-shields-http.conf", "/var/lib/flowdeck/nginx-shields.map", MapPath()));
+        "nginx-shields-http.conf", "/var/lib/flowdeck/maps/nginx-shields.map", MapPath()));
     server_->SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
     server_->WritePage("/index.html", "home");
     server_->WritePage("/admin/login.php", "real login");
