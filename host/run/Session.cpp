@@ -41,15 +41,15 @@ std::string PlaceFile(const std::string &from, const std::string &dir) {
 std::string AbsoluteDir(const std::string &dir) {
   std::error_code error;
   const fs::path path = fs::absolute(dir, error).lexically_normal();
-  if (!error && !fs::is_directory(path, error)) {
-    const fs::path created = path.has_filename() ? path : path.parent_path();
-    fs::create_directories(created.parent_path(), error);
-    if (!error && ::mkdir(created.c_str(), 0750) != 0) error = {errno, std::generic_category()};
-    if (error.value() == EEXIST && fs::is_directory(created)) error.clear();  // made meanwhile
+  const fs::path run = path.has_filename() ? path : path.parent_path();  // without a last "/"
+  if (!error && !fs::is_directory(run, error)) {
+    fs::create_directories(run.parent_path(), error);
+    if (!error && ::mkdir(run.c_str(), 0750) != 0) error = {errno, std::generic_category()};
+    if (error.value() == EEXIST && fs::is_directory(run)) error.clear();  // made meanwhile
   }
   if (error)
     throw std::runtime_error(dir + ": cannot create the output directory: " + error.message());
-  report::RunFiles::CheckWritable(path.string());
+  report::RunFiles::CheckWritable(run.string());
   return path.string();
 }
 
