@@ -13,7 +13,8 @@ namespace common {
 namespace {
 
 constexpr size_t kMostPieces = IOV_MAX;
-constexpr mode_t kFileMode = 0644;
+// Readable by the group, not by everyone: the exports hold every URL and user agent.
+constexpr mode_t kFileMode = 0640;
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 #include "Posix.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -9,8 +10,20 @@ namespace common {
 
 namespace {
 
+// Every file opened here is flowdeck's or a plug-in's own, in a directory that others may reach:
+// a symbolic link under its name is never followed (the write would land in whatever it points
+// at), and nothing but a regular file or a directory is opened. O_NONBLOCK keeps a FIFO from
+// holding the open until someone comes to its other end; a FIFO, socket or device that does
+// open is closed again and refused with ENXIO, as the kernel refuses a FIFO without a reader.
+// A directory is left to fail on its own, as it does for every read and write.
 int OpenFile(const char *path, int flags, mode_t mode) {
-  return ::open(path, flags, mode);
+  const int fd = ::open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode);
+  if (fd < 0) return fd;
+  struct stat opened {};
+  if (::fstat(fd, &opened) == 0 && (S_ISREG(opened.st_mode) || S_ISDIR(opened.st_mode))) return fd;
+  ::close(fd);
+  errno = ENXIO;
+  return -1;
 }
 
 // Exchanging the two and then deleting the old file does what a rename over it does, without

@@ -8,6 +8,8 @@ namespace common {
 // The POSIX calls through which the plug-ins touch files, gathered so that a test can make any
 // of them fail. Production code never changes the table.
 struct PosixCalls {
+  // As open(2), but never through a symbolic link, never waiting on a FIFO, and only for a
+  // regular file or a directory (ELOOP, ENXIO otherwise).
   int (*open)(const char *path, int flags, mode_t mode);
   ssize_t (*read)(int fd, void *buffer, size_t size);
   ssize_t (*write)(int fd, const void *buffer, size_t size);

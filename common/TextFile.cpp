@@ -16,7 +16,8 @@ namespace {
 
 constexpr size_t kWriteBuffer = 1 << 16;
 constexpr size_t kReadBuffer = 1 << 16;
-constexpr mode_t kFileMode = 0644;
+// Readable by the group, not by everyone: the exports hold every URL and user agent.
+constexpr mode_t kFileMode = 0640;
 
 int OpenForWriting(const std::string &path, TextWriter::Mode mode) {
   int flags =

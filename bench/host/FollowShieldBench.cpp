@@ -59,7 +59,7 @@ void BM_FollowHitToDeflect(benchmark::State &state) {
   testing_support::NginxServer nginx;
   const std::string map = nginx.File("shields.map");
   nginx.SetHttpLines(shield_testing::ExampleWith("nginx-shields-http.conf",
-                                                 "/var/lib/flowdeck/nginx-shields.map", map));
+                                                 "/var/lib/flowdeck/maps/nginx-shields.map", map));
   nginx.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
   nginx.WritePage("/admin/login.php", "real login");
   nginx.WritePage("/sorry/login.htm", "deflected");

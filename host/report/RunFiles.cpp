@@ -1,13 +1,16 @@
 #include "RunFiles.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <optional>
 #include <stdexcept>
+#include <string_view>
 
+#include "OwnFiles.h"
 #include "Posix.h"
 
 namespace report {
@@ -25,6 +28,22 @@ bool WriteAll(int fd, const std::string &text) {
     written += static_cast<size_t>(n);
   }
   return true;
+}
+
+// The largest file flowdeck copies into a run directory (a plug-in, the tripwires) or reads
+// back whole from it (the run file).
+constexpr size_t kLargestFile = 256u << 20;
+
+// Takes away what everyone else may do with a regular file of flowdeck's: exports written by an
+// earlier version were readable by all. Best effort, never through a symbolic link.
+void KeepFromOthers(const std::string &path) {
+  const int fd = common::Posix().open(path.c_str(), O_RDONLY, 0);
+  if (fd < 0) return;
+  struct stat file {};
+  if (fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && (file.st_mode & S_IRWXO) != 0) {
+    fchmod(fd, file.st_mode & 07770);
+  }
+  common::Posix().close(fd);
 }
 
 }  // namespace
@@ -56,13 +75,41 @@ const std::vector<std::string> &RunFiles::FreshStartNames() {
   return names;
 }
 
+const std::vector<std::string> &RunFiles::WrittenNames() {
+  static const std::vector<std::string> names = [] {
+    std::vector<std::string> all = FreshStartNames();
+    all.insert(all.end(), {kDefinitions, "KvVantrel.so", "KvCorvane.so", kMetrics});
+    return all;
+  }();
+  return names;
+}
+
+void RunFiles::CheckWritable(const std::string &directory) {
+  for (const std::string &name : WrittenNames()) {
+    const std::string path = directory + "/" + name;
+    if (std::string refusal = common::WriteRefusal(path); !refusal.empty()) {
+      throw std::runtime_error(path + " " + refusal +
+                               ": flowdeck writes this name itself; move it away or choose "
+                               "another --out");
+    }
+    KeepFromOthers(path);
+  }
+}
+
 RunInfo ReadRunInfo(const std::string &directory) {
   RunInfo info;
-  std::ifstream in(directory + "/" + RunFiles::kRunInfo);
-  std::string line;
-  while (std::getline(in, line)) {
+  const std::optional<std::string> text =
+      common::ReadRegularFile(directory + "/" + RunFiles::kRunInfo, kLargestFile);
+  if (!text) return info;
+  for (size_t start = 0; start < text->size();) {
+    size_t end = text->find('\n', start);
+    if (end == std::string::npos) end = text->size();
+    const std::string_view line = std::string_view(*text).substr(start, end - start);
     const size_t equals = line.find(" = ");
-    if (equals != std::string::npos) info[line.substr(0, equals)] = line.substr(equals + 3);
+    if (equals != std::string::npos) {
+      info[std::string(line.substr(0, equals))] = std::string(line.substr(equals + 3));
+    }
+    start = end + 1;
   }
   return info;
 }
@@ -73,21 +120,45 @@ void WriteRunInfo(const std::string &directory, const RunInfo &info) {
   WriteFileAtomically(directory + "/" + RunFiles::kRunInfo, text, "the run file");
 }
 
-void WriteFileAtomically(const std::string &path, const std::string &text,
-                         const std::string &what) {
-  const std::string temporary = path + "." + std::to_string(getpid()) + ".tmp";
-  const int fd =
-      common::Posix().open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  bool done = fd >= 0 && WriteAll(fd, text);
+void WriteFileAtomically(const std::string &path, const std::string &text, const std::string &what,
+                         mode_t mode) {
+  const auto failure = [&](const std::string &cause) {
+    return std::runtime_error("cannot write " + what + " " + path + ": " + cause);
+  };
+  // A rename would not follow a symbolic link, but would put the file where the link was; what
+  // stands there was not put by flowdeck, so it stays as it is.
+  if (std::string refusal = common::WriteRefusal(path); !refusal.empty()) throw failure(refusal);
+  std::string temporary;
+  const int fd = common::CreateUniqueFile(path + ".", ".tmp", mode, temporary);
+  if (fd < 0) throw failure(common::OpenFailure(errno));
+  bool done = WriteAll(fd, text);
   int errnum = errno;
-  if (fd >= 0 && common::Posix().close(fd) != 0 && done) done = false, errnum = errno;
+  if (common::Posix().close(fd) != 0 && done) done = false, errnum = errno;
   if (done && common::Posix().rename(temporary.c_str(), path.c_str()) != 0) {
     done = false;
     errnum = errno;
   }
   if (done) return;
-  if (fd >= 0) common::Posix().unlink(temporary.c_str());
-  throw std::runtime_error("cannot write " + what + " " + path + ": " + std::strerror(errnum));
+  common::Posix().unlink(temporary.c_str());
+  throw failure(common::OpenFailure(errnum));
+}
+
+std::string AppendToFile(const std::string &path, std::string_view text) {
+  const int fd =
+      common::Posix().open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kRunFileMode);
+  bool done = fd >= 0 && WriteAll(fd, std::string(text));
+  int errnum = errno;
+  if (fd >= 0 && common::Posix().close(fd) != 0 && done) done = false, errnum = errno;
+  if (done) return "";
+  return "cannot append to " + path + ": " + common::OpenFailure(errnum);
+}
+
+void CopyFileAtomically(const std::string &from, const std::string &to, const std::string &what) {
+  const std::optional<std::string> content = common::ReadRegularFile(from, kLargestFile, true);
+  if (!content) {
+    throw std::runtime_error(from + ": cannot read: " + common::OpenFailure(errno));
+  }
+  WriteFileAtomically(to, *content, what);
 }
 
 }  // namespace report

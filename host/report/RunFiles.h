@@ -1,7 +1,10 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace report {
@@ -18,6 +21,7 @@ class RunFiles {
   static constexpr const char *kRunInfo = "flowdeck-run.txt";
   static constexpr const char *kShieldRecord = "flowdeck-shields.tsv";  // the shields in force
   static constexpr const char *kShieldEvents = "flowdeck-shields.log";  // raised, lifted, refused
+  static constexpr const char *kMetrics = "flowdeck.prom";
   // Keys of the run file.
   static constexpr const char *kExportPath = "ExportPath";
   static constexpr const char *kShieldCycle = "ShieldCycleSeconds";
@@ -41,6 +45,14 @@ class RunFiles {
 
   // What a run leaves that the next fresh run in the same directory starts without.
   static const std::vector<std::string> &FreshStartNames();
+  // Every name that flowdeck or its plug-ins write in a run directory (the exports as long as
+  // they go there).
+  static const std::vector<std::string> &WrittenNames();
+  // Before a run writes anything in `directory`: throws std::runtime_error naming the first of
+  // WrittenNames that stands there as anything but a regular file (a symbolic link, which a
+  // write would follow; a FIFO, which would hold it). Files an earlier version left readable by
+  // everyone lose that.
+  static void CheckWritable(const std::string &directory);
 
  private:
   std::string directory_, exportPrefix_;
@@ -53,9 +65,24 @@ RunInfo ReadRunInfo(const std::string &directory);
 // Replaces the file atomically; throws std::runtime_error naming it when it cannot.
 void WriteRunInfo(const std::string &directory, const RunInfo &info);
 
-// Writes text to path through a temporary file beside it and a rename, so that a reader sees
-// the old file or the new one, never half of one. Throws std::runtime_error: "cannot write
-// <what> <path>: <cause>".
-void WriteFileAtomically(const std::string &path, const std::string &text, const std::string &what);
+// The mode of the files flowdeck writes: they hold visitors' addresses and requests.
+constexpr mode_t kRunFileMode = 0640;
+
+// Writes text to path through a temporary file beside it (a new file under a name no one can
+// foresee) and a rename, so that a reader sees the old file or the new one, never half of one;
+// the file gets exactly `mode`. Something other than a regular file at path is refused, a
+// symbolic link included. Throws std::runtime_error: "cannot write <what> <path>: <cause>".
+void WriteFileAtomically(const std::string &path, const std::string &text, const std::string &what,
+                         mode_t mode = kRunFileMode);
+
+// Appends text to the file at path, creating it (kRunFileMode) when missing; never through a
+// symbolic link, never waiting on a FIFO. The problem ("cannot append to <path>: <cause>"), or
+// empty.
+std::string AppendToFile(const std::string &path, std::string_view text);
+
+// Puts a copy of the regular file `from` (a file the operator names: a symbolic link to it is
+// fine, a FIFO is not) at `to` as WriteFileAtomically does. Throws std::runtime_error:
+// "<from>: cannot read: <cause>" or WriteFileAtomically's.
+void CopyFileAtomically(const std::string &from, const std::string &to, const std::string &what);
 
 }  // namespace report

@@ -221,8 +221,11 @@ int RunFollow(RunOptions &options, std::ostream &out, std::ostream &err) {
   CombinedSource source(std::move(sources));
   struct sigaction action {};
   action.sa_handler = RequestStop;
-  sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A second SIGINT ends the run at once, whatever the first one waits for.
+  action.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &action, nullptr);
+  action.sa_flags = 0;
   action.sa_handler = RequestReload;
   sigaction(SIGHUP, &action, nullptr);
   return RunLines(options, source, stats, true, out, err, syslog);

@@ -147,10 +147,15 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
   return p.Text();
 }
 
+static_assert(std::string_view(RunMetrics::kFileName) == report::RunFiles::kMetrics,
+              "the run directory's check must know the metrics file");
+
 void RunMetrics::Write(Session &session, const LineStats &lines, const LineSource &source) const {
   const std::string text = Text(session, lines, source, syslog_);
   report::WriteFileAtomically(path_, text, "the metrics");
-  if (!extraPath_.empty()) report::WriteFileAtomically(extraPath_, text, "the metrics");
+  // The operator's copy is for node_exporter, which reads it as a user of its own; the figures
+  // are counts, nothing of a visitor.
+  if (!extraPath_.empty()) report::WriteFileAtomically(extraPath_, text, "the metrics", 0644);
 }
 
 int RunStatus(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {

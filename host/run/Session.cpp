@@ -1,5 +1,8 @@
 #include "Session.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 #include <ostream>
@@ -20,20 +23,28 @@ double ReadHostClock(void *context) {
   return *static_cast<const double *>(context);
 }
 
+// The plug-in copied into the run directory, which it takes for its own.
 std::string PlaceFile(const std::string &from, const std::string &dir) {
-  fs::path target = fs::path(dir) / fs::path(from).filename();
-  std::error_code error;
-  fs::copy_file(from, target, fs::copy_options::overwrite_existing, error);
-  if (error) throw std::runtime_error(from + ": cannot copy to " + dir + ": " + error.message());
-  return target.string();
+  const std::string target = (fs::path(dir) / fs::path(from).filename()).string();
+  report::CopyFileAtomically(from, target, "the plug-in");
+  return target;
 }
 
+// The run directory, created (0750: it holds visitors' addresses and requests) when missing,
+// and checked before anything is written there.
 std::string AbsoluteDir(const std::string &dir) {
   std::error_code error;
-  fs::create_directories(dir, error);
+  const fs::path path = fs::absolute(dir, error).lexically_normal();
+  const fs::path run = path.has_filename() ? path : path.parent_path();  // without a last "/"
+  if (!error && !fs::is_directory(run, error)) {
+    fs::create_directories(run.parent_path(), error);
+    if (!error && ::mkdir(run.c_str(), 0750) != 0) error = {errno, std::generic_category()};
+    if (error.value() == EEXIST && fs::is_directory(run)) error.clear();  // made meanwhile
+  }
   if (error)
     throw std::runtime_error(dir + ": cannot create the output directory: " + error.message());
-  return fs::absolute(dir).lexically_normal().string();
+  report::RunFiles::CheckWritable(run.string());
+  return path.string();
 }
 
 }  // namespace
@@ -184,10 +195,8 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
 }
 
 void Session::CopyDefinitions(const std::string &tripwires) {
-  std::error_code error;
-  fs::copy_file(tripwires, fs::path(outDir_) / report::RunFiles::kDefinitions,
-                fs::copy_options::overwrite_existing, error);
-  if (error) throw std::runtime_error(tripwires + ": cannot read: " + error.message());
+  report::CopyFileAtomically(tripwires, outDir_ + "/" + report::RunFiles::kDefinitions,
+                             "the tripwires");
 }
 
 void Session::Finish() {

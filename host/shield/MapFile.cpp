@@ -5,18 +5,28 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
+#include <stdexcept>
 #include <string_view>
 #include <vector>
 
+#include "OwnFiles.h"
 #include "Posix.h"
 
 namespace host {
 
 namespace {
 
+// The largest map flowdeck reads back to compare; a larger one is simply written again.
+constexpr size_t kLargestMap = 256u << 20;
+
 std::string Failure(const std::string &what, const std::string &path) {
-  return "cannot " + what + " " + path + ": " + std::strerror(errno);
+  return "cannot " + what + " " + path + ": " + common::OpenFailure(errno);
+}
+
+std::string Refusal(const std::string &path) {
+  std::string refusal = common::WriteRefusal(path);
+  if (!refusal.empty()) refusal = "refusing to replace " + path + ": it " + refusal;
+  return refusal;
 }
 
 std::vector<std::string_view> SortedLines(std::string_view text) {
@@ -38,7 +48,7 @@ std::vector<std::string_view> SortedLines(std::string_view text) {
 void DateAfter(int fd, const std::string &previous) {
   struct stat before {
   }, now{};
-  if (stat(previous.c_str(), &before) != 0 || fstat(fd, &now) != 0) return;
+  if (lstat(previous.c_str(), &before) != 0 || fstat(fd, &now) != 0) return;
   const timespec &old = before.st_mtim, &written = now.st_mtim;
   if (written.tv_sec > old.tv_sec ||
       (written.tv_sec == old.tv_sec && written.tv_nsec > old.tv_nsec))
@@ -49,28 +59,20 @@ void DateAfter(int fd, const std::string &previous) {
 
 }  // namespace
 
-MapFile::MapFile(std::string path) : path_(std::move(path)) {}
+MapFile::MapFile(std::string path) : path_(std::move(path)) {
+  if (std::string refusal = Refusal(path_); !refusal.empty()) throw std::runtime_error(refusal);
+}
 
 std::optional<std::string> MapFile::ReadCurrent() const {
-  common::PosixCalls &posix = common::Posix();
-  const int fd = posix.open(path_.c_str(), O_RDONLY | O_CLOEXEC, 0);
-  if (fd < 0) return std::nullopt;
-  std::string content;
-  char buffer[65536];
-  ssize_t n;
-  while ((n = posix.read(fd, buffer, sizeof buffer)) > 0)
-    content.append(buffer, static_cast<size_t>(n));
-  posix.close(fd);
-  if (n < 0) return std::nullopt;
-  return content;
+  return common::ReadRegularFile(path_, kLargestMap);
 }
 
 std::string MapFile::Replace(const std::string &content) const {
+  if (std::string refusal = Refusal(path_); !refusal.empty()) return refusal;
   common::PosixCalls &posix = common::Posix();
-  const std::string temporary = TemporaryPath();
-  // Readable by all: Apache's children, which read the map, do not run as flowdeck's user.
-  const int fd = posix.open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return Failure("create", temporary);
+  std::string temporary;
+  const int fd = common::CreateUniqueFile(path_ + ".flowdeck-new.", "", kMode, temporary);
+  if (fd < 0) return Failure("create a temporary file beside", path_);
   size_t written = 0;
   while (written < content.size()) {
     ssize_t n = posix.write(fd, content.data() + written, content.size() - written);

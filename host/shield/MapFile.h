@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 
@@ -8,9 +10,13 @@ namespace host {
 // A file the web server reads, which flowdeck writes whole: the new content goes to a
 // temporary file beside it, which then takes the file's place in one step, so that a reader
 // finds the old content or the new, never a part. Content the file already holds is not
-// written again, so that an unchanged map costs the web server no reload.
+// written again, so that an unchanged map costs the web server no reload. The temporary file
+// is a new one under a name no one can foresee, and nothing but a regular file under the map's
+// name is read or replaced: the directory may be one that others can write in.
 class MapFile {
  public:
+  // Throws std::runtime_error naming the path when something other than a regular file (a
+  // symbolic link, a FIFO, a directory) stands under its name.
   explicit MapFile(std::string path);
 
   struct Outcome {
@@ -25,7 +31,8 @@ class MapFile {
   Outcome Update(std::string &content, bool anyLineOrder = false);
 
   const std::string &Path() const { return path_; }
-  std::string TemporaryPath() const { return path_ + ".flowdeck-new"; }
+  // Readable by all: Apache's children, which read the map, run as the web server's user.
+  static constexpr mode_t kMode = 0644;
 
  private:
   std::optional<std::string> ReadCurrent() const;

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
-#include <fstream>
+#include <optional>
 
+#include "OwnFiles.h"
 #include "RunFiles.h"
 #include "UrlText.h"
 
@@ -14,6 +15,9 @@ namespace {
 constexpr const char *kHeader =
     "# flowdeck: the shields in force. One a line, tab-separated: raised, expires (Unix "
     "seconds), source, address, host, resource, deflect; '%', tab, CR and LF written as %hh.\n";
+
+// The largest record read back; a larger one is not flowdeck's and restores nothing.
+constexpr size_t kLargestRecord = 256u << 20;
 
 void AppendEscaped(std::string &out, std::string_view value) {
   static constexpr char kHex[] = "0123456789ABCDEF";
@@ -77,9 +81,12 @@ bool ShieldBook::ParseRecordLine(std::string_view line, Shield &shield) {
 
 std::vector<Shield> ShieldBook::Restore(int64_t now) {
   std::vector<Shield> expired;
-  std::ifstream in(recordPath_);
-  std::string line;
-  while (std::getline(in, line)) {
+  // Read as flowdeck wrote it: a symbolic link or a FIFO under its name is no record.
+  const std::optional<std::string> record = common::ReadRegularFile(recordPath_, kLargestRecord);
+  const std::string_view text = record ? std::string_view(*record) : std::string_view();
+  for (size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+    end = std::min(text.find('\n', start), text.size());
+    const std::string_view line = text.substr(start, end - start);
     if (line.empty() || line[0] == '#') continue;
     Shield shield;
     if (!ParseRecordLine(line, shield)) {

@@ -195,14 +195,17 @@ void ShieldKeeper::NoteForged(int64_t nowMilliseconds, const ForgedRequest &forg
 
 void ShieldKeeper::Note(int64_t now, std::string_view event, const Shield &shield,
                         std::string_view why) {
-  std::ofstream events(eventsPath_, std::ios::app);
-  events << IsoTime(now) << " " << event << " " << shield.source << " " << Printable(shield.address)
-         << " " << Printable(shield.host) << " " << Printable(shield.resource) << " -> "
-         << Printable(shield.deflect);
-  if (event == "raise") events << " until " << IsoTime(shield.expiresAt);
-  if (!why.empty()) events << " (" << Printable(why, false) << ")";
-  events << "\n";
-  if (!events) problems_.push_back("cannot append to " + eventsPath_);
+  std::string line = IsoTime(now);
+  line.append(" ").append(event).append(" ").append(shield.source);
+  line.append(" ").append(Printable(shield.address)).append(" ").append(Printable(shield.host));
+  line.append(" ").append(Printable(shield.resource)).append(" -> ");
+  line.append(Printable(shield.deflect));
+  if (event == "raise") line.append(" until ").append(IsoTime(shield.expiresAt));
+  if (!why.empty()) line.append(" (").append(Printable(why, false)).append(")");
+  line.append("\n");
+  // Never through a symbolic link someone put under the log's name, never waiting on a FIFO.
+  if (std::string problem = report::AppendToFile(eventsPath_, line); !problem.empty())
+    problems_.push_back(std::move(problem));
 }
 
 void ShieldKeeper::Save() {

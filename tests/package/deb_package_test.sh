@@ -60,5 +60,14 @@ for program in "$root/usr/bin/flowdeck" "$root"/usr/lib/flowdeck/*.so; do
   done
 done
 [[ ", $depends" == *", adduser"* ]] || fail "Depends lacks adduser"
+# The maps go where the web server may read them and nothing else of flowdeck's: the settings
+# and snippets name /var/lib/flowdeck/maps, the unit lets others pass through to it.
+for file in etc/flowdeck/flowdeck.conf usr/share/doc/flowdeck/examples/nginx-shields-http.conf \
+    usr/share/doc/flowdeck/examples/apache-shields.conf \
+    usr/lib/systemd/system/flowdeck-nginx-reload.path; do
+  expect_text "$root/$file" /var/lib/flowdeck/maps/
+  ! grep -E '/var/lib/flowdeck/[a-z]+-shields\.map' "$root/$file" || fail "$file names a map outside maps/"
+done
+expect_text "$root/usr/lib/systemd/system/flowdeck.service" StateDirectoryMode=0751
 cp -r "$work/control" "$root/DEBIAN"
 echo "unpacked into $root"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The package's maintainer scripts, run as dpkg runs them but in a mount namespace whose /etc is
 # a copy and whose /var/lib and /run are empty, so that the machine's users and services are
-# untouched: configure creates the flowdeck system user and its state directory, a second
-# configure (an upgrade) changes nothing, purge takes the state away.
+# untouched: configure creates the flowdeck system user, its state directory and the web
+# server's maps directory in it, a second configure (an upgrade) changes nothing and follows no
+# link, purge takes the state away.
 # usage: maintainer_scripts_test.sh ROOT
 set -euo pipefail
 root=$1
@@ -27,9 +28,26 @@ unshare --mount bash -euo pipefail -c '
   [ "$home" = /var/lib/flowdeck ] || fail "home $home"
   [ "$shell" = /usr/sbin/nologin ] || fail "shell $shell"
   getent group flowdeck >/dev/null || fail "no flowdeck group"
-  [ "$(stat -c "%U:%G %a" /var/lib/flowdeck)" = "flowdeck:flowdeck 750" ] ||
+  [ "$(stat -c "%U:%G %a" /var/lib/flowdeck)" = "flowdeck:flowdeck 751" ] ||
     fail "/var/lib/flowdeck is $(stat -c "%U:%G %a" /var/lib/flowdeck)"
-  echo "configure: user flowdeck (uid $uid), /var/lib/flowdeck flowdeck:flowdeck 750"
+  # The maps the web server reads as www-data: it may pass through /var/lib/flowdeck to them.
+  [ "$(stat -c "%F %U:%G %a" /var/lib/flowdeck/maps)" = "directory flowdeck:flowdeck 755" ] ||
+    fail "/var/lib/flowdeck/maps is $(stat -c "%F %U:%G %a" /var/lib/flowdeck/maps)"
+  echo "configure: user flowdeck (uid $uid), /var/lib/flowdeck flowdeck:flowdeck 751," \
+    "maps/ flowdeck:flowdeck 755"
+  # An upgrade leaves maps/ as it finds it: a link put there is not followed to chown or chmod
+  # what it leads to.
+  mkdir -m 0700 /var/lib/victim
+  rmdir /var/lib/flowdeck/maps
+  ln -s /var/lib/victim /var/lib/flowdeck/maps
+  "$DEBIAN/postinst" configure 0.0.2
+  [ "$(stat -c "%U:%G %a" /var/lib/victim)" = "root:root 700" ] ||
+    fail "configure followed maps/ to $(stat -c "%U:%G %a" /var/lib/victim)"
+  [ -L /var/lib/flowdeck/maps ] || fail "configure replaced the link at maps/"
+  rm /var/lib/flowdeck/maps
+  "$DEBIAN/postinst" configure 0.0.2
+  [ -d /var/lib/flowdeck/maps ] || fail "configure did not make maps/ again"
+  echo "upgrade: a link at maps/ is left alone, a missing maps/ is made again"
   touch /var/lib/flowdeck/KvVantrel.xml
   "$DEBIAN/prerm" remove
   "$DEBIAN/postrm" remove

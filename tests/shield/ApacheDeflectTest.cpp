@@ -23,7 +23,7 @@ class ApacheDeflect : public ::testing::Test {
     if (!ApacheServer::Available()) GTEST_SKIP() << "Apache with mod_rewrite is not installed";
     server_ = std::make_unique<ApacheServer>();
     server_->SetLines(shield_testing::ExampleWith(
-        "apache-shields.conf", "/var/lib/flowdeck/apache-shields.map", MapPath()));
+        "apache-shields.conf", "/var/lib/flowdeck/maps/apache-shields.map", MapPath()));
     server_->WritePage("/index.html", "home");
     server_->WritePage("/admin/login.php", "real login");
     server_->WritePage("/caf\xC3\xA9/menu.php", "real menu");

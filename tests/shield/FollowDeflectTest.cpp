@@ -157,7 +157,7 @@ TEST(FollowDeflect, NginxDeflectsTheScriptFromTheTripwireForItsLifetimeOnly) {
   testing_support::NginxServer server;
   const std::string map = server.File("shields.map");
   server.SetHttpLines(shield_testing::ExampleWith("nginx-shields-http.conf",
-                                                  "/var/lib/flowdeck/nginx-shields.map", map));
+                                                  "/var/lib/flowdeck/maps/nginx-shields.map", map));
   server.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
   DeflectTheScriptForItsLifetime(
       server, {"NginxMapFile = " + map + "\nNginxReload = " + server.ReloadCommand() +
@@ -172,7 +172,7 @@ TEST(FollowDeflect, ApacheDeflectsTheScriptFromTheTripwireForItsLifetimeOnly) {
   testing_support::ApacheServer server;
   const std::string map = server.File("shields.map");
   server.SetLines(shield_testing::ExampleWith("apache-shields.conf",
-                                              "/var/lib/flowdeck/apache-shields.map", map));
+                                              "/var/lib/flowdeck/maps/apache-shields.map", map));
   DeflectTheScriptForItsLifetime(
       server, {"ApacheMapFile = " + map + "\n", map,
                "127.0.0.66|shop.test|/admin/login.php /sorry/login.htm\n", false});

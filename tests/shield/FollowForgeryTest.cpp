@@ -73,7 +73,7 @@ TEST(FollowForgery, NobodyButThePluginAimsFlowdeckAndNobodyHoldsItUp) {
   testing_support::NginxServer nginx;
   const std::string map = nginx.File("shields.map");
   nginx.SetHttpLines(shield_testing::ExampleWith("nginx-shields-http.conf",
-                                                 "/var/lib/flowdeck/nginx-shields.map", map));
+                                                 "/var/lib/flowdeck/maps/nginx-shields.map", map));
   nginx.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
   for (const char *page : {"/index.html", "/admin/login.php"}) nginx.WritePage(page, "real");
   nginx.WritePage("/sorry/login.htm", "deflected");

@@ -24,7 +24,7 @@ class NginxDeflect : public ::testing::Test {
     if (!NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
     server_ = std::make_unique<NginxServer>();
     std::string http = shield_testing::ExampleWith(
-        "nginx-shields-http.conf", "/var/lib/flowdeck/nginx-shields.map", MapPath());
+        "nginx-shields-http.conf", "/var/lib/flowdeck/maps/nginx-shields.map", MapPath());
     if (const size_t at = http.find("map_hash_bucket_size 4096"); !bucketSize_.empty()) {
       ASSERT_NE(at, std::string::npos);
       http.replace(at, 25, "map_hash_bucket_size " + bucketSize_);

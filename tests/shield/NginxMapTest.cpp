@@ -120,7 +120,7 @@ std::vector<Shield> HostileShields() {
 TEST(NginxMap, NginxAcceptsAMapOfHostileValues) {
   if (!testing_support::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
   testing_support::NginxServer server(shield_testing::ExampleWith(
-      "nginx-shields-http.conf", "/var/lib/flowdeck/nginx-shields.map", "shields.map"));
+      "nginx-shields-http.conf", "/var/lib/flowdeck/maps/nginx-shields.map", "shields.map"));
   const std::vector<Shield> shields = HostileShields();
   const std::string map = Render(shields);
   EXPECT_EQ(std::count(map.begin(), map.end(), '\n'), static_cast<long>(shields.size()));

@@ -1,0 +1,138 @@
+// The files flowdeck replaces whole (the maps, the shield record, the run file) and the shield
+// log it appends to, in a directory others may write in: each temporary file is a new one under
+// a name no one can foresee, and nothing is written through a link or waits on a FIFO.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "MapFile.h"
+#include "Posix.h"
+#include "RunFiles.h"
+#include "ShieldBook.h"
+#include "support/TempDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using host::MapFile;
+using testing_support::ReadFile;
+using testing_support::TempDir;
+using testing_support::WriteFile;
+
+struct Creation {
+  std::string path;
+  int flags;
+};
+std::vector<Creation> gCreations;
+int gClashes = 0;  // creations to answer with EEXIST, as if the name were taken
+
+int RecordingOpen(const char *path, int flags, mode_t mode) {
+  if ((flags & O_CREAT) != 0) {
+    gCreations.push_back({path, flags});
+    if (gClashes > 0) {
+      --gClashes;
+      errno = EEXIST;
+      return -1;
+    }
+  }
+  return common::RealPosix().open(path, flags, mode);
+}
+
+class TemporaryFiles : public ::testing::Test {
+ protected:
+  TemporaryFiles() {
+    gCreations.clear();
+    gClashes = 0;
+    common::Posix().open = RecordingOpen;
+  }
+  ~TemporaryFiles() override { common::Posix() = common::RealPosix(); }
+
+  size_t Entries() const {
+    const auto entries = fs::directory_iterator(dir_.Path());
+    return static_cast<size_t>(std::distance(fs::begin(entries), fs::end(entries)));
+  }
+
+  TempDir dir_;
+};
+
+TEST_F(TemporaryFiles, AreCreatedNewUnderUnforeseeableNamesEvenWhenANameIsTaken) {
+  MapFile map(dir_.File("nginx.map"));
+  std::string content = "a 1;\n";
+  ASSERT_EQ(map.Update(content).problem, "");
+  gClashes = 1;
+  content = "b 2;\n";
+  ASSERT_EQ(map.Update(content).problem, "");
+  report::WriteFileAtomically(dir_.File("flowdeck-run.txt"), "A = 1\n", "the run file");
+  report::WriteFileAtomically(dir_.File("flowdeck-run.txt"), "A = 2\n", "the run file");
+
+  ASSERT_EQ(gCreations.size(), 5u);  // one of them clashed and was made again
+  std::set<std::string> names;
+  for (const Creation &creation : gCreations) {
+    EXPECT_EQ(creation.flags & (O_CREAT | O_EXCL), O_CREAT | O_EXCL) << creation.path;
+    names.insert(creation.path);
+    const bool besideMap = creation.path.starts_with(dir_.File("nginx.map.flowdeck-new."));
+    const bool besideRun = creation.path.starts_with(dir_.File("flowdeck-run.txt."));
+    EXPECT_TRUE(besideMap || besideRun) << creation.path;
+    // 12 random letters and digits after the prefix.
+    const size_t prefix = besideMap ? dir_.File("nginx.map.flowdeck-new.").size()
+                                    : dir_.File("flowdeck-run.txt.").size();
+    EXPECT_GE(creation.path.size(), prefix + 12) << creation.path;
+  }
+  EXPECT_EQ(names.size(), 5u) << "a temporary name was used twice";
+  EXPECT_EQ(ReadFile(dir_.File("nginx.map")), "b 2;\n");
+  EXPECT_EQ(ReadFile(dir_.File("flowdeck-run.txt")), "A = 2\n");
+  EXPECT_EQ(Entries(), 2u) << "no temporary file is left";
+  struct stat info {};
+  ASSERT_EQ(stat(dir_.File("nginx.map").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0644u) << "the web server reads the map as its own user";
+  ASSERT_EQ(stat(dir_.File("flowdeck-run.txt").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST_F(TemporaryFiles, ALinkOrAFifoPutInDuringTheRunIsReportedAndNotWrittenThrough) {
+  WriteFile(dir_.File("target"), "kept\n");
+  MapFile map(dir_.File("apache.map"));
+  std::string content = "a b\n";
+  ASSERT_EQ(map.Update(content).problem, "");
+  fs::remove(dir_.File("apache.map"));
+  fs::create_symlink(dir_.File("target"), dir_.File("apache.map"));
+  content = "c d\n";
+  EXPECT_EQ(map.Update(content).problem, "refusing to replace " + dir_.File("apache.map") +
+                                             ": it is a symbolic link, which flowdeck does not "
+                                             "follow");
+  EXPECT_THROW(MapFile{dir_.File("apache.map")}, std::runtime_error);
+
+  fs::create_symlink(dir_.File("target"), dir_.File("flowdeck-shields.tsv"));
+  try {
+    report::WriteFileAtomically(dir_.File("flowdeck-shields.tsv"), "x\n", "the shield record");
+    ADD_FAILURE() << "a link under the record's name must be refused";
+  } catch (const std::runtime_error &error) {
+    EXPECT_EQ(std::string(error.what()),
+              "cannot write the shield record " + dir_.File("flowdeck-shields.tsv") +
+                  ": is a symbolic link, which flowdeck does not follow");
+  }
+  fs::create_symlink(dir_.File("target"), dir_.File("flowdeck-shields.log"));
+  EXPECT_EQ(report::AppendToFile(dir_.File("flowdeck-shields.log"), "raise\n"),
+            "cannot append to " + dir_.File("flowdeck-shields.log") +
+                ": a symbolic link stands there, which flowdeck does not follow");
+  EXPECT_EQ(ReadFile(dir_.File("target")), "kept\n");
+
+  // A FIFO neither holds the shield log's append nor the record's read back at a restart.
+  ASSERT_EQ(mkfifo(dir_.File("fifo.log").c_str(), 0600), 0);
+  EXPECT_EQ(report::AppendToFile(dir_.File("fifo.log"), "raise\n"),
+            "cannot append to " + dir_.File("fifo.log") +
+                ": not a regular file (a FIFO, socket or device)");
+  host::ShieldBook book(dir_.File("fifo.log"), 3600);
+  EXPECT_TRUE(book.Restore(1700000000).empty());
+  EXPECT_EQ(book.Size(), 0u);
+}
+
+}  // namespace
