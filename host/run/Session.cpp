@@ -132,7 +132,7 @@ bool Session::TakeLoggedShield(const LogRecord &record) {
     return true;
   }
   ++loggedForged_;
-  ForgedRequest forged{std::string(record.client), "web server log", {}};
+  ForgedRequest forged{std::string(record.client), "web-server-log", {}};
   ParseShieldRequest(record.target, forged.asked);
   keeper_->NoteForged(utcMilliseconds_, forged);
   return false;

@@ -31,6 +31,8 @@ class MapFile {
   Outcome Update(std::string &content, bool anyLineOrder = false);
 
   const std::string &Path() const { return path_; }
+  // What the file holds, as far as flowdeck knows; nothing when that is unknown.
+  const std::optional<std::string> &Held() const { return held_; }
   // Readable by all: Apache's children, which read the map, run as the web server's user.
   static constexpr mode_t kMode = 0644;
 

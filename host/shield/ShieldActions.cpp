@@ -82,6 +82,9 @@ struct ShieldActions::MapTarget {
   bool writeOwed = false, reloadOwed = false;
   int64_t failures = 0;
   std::string lastFailure = {};
+  // The content the server holds, as far as flowdeck knows: put back in place of a map the
+  // server refuses, so that a restart of the server finds one it takes.
+  std::optional<std::string> accepted = {};
 };
 
 ShieldActions::ShieldActions(const HostConfig &config, std::chrono::milliseconds timeLimit)
@@ -270,6 +273,8 @@ void ShieldActions::UpdateMap(MapTarget &target, bool atStart) {
     return;
   }
   if (outcome.written) Count(&ShieldActionCounts::mapWrites);
+  // At start the server takes what the file holds when it starts or reloads next.
+  if (atStart) target.accepted = target.file.Held();
   // A new file cannot be in a running server's configuration yet: nothing to reload. A reload
   // that failed is tried again, changed or not.
   if (!target.reload.empty() && ((outcome.written && outcome.replaced) || target.reloadOwed))
@@ -291,15 +296,31 @@ bool ShieldActions::Reload(MapTarget &target) {
       MapFailure(target, target.testSetting,
                  "the web server refuses its configuration with the new " + target.label +
                      ", which is therefore not reloaded: " + test.WholeProblem());
+      PutBack(target);
       return false;
     }
   }
   Count(&ShieldActionCounts::reloads);
   const ProcessOutcome reload = runner_.Run(target.reload);
-  if (reload.Succeeded()) return true;
+  if (reload.Succeeded()) {
+    target.accepted = target.file.Held();
+    return true;
+  }
   Count(&ShieldActionCounts::reloadFailures);
   MapFailure(target, target.reloadSetting, reload.WholeProblem());
   return false;
+}
+
+// The map the server refused must not stay where a restart of the server would read it and
+// fail: the one the server holds goes back, and the new one is tried again at the next batch.
+void ShieldActions::PutBack(MapTarget &target) {
+  if (!target.accepted) return;
+  std::string content = *target.accepted;
+  const MapFile::Outcome outcome = target.file.Update(content);
+  if (!outcome.problem.empty()) {
+    Count(&ShieldActionCounts::fileFailures);
+    MapFailure(target, target.setting, outcome.problem);
+  }
 }
 
 void ShieldActions::MapFailure(MapTarget &target, const std::string &setting,

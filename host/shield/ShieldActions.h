@@ -105,6 +105,7 @@ class ShieldActions {
   // server may not hold the file.
   bool Reload(MapTarget &target);
   // A failed write, test or reload: said in full, or in short when it failed so before.
+  void PutBack(MapTarget &target);
   void MapFailure(MapTarget &target, const std::string &setting, const std::string &reason);
   void RunCommand(const std::string &event, const Shield &shield);
   // Normalizes a shield; false (and a problem) when no configured action can carry it.

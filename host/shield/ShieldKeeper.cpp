@@ -1,7 +1,6 @@
 #include "ShieldKeeper.h"
 
 #include <ctime>
-#include <fstream>
 
 #include "IpAddress.h"
 #include "RunFiles.h"
@@ -178,18 +177,16 @@ void ShieldKeeper::NoteForged(int64_t nowMilliseconds, const ForgedRequest &forg
   if (forgedNoted_ > ShieldListener::kForgedNoted) return;
   const int64_t now = nowMilliseconds / 1000;
   Shield shield;
-  shield.address = forged.asked.address;
-  shield.host = forged.asked.host;
-  shield.resource = forged.asked.resource;
-  shield.deflect = forged.asked.deflect;
-  shield.source = forged.route == "shield port" ? "shield-port" : "web-server-log";
+  shield.source = forged.route;
   if (forgedNoted_++ == ShieldListener::kForgedNoted) {
-    shield = Shield{};
-    shield.source = forged.route == "shield port" ? "shield-port" : "web-server-log";
     Note(now, "forged", shield,
          "more requests without the shield route's key are counted, not noted");
     return;
   }
+  shield.address = forged.asked.address;
+  shield.host = forged.asked.host;
+  shield.resource = forged.asked.resource;
+  shield.deflect = forged.asked.deflect;
   Note(now, "forged", shield, "from " + forged.peer + ", without the shield route's key");
 }
 

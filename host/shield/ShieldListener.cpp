@@ -196,7 +196,7 @@ void ShieldListener::NoteForged(const Waiting &connection, std::string_view targ
   ++counts_.forged;
   if (forgedNoted_ == kForgedNoted) return;
   ++forgedNoted_;
-  ForgedRequest forged{connection.peer, "shield port", {}};
+  ForgedRequest forged{connection.peer, "shield-port", {}};
   ParseShieldRequest(target, forged.asked);
   forged_.push_back(std::move(forged));
 }

@@ -29,7 +29,7 @@ bool ParseShieldRequest(std::string_view target, ShieldRequest &shield);
 // asked for, without the target itself (which may hold a guess at the key).
 struct ForgedRequest {
   std::string peer;     // the sender's address
-  std::string route;    // "shield port" or "web server log"
+  std::string route;    // "shield-port" or "web-server-log", one word for the event log
   ShieldRequest asked;  // its parameters as far as they could be read
 };
 

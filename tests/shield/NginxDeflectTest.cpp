@@ -206,6 +206,7 @@ TEST_F(NginxSmallBuckets, AMapNginxRefusesIsNotReloadedAndIsTriedAgain) {
   const Shield login = MakeShield("127.0.0.66", "shop.test", "/admin/login.php");
   const Shield longer = MakeShield("127.0.0.66", "shop.test", "/" + std::string(200, 'x'));
   const std::vector<pid_t> workers = server_->Workers();
+  const std::string held = testing_support::ReadFile(MapPath());
   actions_->Apply({login, longer}, {}, kNow);
   actions_->Drain();
   std::vector<host::ShieldProblem> problems = actions_->TakeProblems();
@@ -225,6 +226,10 @@ TEST_F(NginxSmallBuckets, AMapNginxRefusesIsNotReloadedAndIsTriedAgain) {
   EXPECT_EQ(actions_->Counts().reloadFailures, 1);
   EXPECT_EQ(actions_->Counts().reloads, 0);
   EXPECT_EQ(server_->Workers(), workers) << "nginx was not asked to reload";
+  // A restart of nginx in the meantime finds the map it holds, not the one it refused.
+  EXPECT_EQ(testing_support::ReadFile(MapPath()), held);
+  std::string output;
+  EXPECT_TRUE(server_->TestConfiguration(output)) << output;
   EXPECT_EQ(Page("127.0.0.66", "/admin/login.php"), "real login");
 
   actions_->Apply({}, {}, kNow);
