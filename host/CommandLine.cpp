@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
+#include <cstring>
 
 #include <filesystem>
 #include "SyslogReceiver.h"
@@ -48,7 +50,9 @@ void PlacePluginPath(const std::string &path, SessionOptions &session) {
 
 void CheckReadable(const std::string &path, const std::string &what) {
   if (path == "-") return;
-  if (access(path.c_str(), R_OK) != 0) throw UsageError(path + ": cannot read the " + what);
+  if (access(path.c_str(), R_OK) != 0) {
+    throw UsageError(path + ": cannot read the " + what + ": " + std::strerror(errno));
+  }
   if (fs::is_directory(path)) throw UsageError(path + ": cannot read: Is a directory");
 }
 

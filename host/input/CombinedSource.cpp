@@ -1,6 +1,7 @@
 #include "CombinedSource.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace host {
 
@@ -51,6 +52,16 @@ uint64_t CombinedSource::BytesBehind() const {
   uint64_t bytes = 0;
   for (const std::unique_ptr<LineSource> &source : sources_) bytes += source->BytesBehind();
   return bytes;
+}
+
+std::vector<LogStatus> CombinedSource::Logs() const {
+  std::vector<LogStatus> logs;
+  for (const std::unique_ptr<LineSource> &source : sources_) {
+    std::vector<LogStatus> some = source->Logs();
+    logs.insert(logs.end(), std::make_move_iterator(some.begin()),
+                std::make_move_iterator(some.end()));
+  }
+  return logs;
 }
 
 }  // namespace host

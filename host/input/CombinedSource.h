@@ -21,6 +21,7 @@ class CombinedSource : public LineSource {
   RunTime Now() override;
   uint64_t BytesRead() const override;
   uint64_t BytesBehind() const override;
+  std::vector<LogStatus> Logs() const override;
 
  private:
   static constexpr int kTurn = 256;

@@ -16,10 +16,14 @@ constexpr size_t kChunk = 1 << 16;
 
 FollowReader::FollowReader(std::string path, bool fromStart) : path_(std::move(path)) {
   struct stat info {};
-  if (stat(path_.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+  const bool there = stat(path_.c_str(), &info) == 0;
+  if (there && S_ISDIR(info.st_mode)) {
     throw std::runtime_error(path_ + ": cannot read: " + std::strerror(EISDIR));
   }
-  Open(!fromStart);
+  if (!Open(!fromStart) && there && !fromStart) {
+    unreadInode_ = info.st_ino;
+    unreadSize_ = info.st_size;
+  }
 }
 
 FollowReader::~FollowReader() {
@@ -28,19 +32,31 @@ FollowReader::~FollowReader() {
 
 bool FollowReader::Open(bool atEnd) {
   int fd = open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    error_ = errno;
+    return false;
+  }
   struct stat info {};
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {  // not a log (yet)
+  const int problem = fstat(fd, &info) != 0 ? errno : S_ISDIR(info.st_mode) ? EISDIR : 0;
+  if (problem != 0) {  // not a log (yet)
     close(fd);
+    error_ = problem;
     return false;
   }
   if (fd_ >= 0) close(fd_);
   fd_ = fd;
   inode_ = info.st_ino;
   offset_ = atEnd ? info.st_size : 0;
+  if (unreadInode_ != 0 && info.st_ino == unreadInode_ && unreadSize_ <= info.st_size) {
+    offset_ = unreadSize_;  // what was there at the start is old; what came since is new
+  }
+  unreadInode_ = 0;
   lseek(fd_, offset_, SEEK_SET);
-  if (atEnd) buffer_.clear(), begin_ = 0;
+  // Whatever the old file still held was read before Next returned false.
+  buffer_.clear();
+  begin_ = 0;
   skippingLongLine_ = false;
+  error_ = 0;
   return true;
 }
 
@@ -104,11 +120,11 @@ uint64_t FollowReader::BytesBehind() const {
 
 void FollowReader::Poll() {
   struct stat info {};
-  if (stat(path_.c_str(), &info) != 0) return;  // rotated away, the new file not there yet
+  if (stat(path_.c_str(), &info) != 0) {  // rotated away and the new file not there yet, or gone
+    error_ = errno;
+    return;
+  }
   if (fd_ < 0 || info.st_ino != inode_) {
-    // Whatever the old file still held was read before Next returned false.
-    buffer_.clear();
-    begin_ = 0;
     Open(false);
   } else if (info.st_size < offset_) {
     lseek(fd_, 0, SEEK_SET);  // truncated: start again from its beginning
@@ -116,6 +132,9 @@ void FollowReader::Poll() {
     buffer_.clear();
     begin_ = 0;
     skippingLongLine_ = false;
+    error_ = 0;
+  } else {
+    error_ = 0;
   }
 }
 

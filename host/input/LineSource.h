@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "LineStats.h"
 #include "LogParser.h"
@@ -40,6 +41,14 @@ struct LogInput {
   std::string serverName;
 };
 
+// A followed log as it stands: whether the file under its name can be read, and how much of it
+// was read.
+struct LogStatus {
+  std::string path;
+  int error = 0;       // 0 when it can be read, else why not (an errno value)
+  uint64_t lines = 0;  // lines read from it (and the files it was rotated from) so far
+};
+
 // Where a run's lines come from: the merged logs of a replay, followed logs, a listener.
 // Sources read every line through the run's one LineReader, and hand on only the lines that
 // parse.
@@ -58,6 +67,8 @@ class LineSource {
   virtual uint64_t BytesRead() const = 0;
   // Bytes written to the logs that the run has not read yet (a live run's lag).
   virtual uint64_t BytesBehind() const { return 0; }
+  // The logs a live run follows, in the order they were given; none for other sources.
+  virtual std::vector<LogStatus> Logs() const { return {}; }
 };
 
 }  // namespace host

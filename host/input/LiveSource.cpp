@@ -83,4 +83,13 @@ uint64_t LiveSource::BytesRead() const {
   return bytes;
 }
 
+std::vector<LogStatus> LiveSource::Logs() const {
+  std::vector<LogStatus> logs;
+  logs.reserve(logs_.size());
+  for (const Log &log : logs_) {
+    logs.push_back(LogStatus{log.reader->Path(), log.reader->Error(), log.reader->LineNumber()});
+  }
+  return logs;
+}
+
 }  // namespace host

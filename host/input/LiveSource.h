@@ -12,7 +12,9 @@
 namespace host {
 
 // The source of a live run: logs followed as they grow, lines taken in the order they arrive,
-// each at the system time at which it was read. It ends when `stop` is set.
+// each at the system time at which it was read. It ends when `stop` is set. A log that cannot be
+// read (missing, in a missing folder, not readable) is looked for again at every wait and read
+// once it can be; Logs() says which cannot.
 class LiveSource : public LineSource {
  public:
   // Throws std::runtime_error for a log that cannot be followed (a directory).
@@ -25,6 +27,7 @@ class LiveSource : public LineSource {
   RunTime Now() override;
   uint64_t BytesRead() const override;
   uint64_t BytesBehind() const override;
+  std::vector<LogStatus> Logs() const override;
 
  private:
   struct Log {

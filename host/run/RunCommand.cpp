@@ -3,10 +3,13 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <ostream>
 
 #include "CombinedSource.h"
+#include "FollowedLogs.h"
 #include "LiveSource.h"
 #include "LogMerger.h"
 #include "Progress.h"
@@ -142,6 +145,22 @@ void WriteMetrics(const RunMetrics &metrics, Session &session, const LineStats &
   }
 }
 
+// How often a followed log that stays unreadable is named again: every minute, or every
+// FLOWDECK_LOG_REPEAT_SECONDS seconds (0.1 to 3600) when that is set, for tests that cannot wait
+// a minute. Anything else there is ignored.
+double LogRepeatSeconds() {
+  constexpr double kMinute = 60;
+  const char *text = std::getenv("FLOWDECK_LOG_REPEAT_SECONDS");
+  if (text == nullptr) return kMinute;
+  char *end = nullptr;
+  const double seconds = std::strtod(text, &end);
+  return end != text && *end == '\0' && seconds >= 0.1 && seconds <= 3600 ? seconds : kMinute;
+}
+
+double SteadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
 
 int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool live,
@@ -163,7 +182,9 @@ int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool liv
     session.Settle();
     report::WriteReport(session.OutDir(), options.reportPath);
   };
+  FollowedLogs followed(err, LogRepeatSeconds());
   if (live) {
+    followed.Look(source.Logs(), SteadySeconds());
     session.WatchMonitor();
     loop.AfterCycles([&](bool monitor) {
       WriteMetrics(metrics, session, stats, source, err);
@@ -173,6 +194,7 @@ int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool liv
     loop.Between([&] {
       if (gReload.exchange(false)) Reload(options, session, syslog, err);
       if (syslog != nullptr) ReportDescriptors(*syslog, saidDescriptors, err);
+      followed.Look(source.Logs(), SteadySeconds());
     });
   }
   loop.Run();

@@ -53,6 +53,22 @@ std::string Described(std::string help, const std::string &labels) {
   return help + ": " + values;
 }
 
+// A label's value as the Prometheus text format writes it: backslash, double quote and line
+// feed escaped. A log's path is the operator's, and may hold any of them.
+std::string LabelValue(const std::string &value) {
+  std::string escaped;
+  escaped.reserve(value.size());
+  for (char c : value) {
+    if (c == '\n') {
+      escaped += "\\n";
+      continue;
+    }
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
 }  // namespace
 
 std::string RunMetrics::Text(Session &session, const LineStats &lines, const LineSource &source,
@@ -74,6 +90,16 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
         "Requests not streamed because their address is in IgnoreAddresses.", session.Ignored());
   p.Add("flowdeck_follow_lag_bytes", "gauge", "Bytes of the followed logs not read yet.",
         source.BytesBehind());
+  const std::vector<LogStatus> logs = source.Logs();
+  for (const LogStatus &log : logs) {
+    p.Add("flowdeck_log_readable", "gauge",
+          "Whether each followed log can be read now (1) or is missing or unreadable (0).",
+          log.error == 0 ? 1 : 0, "log=\"" + LabelValue(log.path) + "\"");
+  }
+  for (const LogStatus &log : logs) {
+    p.Add("flowdeck_log_lines_total", "counter", "Lines read from each followed log.", log.lines,
+          "log=\"" + LabelValue(log.path) + "\"");
+  }
   const MonitorFigures monitor = session.Monitor();
   p.Add("flowdeck_visitors", "gauge", "Visitors the monitor holds after its latest cycle.",
         monitor.visitors);

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 
 #include "support/TempDir.h"
@@ -43,6 +45,39 @@ TEST(FollowReader, FollowsAppendsRotationAndTruncationLikeTailF) {
   // Truncation (to less than was read): read again from the start.
   std::ofstream(log, std::ios::trunc) << "new\n";
   EXPECT_EQ(Drain(reader), std::vector<std::string>{"new"});
+}
+
+// A log missing at the start, or in a missing folder, is named as such and read from its
+// beginning once it is there; a rotation into something that cannot be read is named, and the
+// old file read on to its end without losing the half line it was in.
+TEST(FollowReader, SaysWhyALogCannotBeReadAndReadsItOnceItCan) {
+  testing_support::TempDir dir;
+  const std::string log = dir.File("late.log"), deep = dir.File("later/access.log");
+  host::FollowReader late(log, false), deeper(deep, false);
+  EXPECT_EQ(late.Error(), ENOENT);
+  EXPECT_EQ(deeper.Error(), ENOENT);
+  EXPECT_TRUE(Drain(late).empty());
+  Append(log, "first\n");
+  EXPECT_EQ(Drain(late), std::vector<std::string>{"first"}) << "all of a log that came later";
+  EXPECT_EQ(late.Error(), 0);
+  std::filesystem::create_directory(dir.File("later"));
+  Append(deep, "one\n");
+  EXPECT_EQ(Drain(deeper), std::vector<std::string>{"one"});
+  EXPECT_EQ(deeper.Error(), 0);
+
+  Append(log, "half ");
+  EXPECT_TRUE(Drain(late).empty());
+  std::rename(log.c_str(), dir.File("late.log.1").c_str());
+  std::filesystem::create_directory(log);  // a directory where the new log should be
+  EXPECT_TRUE(Drain(late).empty());
+  EXPECT_EQ(late.Error(), EISDIR);
+  Append(dir.File("late.log.1"), "line\n");
+  EXPECT_EQ(Drain(late), std::vector<std::string>{"half line"});
+  std::filesystem::remove(log);
+  Append(log, "new\n");
+  EXPECT_EQ(Drain(late), std::vector<std::string>{"new"});
+  EXPECT_EQ(late.Error(), 0);
+  EXPECT_EQ(late.LineNumber(), 3u) << "lines of every file under the name";
 }
 
 }  // namespace
