@@ -59,6 +59,14 @@ function writeLog(file) {
   fs.writeFileSync(file, [...held, ...hostile].join('\n') + '\n');
 }
 
+// The same morning again two days later: a run whose time span and chart labels carry dates.
+function writeDaysLog(file) {
+  const sample = fs.readFileSync(sampleLog, 'utf8').split('\n').filter(Boolean);
+  const held = sample.filter((line) => /\[07\/Dec\/2026:08:(0\d|1[0-8]):/.test(line));
+  const later = held.map((line) => line.replace('[07/Dec/2026:', '[09/Dec/2026:'));
+  fs.writeFileSync(file, [...held, ...later].join('\n') + '\n');
+}
+
 function flowdeckRun(args) {
   execFileSync(flowdeck, args, { stdio: ['ignore', 'pipe', 'inherit'] });
 }
@@ -71,7 +79,7 @@ async function visibleAddresses(page) {
 // At this width every card's label and value stand on one line inside the card, no card
 // reaches past the page, the page itself does not scroll sideways, and the alert chart's time
 // labels stand apart.
-async function checkLayout(page, width) {
+async function checkLayout(page, width, run = '') {
   const layout = await page.evaluate(() => {
     const lines = (element) => {
       const range = document.createRange();
@@ -96,14 +104,14 @@ async function checkLayout(page, width) {
   const broken = layout.cards.filter((c) => c.lines[0] !== 1 || c.lines[1] !== 1 || c.overflow ||
                                            c.outside);
   check(layout.cards.length >= 8 && broken.length === 0,
-        `at ${width} px every card holds its label and value on one line each`,
+        `at ${width} px${run ? ` ${run}` : ''} every card holds its label and value on one line each`,
         JSON.stringify(broken));
-  check(layout.pageWidth <= layout.view, `at ${width} px the page does not scroll sideways`,
+  check(layout.pageWidth <= layout.view, `at ${width} px${run ? ` ${run}` : ''} the page does not scroll sideways`,
         `${layout.pageWidth} > ${layout.view}`);
   const overlapping = layout.labels.filter((label, i) =>
     i + 1 < layout.labels.length && label.right > layout.labels[i + 1].left);
   check(layout.labels.length >= 2 && overlapping.length === 0,
-        `at ${width} px the alert chart's time labels do not overlap`,
+        `at ${width} px${run ? ` ${run}` : ''} the alert chart's time labels do not overlap`,
         JSON.stringify(layout.labels));
 }
 
@@ -116,6 +124,11 @@ async function main() {
   writeLog(log);
   flowdeckRun(['replay', '--quiet', '--out', run, log]);
   flowdeckRun(['report', '--output', report, run]);
+  const daysLog = path.join(work, 'sample-days.log');
+  const daysReport = path.join(outputDir, 'report-browser-days.html');
+  writeDaysLog(daysLog);
+  flowdeckRun(['replay', '--quiet', '--report', daysReport, '--out', path.join(work, 'days'),
+               daysLog]);
   const snapshot = fs.readFileSync(path.join(run, 'KvCorvane.xml'), 'utf8');
   const expectedKeys = [...snapshot.matchAll(/<USER KEY="([^"]*)"/g)].map((m) => m[1]);
 
@@ -130,7 +143,9 @@ async function main() {
     const pageUrl = pathToFileURL(report).href;
     const outside = [];
     await context.route('**/*', (route) => {
-      if (route.request().url() === pageUrl) return route.continue();
+      if ([pageUrl, pathToFileURL(daysReport).href].includes(route.request().url())) {
+        return route.continue();
+      }
       outside.push(route.request().url());
       return route.abort();
     });
@@ -230,6 +245,15 @@ async function main() {
       await checkLayout(page, width);
       const screenshot = path.join(outputDir, `report-browser-${width}.png`);
       await page.screenshot({ path: screenshot, fullPage: true });
+      console.log(`screenshot: ${screenshot}`);
+    }
+    const days = await context.newPage();
+    await days.goto(pathToFileURL(daysReport).href);
+    for (const [width, height] of [[1280, 900], [390, 844]]) {
+      await days.setViewportSize({ width, height });
+      await checkLayout(days, width, 'over days');
+      const screenshot = path.join(outputDir, `report-browser-days-${width}.png`);
+      await days.screenshot({ path: screenshot, fullPage: true });
       console.log(`screenshot: ${screenshot}`);
     }
   } finally {
