@@ -9,6 +9,7 @@
 
 #include "Report.h"
 #include "ReportTime.h"
+#include "ShieldRows.h"
 
 namespace host {
 
@@ -16,7 +17,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The shield plug-in's own shields; the pace test's are listed with their tally.
+// The shields the plug-in's regularity test raised; those the pace test raised first (the
+// plug-in may have judged them too) are listed with the pace test's tally.
 void PrintShields(std::ostream &out, const std::vector<report::Shield> &newestFirst) {
   const bool none =
       std::none_of(newestFirst.begin(), newestFirst.end(),
@@ -37,12 +39,11 @@ void PrintShieldTally(std::ostream &out, const Session &session) {
   if (tally.restored > 0) out << " (" << tally.restored << " carried over from the last run)";
   out << "\n";
   if (tally.pace > 0) {
-    out << "shields of the pace test (delays drawn at random; not in KvVantrel.xml): " << tally.pace
-        << "\n";
+    out << "shields of the pace test (gaps too even for a person's): " << tally.pace << "\n";
   }
   for (const Shield &shield : tally.paceShields) {
     out << "  " << shield.address << "  " << shield.host << shield.resource << "  pace  at "
-        << IsoTime(shield.raisedAt) << "\n";
+        << IsoTime(shield.raisedAt) << "  " << report::PaceDescription(shield.figures) << "\n";
   }
   for (const std::string &shield : tally.sparedShields) {
     out << "  not acted on (NeverShield): " << shield << "\n";
@@ -131,7 +132,9 @@ void PrintSummary(std::ostream &out, const RunFacts &facts, Session &session) {
     for (const std::string &where : lines.firstMalformed) out << " " << where;
     out << "\n";
   }
-  out << "visitors held: " << session.Visitors() << "\n"
+  const DistinctKeys &visitors = session.VisitorsOfRun();
+  out << "visitors held: " << session.Visitors() << " (" << visitors.Count()
+      << (visitors.Full() ? " or more" : "") << " in the run)\n"
       << "cycles: " << session.ShieldCycles() << " of the shield plug-in (every "
       << facts.cadence.shieldSeconds << " s), " << session.MonitorCycles()
       << " of the monitor (every " << facts.cadence.monitorSeconds << " s)\n"

@@ -1,6 +1,7 @@
 #include "AlertChart.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "HtmlText.h"
@@ -66,15 +67,28 @@ void AppendAxes(std::string &svg, int64_t highest) {
   }
 }
 
+// The room a time label takes, in the chart's units, at the largest size the page draws it
+// (15 units on a narrow screen): digits and separators at most 0.62 of the font size each.
+double LabelWidth(const std::string &label) {
+  return static_cast<double>(label.size()) * 15 * 0.62;
+}
+
+// Each label starts under the bar whose time it names; labels are spaced by whole buckets so
+// that no two overlap and none runs past the chart's right edge.
 void AppendTimeLabels(std::string &svg, const AlertBuckets &buckets, bool withDate) {
+  constexpr double kLabelGap = 12;
   const size_t n = buckets.counts.size();
   const double slot = (kWidth - kLeft - kRight) / static_cast<double>(n);
-  const size_t every = std::max<size_t>(1, (n + 5) / 6);
+  const double room = LabelWidth(BucketLabel(buckets.first, withDate)) + kLabelGap;
+  const size_t every = std::max<size_t>(1, static_cast<size_t>(std::ceil(room / slot)));
   for (size_t i = 0; i < n; i += every) {
     const Moment start = buckets.first + static_cast<int64_t>(i) * buckets.size;
-    svg += "<text class=\"tick\" x=\"" + N(kLeft + slot * static_cast<double>(i)) + "\" y=\"" +
-           N(kHeight - 8) + "\" text-anchor=\"" + (i == 0 ? "start" : "middle") + "\">";
-    AppendHtml(svg, BucketLabel(start, withDate));
+    const std::string label = BucketLabel(start, withDate);
+    const double x = kLeft + slot * static_cast<double>(i);
+    if (x + LabelWidth(label) > kWidth) break;
+    svg += "<text class=\"tick time\" x=\"" + N(x) + "\" y=\"" + N(kHeight - 8) +
+           "\" text-anchor=\"start\">";
+    AppendHtml(svg, label);
     svg += "</text>";
   }
 }

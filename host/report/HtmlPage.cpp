@@ -4,6 +4,8 @@
 
 #include "AlertChart.h"
 #include "HtmlText.h"
+#include "NotedTable.h"
+#include "NotedVisitors.h"
 #include "PageAssets.h"
 #include "RunFiles.h"
 #include "ShieldTable.h"
@@ -61,7 +63,11 @@ std::optional<TimeSpan> SpanOf(const RunData &run) {
 }
 
 HtmlPage::HtmlPage(const RunData &run, std::string nonce, std::string writtenAt)
-    : run_(run), nonce_(std::move(nonce)), writtenAt_(std::move(writtenAt)), span_(SpanOf(run)) {}
+    : run_(run),
+      nonce_(std::move(nonce)),
+      writtenAt_(std::move(writtenAt)),
+      span_(SpanOf(run)),
+      noted_(NoteVisitors(run)) {}
 
 std::string HtmlPage::Render() const {
   std::string out;
@@ -75,6 +81,7 @@ std::string HtmlPage::Render() const {
   AppendFigures(out);
   AppendShields(out);
   AppendAlerts(out);
+  AppendNoted(out);
   AppendVisitors(out);
   out += "</main>";
   AppendData(out);
@@ -112,29 +119,35 @@ void HtmlPage::AppendFigures(std::string &out) const {
   const auto level = [&](int n) {
     return run_.snapshot.Read() ? std::to_string(VisitorsAtLevel(n)) : std::string("\u2014");
   };
-  out += "<dl class=\"figures\">";
-  AppendFigure(out, "", "Visitors held", count(run_.snapshot, run_.visitors.size()));
-  AppendFigure(out, "", "Level 0", level(0));
-  AppendFigure(out, VisitorsAtLevel(1) > 0 ? "l1" : "", "Level 1", level(1));
-  AppendFigure(out, VisitorsAtLevel(2) > 0 ? "l2" : "", "Level 2", level(2));
-  AppendFigure(out, "", "Shields", count(run_.shieldFile, run_.shields.size()));
-  AppendFigure(out, "", "Alerts", count(run_.alertFile, run_.alerts.size()));
-  AppendFigure(out, "span", "Time span", span_ ? SpanText(*span_) : "no times in the files");
   const auto noted = [&](const char *key) {
     const auto entry = run_.info.find(key);
     return entry == run_.info.end() ? std::string() : entry->second;
   };
+  out += "<dl class=\"figures\">";
+  // The monitor's snapshot holds the visitors of its latest cycle only, and none after a reload
+  // that restarted it: flowdeck counts those of the whole run.
+  if (!noted(RunFiles::kVisitorsOfRun).empty()) {
+    AppendFigure(out, "", "Visitors in the run", noted(RunFiles::kVisitorsOfRun));
+  }
+  AppendFigure(out, "", "Visitors held", count(run_.snapshot, run_.visitors.size()));
+  AppendFigure(out, "", "Level 0", level(0));
+  AppendFigure(out, VisitorsAtLevel(1) > 0 ? "l1" : "", "Level 1", level(1));
+  AppendFigure(out, VisitorsAtLevel(2) > 0 ? "l2" : "", "Level 2", level(2));
+  AppendFigure(out, "", "Alerted or shielded",
+               run_.alertFile.Read() || run_.shieldFile.Read() ? std::to_string(noted_.size())
+                                                               : std::string("\u2014"));
+  AppendFigure(out, "", "Shields", count(run_.shieldFile, run_.shields.size()));
+  AppendFigure(out, "", "Alerts", count(run_.alertFile, run_.alerts.size()));
   if (!noted(RunFiles::kShieldsRaised).empty()) {
-    AppendFigure(out, "", "Shields raised / lifted / refused",
+    AppendFigure(out, "text", "Raised / lifted / refused",
                  noted(RunFiles::kShieldsRaised) + " / " + noted(RunFiles::kShieldsLifted) + " / " +
                      noted(RunFiles::kShieldsRefused));
   }
-  const auto shieldCycle = run_.info.find(RunFiles::kShieldCycle);
-  const auto monitorCycle = run_.info.find(RunFiles::kMonitorCycle);
-  if (shieldCycle != run_.info.end() && monitorCycle != run_.info.end()) {
-    AppendFigure(out, "", "Cycles",
-                 "shields every " + shieldCycle->second + " s, monitor every " +
-                     monitorCycle->second + " s");
+  AppendFigure(out, "text", "Time span", span_ ? SpanText(*span_) : "no times in the files");
+  if (!noted(RunFiles::kShieldCycle).empty() && !noted(RunFiles::kMonitorCycle).empty()) {
+    AppendFigure(out, "text", "Cycles",
+                 "shields " + noted(RunFiles::kShieldCycle) + " s, monitor " +
+                     noted(RunFiles::kMonitorCycle) + " s");
   }
   out += "</dl>";
 }
@@ -198,13 +211,31 @@ void HtmlPage::AppendAlerts(std::string &out) const {
   out += "</section>";
 }
 
+void HtmlPage::AppendNoted(std::string &out) const {
+  out +=
+      "<section id=\"noted\"><h2>Visitors alerted or shielded during the run <span "
+      "class=\"count\">(" +
+      std::to_string(noted_.size()) + ")</span></h2>";
+  if (noted_.empty()) {
+    out += run_.alertFile.Read() || run_.shieldFile.Read()
+               ? "<p class=\"note\">No visitor reached level 1 or 2 or was shielded.</p>"
+               : "<p class=\"note\">Neither the alert file nor the shield file could be read.</p>";
+  } else {
+    out +=
+        "<p class=\"note\">From the alert file and the shields, held at the end or not; those "
+        "held are listed below too, with their hits.</p>";
+    AppendNotedTable(out, noted_);
+  }
+  out += "</section>";
+}
+
 void HtmlPage::AppendVisitors(std::string &out) const {
-  out += "<section id=\"visitors\"><h2>Visitors <span class=\"count\">";
+  out += "<section id=\"visitors\"><h2>Visitors held at the end <span class=\"count\">";
   if (run_.snapshot.Read()) out += "(" + std::to_string(run_.visitors.size()) + ")";
   out += "</span></h2>";
   if (!AppendUnread(out, run_.snapshot)) {
     if (run_.visitors.empty()) {
-      out += "<p class=\"note\">The monitor held no visitor.</p>";
+      out += "<p class=\"note\">The monitor held no visitor at the end.</p>";
     } else {
       out +=
           "<div class=\"tools\" id=\"visitor-tools\" hidden><input type=\"search\" "

@@ -3,6 +3,8 @@
 #include <optional>
 #include <string>
 
+#include <vector>
+
 #include "ReportData.h"
 
 namespace report {
@@ -23,6 +25,7 @@ class HtmlPage {
   void AppendFigures(std::string &out) const;
   void AppendShields(std::string &out) const;
   void AppendAlerts(std::string &out) const;
+  void AppendNoted(std::string &out) const;
   void AppendVisitors(std::string &out) const;
   void AppendData(std::string &out) const;
   // Says why a section is empty; false when its file was read.
@@ -33,6 +36,7 @@ class HtmlPage {
   std::string nonce_;
   std::string writtenAt_;
   std::optional<TimeSpan> span_;
+  std::vector<NotedVisitor> noted_;  // alerted or shielded during the run
 };
 
 }  // namespace report

@@ -13,12 +13,12 @@ header.page{padding:14px 24px;background:#1d2430;color:#fff}
 header.page h1{margin:0;font-size:20px;font-weight:600}
 header.page p{margin:2px 0 0;color:#c5ccd6;font-size:13px;overflow-wrap:anywhere}
 main{max-width:1320px;margin:0 auto;padding:16px 24px 40px}
-.figures{display:grid;grid-template-columns:repeat(auto-fit,minmax(120px,1fr));gap:10px;margin:0 0 18px}
-.figure{background:var(--card);border:1px solid var(--line);border-radius:8px;padding:8px 12px;margin:0}
+.figures{display:flex;flex-wrap:wrap;gap:10px;margin:0 0 18px}
+.figure{flex:1 0 auto;min-width:110px;white-space:nowrap;background:var(--card);
+border:1px solid var(--line);border-radius:8px;padding:8px 12px;margin:0}
 .figure dt{font-size:11px;color:var(--muted);text-transform:uppercase;letter-spacing:.05em}
 .figure dd{margin:2px 0 0;font-size:24px;font-weight:600;font-variant-numeric:tabular-nums}
-.figure.span{grid-column:span 2}
-.figure.span dd{font-size:14px;font-weight:500}
+.figure.text dd{font-size:14px;font-weight:500;line-height:34px;font-variant-numeric:normal}
 .figure.l1 dd{color:var(--l1)}.figure.l2 dd{color:var(--l2)}
 section{background:var(--card);border:1px solid var(--line);border-radius:8px;padding:14px 16px;margin:0 0 18px}
 h2{font-size:17px;margin:0 0 10px}
@@ -51,6 +51,10 @@ tr.runs>td{background:#fafbfc;padding:10px 12px 14px}
 table.run-table{font-size:12px}
 
 .shielded{color:var(--l2);font-weight:600}
+#noted-table tr.lvl2>td{background:var(--l2bg)}
+#noted-table tr.lvl2>td:first-child{box-shadow:inset 4px 0 0 var(--l2)}
+#noted-table td.agent{max-width:22em;white-space:nowrap;overflow:hidden;text-overflow:ellipsis}
+#noted-table td.shields{white-space:nowrap}
 svg.gaps{display:block}
 svg.gaps polyline{fill:none;stroke:var(--accent);stroke-width:1.5;stroke-linejoin:round}
 tbody.lvl2 svg.gaps polyline{stroke:var(--l2)}
@@ -72,8 +76,9 @@ td.pace .muted{font-size:12px}
 @media (max-width:640px){
 header.page,main{padding-left:10px;padding-right:10px}
 section{padding:10px;border-radius:6px}
-.figures{grid-template-columns:repeat(2,1fr)}
+.figure{flex:1 0 calc(50% - 5px);min-width:auto}
 .figure dd{font-size:20px}
+.figure.text dd{font-size:12px;line-height:29px}
 th,td{padding:4px 6px}
 svg.alert-chart{min-width:520px}
 .alert-chart .tick{font-size:15px}

@@ -16,6 +16,7 @@
 #include "RunFiles.h"
 #include "ShieldEventReader.h"
 #include "ShieldReader.h"
+#include "ShieldRows.h"
 #include "SnapshotReader.h"
 
 namespace report {
@@ -66,6 +67,7 @@ RunData ReadRun(const std::string &directory) {
   run.shieldFile = ReadShields(files.In(RunFiles::kShields), run.shields);
   if (run.shieldFile.Read()) {
     ReadPaceShields(files.In(RunFiles::kShieldEvents), run.shields);
+    MergeJudgements(run.shields);
     std::stable_sort(run.shields.begin(), run.shields.end(), [](const Shield &a, const Shield &b) {
       return a.at.value_or(INT64_MIN) > b.at.value_or(INT64_MIN);
     });

@@ -43,8 +43,26 @@ struct Shield {
   std::string test = "regularity";
   std::string dateTime;
   std::optional<Moment> at;
+  std::optional<Moment> until;  // the end the pace test's shield was given, when its log says
   std::string remoteAddr, resolvedAddr, host, hits, factor, resource, deflect, sensitivity,
       strength, description;
+  std::string paceFigures;  // the pace test's: "hits 22, mean gap 1.000 s, spread 0.012"
+  // When both tests judged the shield, the one that came second, its time and its tally.
+  std::string alsoJudgedBy;
+  std::optional<Moment> alsoJudgedAt;
+};
+
+// A visitor that reached level 1 or 2 or was shielded during the run, held at the end or not:
+// from the alert file and the shields. One per visitor key; a shielded address that no alert
+// names is a visitor of its own, without a key.
+struct NotedVisitor {
+  std::string key, remoteAddr, resolvedAddr, country, userAgent, serverName;
+  int highestLevel = 0;
+  int64_t alerts = 0, level1Alerts = 0, level2Alerts = 0;
+  std::optional<Moment> firstAlert, lastAlert;
+  std::string highestRating;  // the largest correlation of its alerts
+  std::vector<const Shield *> shields;
+  const Visitor *held = nullptr;  // in the snapshot at the end
 };
 
 // The earliest and latest time found anywhere in a run's files.

@@ -31,6 +31,9 @@ class RunFiles {
   static constexpr const char *kShieldsRefused = "ShieldsRefused";
   static constexpr const char *kShieldsSpared = "ShieldsNeverActedOn";
   static constexpr const char *kShieldsInForce = "ShieldsInForce";
+  // Visitors the monitor was given in the run, a reload that restarted it included; "+" after
+  // the number when there were more than flowdeck counts.
+  static constexpr const char *kVisitorsOfRun = "VisitorsOfRun";
 
   // The run in `directory`, with its exports under `exportPrefix` (written in front of the
   // export names); empty: in the directory.

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "ReportTime.h"
+#include "ShieldRows.h"
 #include "UrlText.h"
 
 namespace report {
@@ -25,7 +26,7 @@ void ReadPaceShields(const std::string &path, std::vector<Shield> &shields) {
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
-    // TIME raise pace ADDRESS HOST RESOURCE -> DEFLECT until TIME
+    // TIME raise pace ADDRESS HOST RESOURCE -> DEFLECT until TIME (FIGURES)
     std::istringstream words(line);
     std::string time, event, test, address, host, resource, arrow, deflect;
     if (!(words >> time >> event >> test >> address >> host >> resource >> arrow >> deflect) ||
@@ -40,7 +41,13 @@ void ReadPaceShields(const std::string &path, std::vector<Shield> &shields) {
     shield.host = Word(host);
     shield.resource = Word(resource);
     shield.deflect = Word(deflect);
-    shield.description = "pace test: delays drawn at random";
+    std::string until, end, figures;
+    if (words >> until >> end && until == "until") shield.until = MomentFromIsoUtc(end);
+    if (std::getline(words >> std::ws, figures) && figures.size() > 2 && figures.front() == '(' &&
+        figures.back() == ')') {
+      common::AppendPercentDecoded(shield.paceFigures, figures.substr(1, figures.size() - 2));
+    }
+    shield.description = "pace test: " + PaceDescription(shield.paceFigures);
     shields.push_back(std::move(shield));
   }
 }

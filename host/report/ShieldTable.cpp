@@ -36,7 +36,9 @@ void AppendShieldTable(std::string &out, const std::vector<Shield> &shields) {
   for (const Shield &shield : shields) {
     out += "<tr>";
     AppendCell(out, shield.at ? FormatMoment(*shield.at) : shield.dateTime, "time");
-    AppendCell(out, shield.test);
+    // The test that raised it, then the one that judged it as well.
+    AppendCell(out, shield.alsoJudgedBy.empty() ? shield.test
+                                                : shield.test + ", then " + shield.alsoJudgedBy);
     AppendCell(out, shield.remoteAddr);
     AppendCell(out, shield.resolvedAddr);
     AppendCell(out, shield.host);

@@ -124,6 +124,7 @@ std::unique_ptr<Source> Open(Arguments &&...arguments) {
 // flowdeck's notes on the run so far, for the report and for a person looking in.
 void NoteRun(const Session &session, const Cadence &cadence) {
   const ShieldTally &shields = session.Shields().Tally();
+  const DistinctKeys &visitors = session.VisitorsOfRun();
   report::WriteRunInfo(
       session.OutDir(),
       {{report::RunFiles::kExportPath, session.ExportPrefix()},
@@ -133,7 +134,9 @@ void NoteRun(const Session &session, const Cadence &cadence) {
        {report::RunFiles::kShieldsLifted, std::to_string(shields.lifted)},
        {report::RunFiles::kShieldsRefused, std::to_string(shields.refused)},
        {report::RunFiles::kShieldsSpared, std::to_string(shields.spared)},
-       {report::RunFiles::kShieldsInForce, std::to_string(session.Shields().InForce())}});
+       {report::RunFiles::kShieldsInForce, std::to_string(session.Shields().InForce())},
+       {report::RunFiles::kVisitorsOfRun,
+        std::to_string(visitors.Count()) + (visitors.Full() ? "+" : "")}});
 }
 
 void WriteMetrics(const RunMetrics &metrics, Session &session, const LineStats &stats,

@@ -148,6 +148,7 @@ void Session::Request(const LogRecord &record, std::string_view serverName) {
   const flowdeck_text *fields = fields_.Build(record, locked ? "1" : "0", serverName);
   Send(*shield_, fields);
   SendToMonitor(fields);
+  visitorsOfRun_.Add({fields[common::kKey].data, fields[common::kKey].size});
   if (pace_) pace_->Request(fields, record.time.UtcMilliseconds(), utcMilliseconds_);
   ++requests_;
   if (locked && !relock_.empty() && relock_.erase(std::string(record.client)) > 0) {

@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "DistinctKeys.h"
 #include "HostConfig.h"
 #include "LineSource.h"
 #include "LogParser.h"
@@ -83,6 +84,8 @@ class Session {
   const std::string &ExportPrefix() const { return config_.Get("FernwickPath"); }
   const ShieldKeeper &Shields() const { return *keeper_; }
   uint64_t Requests() const { return requests_; }
+  // The visitors the monitor was given this run, across restarts of the plug-ins.
+  const DistinctKeys &VisitorsOfRun() const { return visitorsOfRun_; }
   uint64_t Ignored() const { return ignored_; }
   uint64_t LoggedShieldRequests() const { return loggedShieldRequests_; }
   // Requests for the shield path in the web server's log that were not the plug-in's.
@@ -140,6 +143,7 @@ class Session {
   int64_t utcMilliseconds_ = 0;
   uint64_t loggedShieldRequests_ = 0, loggedForged_ = 0;
   bool saidDescriptors_ = false;
+  DistinctKeys visitorsOfRun_;
   uint64_t requests_ = 0, ignored_ = 0, shieldCycles_ = 0, monitorCycles_ = 0, failedCalls_ = 0;
   bool started_ = false;
   bool watched_ = false;

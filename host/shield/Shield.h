@@ -16,6 +16,7 @@ struct Shield {
   int64_t raisedAt = 0;  // Unix seconds
   int64_t expiresAt = 0;
   std::string source = "regularity";  // what raised it
+  std::string figures;                // what that test saw, when it says (the pace test does)
 };
 
 // A Unix time as ISO 8601 in UTC: "2026-12-09T05:12:23Z", as shields are written down.

@@ -38,6 +38,7 @@ Shield FromRequest(ShieldRequest &request) {
   shield.resource = std::move(request.resource);
   shield.deflect = std::move(request.deflect);
   shield.source = std::move(request.source);
+  shield.figures = std::move(request.figures);
   return shield;
 }
 
@@ -164,7 +165,7 @@ void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &c
       ++tally_.pace;
       if (tally_.paceShields.size() < ShieldTally::kListed) tally_.paceShields.push_back(shield);
     }
-    Note(now, "raise", shield);
+    Note(now, "raise", shield, shield.figures);
     changes.lock.push_back(shield.address);
     changes.raised.push_back(std::move(shield));
     return;

@@ -131,6 +131,11 @@ TEST(FollowCommand, FollowsSeveralLogsReloadsOnSighupAndItsFiguresMatchItsSummar
                          std::to_string(static_cast<int>(samples["flowdeck_visitors"]))),
             std::string::npos)
       << summary;
+  // The reload that restarted the monitor emptied it; the visitors of the run are all four.
+  EXPECT_NE(summary.find(" (4 in the run)\n"), std::string::npos) << summary;
+  EXPECT_NE(ReadFile(dir.File("out/flowdeck-run.txt")).find("VisitorsOfRun = 4\n"),
+            std::string::npos)
+      << ReadFile(dir.File("out/flowdeck-run.txt"));
 }
 
 // logrotate renames the exports and logs without copytruncate: each monitor cycle opens them

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <regex>
 
 #include "support/ChildProcess.h"
 #include "support/Port80.h"
@@ -82,13 +83,22 @@ TEST(PaceCommand, ShieldsARandomizedClientOnceMarkedPaceAndATimerOnceMarkedRegul
   EXPECT_EQ(Count(run.events, " raise pace 203.0.113.20 localhost /api/price -> /sorry/price.htm"),
             1u)
       << run.events;
+  // Delays drawn from 5 to 15 s scatter about 0.29 of their mean: the figures say so.
+  EXPECT_TRUE(std::regex_search(run.events,
+                                std::regex(" raise pace 203\\.0\\.113\\.20 .* until \\S+ \\(hits "
+                                           "\\d+, mean gap \\d+\\.\\d{3} s, spread "
+                                           "0\\.[123]\\d\\d\\)\n")))
+      << run.events;
+  EXPECT_NE(run.output.find("  pace  at "), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("  even, "), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("steady"), std::string::npos) << run.output;
   EXPECT_NE(run.map.find("\"203.0.113.20 localhost /api/price\" /sorry/price.htm;"),
             std::string::npos)
       << "the pace shield acts through nginx with the definition's deflect path\n"
       << run.map;
   EXPECT_EQ(run.events.find("203.0.113.21"), std::string::npos) << "an exempted resource";
-  EXPECT_NE(run.output.find("shields of the pace test (delays drawn at random; not in "
-                            "KvVantrel.xml): 1\n  203.0.113.20  localhost/api/price  pace"),
+  EXPECT_NE(run.output.find("shields of the pace test (gaps too even for a person's): 1\n  "
+                            "203.0.113.20  localhost/api/price  pace"),
             std::string::npos)
       << run.output;
   EXPECT_EQ(Count(run.output, "203.0.113.20  localhost/api/price"), 1u)

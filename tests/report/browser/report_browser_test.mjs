@@ -59,6 +59,14 @@ function writeLog(file) {
   fs.writeFileSync(file, [...held, ...hostile].join('\n') + '\n');
 }
 
+// The same morning again two days later: a run whose time span and chart labels carry dates.
+function writeDaysLog(file) {
+  const sample = fs.readFileSync(sampleLog, 'utf8').split('\n').filter(Boolean);
+  const held = sample.filter((line) => /\[07\/Dec\/2026:08:(0\d|1[0-8]):/.test(line));
+  const later = held.map((line) => line.replace('[07/Dec/2026:', '[09/Dec/2026:'));
+  fs.writeFileSync(file, [...held, ...later].join('\n') + '\n');
+}
+
 function flowdeckRun(args) {
   execFileSync(flowdeck, args, { stdio: ['ignore', 'pipe', 'inherit'] });
 }
@@ -66,6 +74,45 @@ function flowdeckRun(args) {
 async function visibleAddresses(page) {
   return page.$$eval('#visitor-table > tbody:not([hidden]) > tr.visitor > td:nth-child(2)',
                      (cells) => cells.map((cell) => cell.textContent));
+}
+
+// At this width every card's label and value stand on one line inside the card, no card
+// reaches past the page, the page itself does not scroll sideways, and the alert chart's time
+// labels stand apart.
+async function checkLayout(page, width, run = '') {
+  const layout = await page.evaluate(() => {
+    const lines = (element) => {
+      const range = document.createRange();
+      range.selectNodeContents(element);
+      return new Set([...range.getClientRects()].filter((r) => r.width > 0)
+        .map((r) => Math.round(r.top))).size;
+    };
+    const view = document.documentElement.clientWidth;
+    const cards = [...document.querySelectorAll('.figures .figure')].map((card) => {
+      const box = card.getBoundingClientRect();
+      return { label: card.querySelector('dt').textContent,
+               lines: [lines(card.querySelector('dt')), lines(card.querySelector('dd'))],
+               overflow: card.scrollWidth > card.clientWidth,
+               outside: box.left < 0 || box.right > view };
+    });
+    const labels = [...document.querySelectorAll('svg.alert-chart text.time')].map((text) => {
+      const box = text.getBoundingClientRect();
+      return { text: text.textContent, left: box.left, right: box.right };
+    });
+    return { cards, labels, pageWidth: document.documentElement.scrollWidth, view };
+  });
+  const broken = layout.cards.filter((c) => c.lines[0] !== 1 || c.lines[1] !== 1 || c.overflow ||
+                                           c.outside);
+  check(layout.cards.length >= 8 && broken.length === 0,
+        `at ${width} px${run ? ` ${run}` : ''} every card holds its label and value on one line each`,
+        JSON.stringify(broken));
+  check(layout.pageWidth <= layout.view, `at ${width} px${run ? ` ${run}` : ''} the page does not scroll sideways`,
+        `${layout.pageWidth} > ${layout.view}`);
+  const overlapping = layout.labels.filter((label, i) =>
+    i + 1 < layout.labels.length && label.right > layout.labels[i + 1].left);
+  check(layout.labels.length >= 2 && overlapping.length === 0,
+        `at ${width} px${run ? ` ${run}` : ''} the alert chart's time labels do not overlap`,
+        JSON.stringify(layout.labels));
 }
 
 async function main() {
@@ -77,6 +124,11 @@ async function main() {
   writeLog(log);
   flowdeckRun(['replay', '--quiet', '--out', run, log]);
   flowdeckRun(['report', '--output', report, run]);
+  const daysLog = path.join(work, 'sample-days.log');
+  const daysReport = path.join(outputDir, 'report-browser-days.html');
+  writeDaysLog(daysLog);
+  flowdeckRun(['replay', '--quiet', '--report', daysReport, '--out', path.join(work, 'days'),
+               daysLog]);
   const snapshot = fs.readFileSync(path.join(run, 'KvCorvane.xml'), 'utf8');
   const expectedKeys = [...snapshot.matchAll(/<USER KEY="([^"]*)"/g)].map((m) => m[1]);
 
@@ -91,7 +143,9 @@ async function main() {
     const pageUrl = pathToFileURL(report).href;
     const outside = [];
     await context.route('**/*', (route) => {
-      if (route.request().url() === pageUrl) return route.continue();
+      if ([pageUrl, pathToFileURL(daysReport).href].includes(route.request().url())) {
+        return route.continue();
+      }
       outside.push(route.request().url());
       return route.abort();
     });
@@ -116,8 +170,21 @@ async function main() {
           'its rows are the snapshot\'s visitors in the snapshot\'s order');
     check(rows.includes(PROBE) && rows.includes(HOSTILE_ADDRESS),
           'the probe and the hostile visitor are listed');
-    const held = await page.textContent('.figures .figure:first-child dd');
+    const held = await page.locator('.figures .figure', { hasText: 'Visitors held' })
+      .locator('dd').textContent();
     check(held === String(expectedKeys.length), 'the header counts the visitors held', held);
+    const alerts = fs.readFileSync(path.join(run, 'KvCorvaneAlerts.Out'), 'latin1').split(/\r?\n/)
+      .map((line) => line.split(line[0])).filter((f) => f.length === 13 && /^[12]$/.test(f[11]))
+      .map((f) => f[2]);
+    const noted = await page.$$eval('#noted-table > tbody > tr > td:first-child',
+                                    (cells) => cells.map((cell) => cell.textContent));
+    check(alerts.length > 0 && [...new Set(alerts)].every((key) => noted.includes(key)),
+          'every visitor alerted at level 1 or 2 is listed, held at the end or not',
+          `alerted ${[...new Set(alerts)].join(' ')}; listed ${noted.join(' ')}`);
+    const shieldRows = await page.$$eval('#shield-table > tbody > tr',
+      (rows) => rows.map((row) => [2, 4, 5].map((i) => row.cells[i].textContent).join(" ")));
+    check(new Set(shieldRows).size === shieldRows.length, 'one row per shield',
+          shieldRows.join('; '));
 
     await page.click('#visitor-table thead th:nth-child(5) button');
     const first = await page.$eval('#visitor-table > tbody:first-of-type > tr.visitor',
@@ -172,14 +239,23 @@ async function main() {
     check(errors.length === 0, 'the page\'s script raised no error', errors.join('; '));
     check(outside.length === 0, 'the page reached for nothing outside itself', outside.join(' '));
 
-    const screenshot = path.join(outputDir, 'report-browser.png');
-    await page.screenshot({ path: screenshot, fullPage: true });
-    console.log(`screenshot: ${screenshot}`);
-    await page.setViewportSize({ width: 390, height: 844 });
-    await page.evaluate(() => window.scrollTo(0, 0));
-    const phone = path.join(outputDir, 'report-browser-phone.png');
-    await page.screenshot({ path: phone });
-    console.log(`screenshot: ${phone}`);
+    for (const [width, height] of [[1280, 900], [390, 844]]) {
+      await page.setViewportSize({ width, height });
+      await page.evaluate(() => window.scrollTo(0, 0));
+      await checkLayout(page, width);
+      const screenshot = path.join(outputDir, `report-browser-${width}.png`);
+      await page.screenshot({ path: screenshot, fullPage: true });
+      console.log(`screenshot: ${screenshot}`);
+    }
+    const days = await context.newPage();
+    await days.goto(pathToFileURL(daysReport).href);
+    for (const [width, height] of [[1280, 900], [390, 844]]) {
+      await days.setViewportSize({ width, height });
+      await checkLayout(days, width, 'over days');
+      const screenshot = path.join(outputDir, `report-browser-days-${width}.png`);
+      await days.screenshot({ path: screenshot, fullPage: true });
+      console.log(`screenshot: ${screenshot}`);
+    }
   } finally {
     await context.close();
     fs.rmSync(work, { recursive: true, force: true });

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ReportData.h"
+
+namespace report {
+
+// What the pace test's figures ("hits 22, mean gap 1.000 s, spread 0.012") say about a client,
+// in words ("steady, one request every 1s (22 hits, spread 0.012)"):
+// a spread near 0 is a fixed timer, "steady"; a larger one, still far below a person's, is
+// delays drawn at random around a period. Without figures (a log of an earlier version), only
+// what every pace shield means.
+std::string PaceDescription(std::string_view figures);
+
+// One row per shield. The plug-in's regularity test and flowdeck's pace test may both judge
+// the same visitor on the same resource: flowdeck raises the shield once, for the first, yet
+// the plug-in's file records its own judgement all the same. Such a pair (same address, host
+// and resource, the second judgement within the first shield's lifetime) becomes one row: the
+// test that judged first, with the other's time and tally. Keeps the order of the rows left.
+void MergeJudgements(std::vector<Shield> &shields);
+
+}  // namespace report
