@@ -115,6 +115,18 @@ TEST(OperatorMessages, OneTimeFormatWithTheLocalOffsetInTheOutputAndTheFiles) {
                       "\nwritten \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\+05:30, "
                       "\\d+ seconds? ago\n$"))
       << status.out;
+
+  // A log of another zone than the machine's: the plug-ins' times (on the log's clock) and
+  // flowdeck's own name the same moments.
+  WriteFile(dir.File("access.log"), PacedLog("+0000"));
+  const Result utc =
+      Flowdeck("replay " + Options(dir) + " " + dir.File("access.log"), "TZ=America/New_York");
+  ASSERT_EQ(utc.status, 0) << utc.out;
+  const std::string ny = "2026-12-07T07:0[0-3]:[0-5][0-9]-05:00";
+  ASSERT_TRUE(std::regex_search(utc.out, printed, std::regex("\\((" + ny + ")\\)\n"))) << utc.out;
+  EXPECT_NE(utc.out.find("  at " + printed[1].str() + "\n"), std::string::npos) << utc.out;
+  EXPECT_TRUE(Matches(utc.out, "\n  level [12]  203\\.0\\.113\\.66  rating \\S+  at " + ny))
+      << utc.out;
 }
 
 // Every figure on a line of its own: what it is, the value right-aligned in one column, its unit.

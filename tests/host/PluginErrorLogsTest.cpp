@@ -52,11 +52,16 @@ TEST(PluginErrorLogs, CountsTheLinesWrittenSinceTheStartAcrossRemovalAndTruncati
   std::ofstream(corvane, std::ios::trunc) << "x\r\n";
   carried.Update();
   EXPECT_EQ(Lines(carried, "KvCorvane"), 2u);
+  // Replaced by a longer file between two counts: the new one is read from its start.
+  Append(dir.File("new"), "d\r\ne\r\nf\r\ng\r\n");
+  std::filesystem::rename(dir.File("new"), vantrel);
+  carried.Update();
+  EXPECT_EQ(Lines(carried, "KvVantrel"), 9u);
 
   // A fresh run removed the logs of the one before: everything in them is its own.
   host::PluginErrorLogs fresh(dir.Path(), true);
   fresh.Update();
-  EXPECT_EQ(Lines(fresh, "KvVantrel"), 3u);
+  EXPECT_EQ(Lines(fresh, "KvVantrel"), 4u);
   EXPECT_EQ(Lines(fresh, "KvCorvane"), 1u);
   // A symbolic link under the log's name is not followed.
   std::filesystem::remove(corvane);

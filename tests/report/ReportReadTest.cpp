@@ -156,6 +156,7 @@ TEST(ReportRead, PaceShieldsComeFromTheEventLogAndADamagedEscapeIsKept) {
 TEST(ReportRead, PaceShieldTimesOfEitherFormatAreLocalTimes) {
   const testing_support::LocalZone zone("America/New_York");
   TempDir dir;
+  WriteFile(dir.File("KvVantrel.xml"), Tripwires({}));
   WriteFile(dir.File("flowdeck-shields.log"),
             "2026-12-07T14:00:00Z raise pace 198.51.100.7 h /a -> /s until 2026-12-07T15:00:00Z\n"
             "2026-12-07T20:30:00+05:30 raise pace 198.51.100.8 h /b -> /s until "
