@@ -164,9 +164,9 @@ TEST(ReportRead, PaceShieldTimesOfEitherFormatAreLocalTimes) {
   const report::RunData run = report::ReadRun(dir.Path());
   ASSERT_EQ(run.shields.size(), 2u);
   for (const report::Shield &shield : run.shields) {
-    EXPECT_EQ(shield.at, report::MomentFromSerial(shield.remoteAddr == "198.51.100.7"
-                                                      ? "261207090000000"
-                                                      : "261207100000000"))
+    EXPECT_EQ(shield.at,
+              report::MomentFromSerial(shield.remoteAddr == "198.51.100.7" ? "261207090000000"
+                                                                           : "261207100000000"))
         << shield.dateTime;
   }
 }

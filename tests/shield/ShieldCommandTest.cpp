@@ -32,10 +32,10 @@ TEST(ShieldCommand, GivesTheShieldInItsEnvironment) {
   const testing_support::LocalZone zone("Asia/Kolkata");
   EXPECT_EQ(ShieldCommand::Environment(
                 "raise", MakeShield("2001:db8::1", "shop.test", "/a b", "/d", 1700000000, 600)),
-            (std::vector<std::string>{"FLOWDECK_EVENT=raise", "FLOWDECK_ADDRESS=2001:db8::1",
-                                      "FLOWDECK_HOST=shop.test", "FLOWDECK_RESOURCE=/a b",
-                                      "FLOWDECK_DEFLECT=/d", "FLOWDECK_TIME=2023-11-15T03:43:20+05:30",
-                                      "FLOWDECK_SECONDS=600"}));
+            (std::vector<std::string>{
+                "FLOWDECK_EVENT=raise", "FLOWDECK_ADDRESS=2001:db8::1", "FLOWDECK_HOST=shop.test",
+                "FLOWDECK_RESOURCE=/a b", "FLOWDECK_DEFLECT=/d",
+                "FLOWDECK_TIME=2023-11-15T03:43:20+05:30", "FLOWDECK_SECONDS=600"}));
   EXPECT_EQ(ShieldCommand::Refusal(MakeShield("::1", std::string("a\0b", 3))),
             "it holds a NUL byte, which an environment value cannot carry");
   EXPECT_EQ(ShieldCommand::Refusal(MakeShield("::1", "a'b;c\r\n$(x)")), "");
