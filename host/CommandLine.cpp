@@ -8,9 +8,10 @@
 #include <cstring>
 
 #include <filesystem>
-#include "SyslogReceiver.h"
 
+#include "DidYouMean.h"
 #include "InstallLayout.h"
+#include "SyslogReceiver.h"
 
 namespace host {
 
@@ -80,6 +81,48 @@ int Seconds(const std::string &option, const std::string &text) {
                      "'");
   }
   return seconds;
+}
+
+// The options of both commands, then those of replay alone and of follow alone.
+const std::vector<std::string> kSharedOptions = {"--help",
+                                                 "-h",
+                                                 "--config",
+                                                 "--tripwires",
+                                                 "--out",
+                                                 "--plugin",
+                                                 "--log-format",
+                                                 "--format",
+                                                 "--key",
+                                                 "--server-name",
+                                                 "--server-name-pattern",
+                                                 "--document-root",
+                                                 "--cycle",
+                                                 "--shield-cycle",
+                                                 "--monitor-cycle",
+                                                 "--metrics",
+                                                 "--report",
+                                                 "--quiet",
+                                                 "-q"};
+const std::vector<std::string> kReplayOptions = {"--apply"};
+const std::vector<std::string> kFollowOptions = {"--listen", "--server-name-from", "--from-start"};
+
+// An option this command does not know: named, with the one meant when it is close, or the
+// command it belongs to.
+UsageError UnknownOption(const std::string &arg, bool follow) {
+  const std::vector<std::string> &own = follow ? kFollowOptions : kReplayOptions;
+  const std::vector<std::string> &other = follow ? kReplayOptions : kFollowOptions;
+  if (std::find(other.begin(), other.end(), arg) != other.end()) {
+    return UsageError(arg + " is an option of 'flowdeck " + (follow ? "replay" : "follow") +
+                      "' only");
+  }
+  std::vector<std::string> known = kSharedOptions;
+  known.insert(known.end(), own.begin(), own.end());
+  const std::string name = arg.substr(0, arg.find('='));
+  if (name.size() < arg.size() && std::find(known.begin(), known.end(), name) != known.end()) {
+    return UsageError("unknown option " + arg + "; give the value as a word of its own: " + name +
+                      " " + arg.substr(name.size() + 1));
+  }
+  return UsageError("unknown option " + arg + DidYouMean(arg, known));
 }
 
 }  // namespace
@@ -162,7 +205,7 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
     } else if (follow && arg == "--from-start") {
       options.fromStart = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
-      throw UsageError("unknown option " + arg);
+      throw UnknownOption(arg, follow);
     } else {
       options.logs.push_back(LogInput{arg, serverName});
     }
@@ -209,7 +252,8 @@ std::string MainHelp() {
          "  report DIR      write an HTML page about what a run left in DIR\n"
          "  status DIR      print the figures of the run whose --out is DIR\n"
          "\n"
-         "'flowdeck COMMAND --help' describes each command. Exit status: 0 success, 1 a failure\n"
+         "'flowdeck COMMAND --help' describes each command; 'flowdeck --version' (-V) says\n"
+         "which flowdeck this is. Exit status: 0 success, 1 a failure\n"
          "while running, 2 bad usage or a file that cannot be read.\n";
 }
 

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "AddressRanges.h"
+#include "DidYouMean.h"
 
 namespace host {
 
@@ -135,7 +136,10 @@ const std::vector<std::string> &HostConfig::Keys() {
 
 void HostConfig::Set(const std::string &key, const std::string &value, const std::string &where) {
   size_t index = IndexOf(key);
-  if (index == kSettingCount) throw std::runtime_error(where + ": unknown setting '" + key + "'");
+  if (index == kSettingCount) {
+    // Keys are exact: a near one is named, never taken instead.
+    throw std::runtime_error(where + ": unknown setting '" + key + "'" + DidYouMean(key, Keys()));
+  }
   std::string problem = Check(kSettings[index], value);
   if (!problem.empty()) {
     throw std::runtime_error(where + ": " + key + " = '" + value + "': " + problem);

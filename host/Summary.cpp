@@ -1,7 +1,10 @@
 #include "Summary.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <filesystem>
 #include <iomanip>
 #include <ostream>
@@ -10,6 +13,7 @@
 #include "Report.h"
 #include "ReportTime.h"
 #include "ShieldRows.h"
+#include "TimeStamp.h"
 
 namespace host {
 
@@ -17,9 +21,28 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr int64_t kDaysFrom1899To1970 = 25569;
+
+// A time the plug-ins wrote, as flowdeck writes every time. The plug-ins write the wall clock of
+// the run: this machine's in a follow, the log's in a replay. A log of another zone than this
+// machine's (told by the offset of its latest line) is put right with that offset; one of this
+// machine's zone is taken as it is, summer time and all.
+std::string PluginTime(report::Moment moment, const Session &session) {
+  const int64_t utc = session.UtcMilliseconds();
+  const int64_t wall = std::llround(session.Clock() * 86400e3) - kDaysFrom1899To1970 * 86400'000;
+  // Offsets are whole minutes; the two clocks may differ by a rounded millisecond.
+  const int64_t offset = std::llround(static_cast<double>(wall - utc) / 60e3) * 60;
+  const time_t now = static_cast<time_t>(utc / 1000);
+  tm local{};
+  if (localtime_r(&now, &local) == nullptr || offset == local.tm_gmtoff)
+    return report::FormatMoment(moment);
+  return report::FormatTimeStamp(moment / 1000 - kDaysFrom1899To1970 * 86400 - offset);
+}
+
 // The shields the plug-in's regularity test raised; those the pace test raised first (the
 // plug-in may have judged them too) are listed with the pace test's tally.
-void PrintShields(std::ostream &out, const std::vector<report::Shield> &newestFirst) {
+void PrintShields(std::ostream &out, const std::vector<report::Shield> &newestFirst,
+                  const Session &session) {
   const bool none =
       std::none_of(newestFirst.begin(), newestFirst.end(),
                    [](const report::Shield &shield) { return shield.test != "pace"; });
@@ -27,7 +50,8 @@ void PrintShields(std::ostream &out, const std::vector<report::Shield> &newestFi
   for (auto shield = newestFirst.rbegin(); shield != newestFirst.rend(); ++shield) {
     if (shield->test == "pace") continue;
     out << "  " << shield->remoteAddr << "  " << shield->host << shield->resource << "  hits "
-        << shield->hits << "  factor " << shield->factor << "  at " << shield->dateTime << "\n";
+        << shield->hits << "  factor " << shield->factor << "  at "
+        << (shield->at ? PluginTime(*shield->at, session) : shield->dateTime) << "\n";
   }
 }
 
@@ -88,12 +112,13 @@ void PrintLevels(std::ostream &out, const std::vector<report::Visitor> &visitors
       << levels[2] << " at 2\n";
 }
 
-void PrintAlerts(std::ostream &out, const std::vector<report::Alert> &alerts) {
+void PrintAlerts(std::ostream &out, const std::vector<report::Alert> &alerts,
+                 const Session &session) {
   constexpr size_t kShown = 20;
   out << "alerts raised: " << alerts.size() << (alerts.empty() ? "" : ":") << "\n";
   for (size_t i = 0; i < alerts.size() && i < kShown; ++i) {
     out << "  level " << alerts[i].level << "  " << alerts[i].key << "  rating "
-        << alerts[i].correlation << "  at " << report::FormatMoment(alerts[i].at) << "\n";
+        << alerts[i].correlation << "  at " << PluginTime(alerts[i].at, session) << "\n";
   }
   if (alerts.size() > kShown) out << "  (" << alerts.size() - kShown << " more)\n";
 }
@@ -141,8 +166,8 @@ void PrintSummary(std::ostream &out, const RunFacts &facts, Session &session) {
       << "watched: " << facts.tripwires.Description() << "\n";
   const report::RunData run = report::ReadRun(session.OutDir());
   PrintLevels(out, run.visitors);
-  PrintAlerts(out, run.alerts);
-  PrintShields(out, run.shields);
+  PrintAlerts(out, run.alerts, session);
+  PrintShields(out, run.shields, session);
   PrintShieldTally(out, session);
   if (session.FailedCalls() > 0) {
     out << "plug-in calls whose error log could not be written: " << session.FailedCalls() << "\n";

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "DidYouMean.h"
 #include "ReportCommand.h"
 #include "RunCommand.h"
 #include "RunMetrics.h"
@@ -17,12 +18,19 @@ int Run(const std::vector<std::string> &args) {
     std::cout << host::MainHelp();
     return args.empty() ? 2 : 0;
   }
+  if (args[0] == "--version" || args[0] == "-V") {
+    std::cout << "flowdeck " << FLOWDECK_VERSION << "\n";
+    return 0;
+  }
   const std::string &command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "report") return report::RunReportCommand(rest, std::cout, std::cerr);
   if (command == "status") return host::RunStatus(rest, std::cout, std::cerr);
   if (command != "replay" && command != "follow") {
-    std::cerr << "flowdeck: unknown command '" << command << "'\n" << host::MainHelp();
+    std::cerr << "flowdeck: unknown command '" << command << "'"
+              << host::DidYouMean(command, {"replay", "follow", "report", "status", "--version"})
+              << "\n"
+              << host::MainHelp();
     return 2;
   }
   const bool follow = command == "follow";

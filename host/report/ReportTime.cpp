@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "DateTime.h"
+#include "TimeStamp.h"
 
 namespace report {
 
@@ -134,14 +135,12 @@ std::optional<int64_t> MillisecondsFromElapsedText(std::string_view text) {
   return total;
 }
 
-std::optional<Moment> MomentFromIsoUtc(std::string_view text) {
-  tm utc{};
-  const std::string copy(text);
-  const char *end = strptime(copy.c_str(), "%Y-%m-%dT%H:%M:%SZ", &utc);
-  if (end == nullptr || *end != '\0') return std::nullopt;
-  const time_t seconds = timegm(&utc);
+std::optional<Moment> MomentFromTimeStamp(std::string_view text) {
+  const std::optional<int64_t> instant = ReadTimeStamp(text);
+  if (!instant) return std::nullopt;
+  const time_t seconds = static_cast<time_t>(*instant);
   tm local{};
-  localtime_r(&seconds, &local);
+  if (localtime_r(&seconds, &local) == nullptr) return std::nullopt;
   return MomentFromCivil(Civil{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
                                local.tm_min, local.tm_sec, 0});
 }
@@ -149,14 +148,27 @@ std::optional<Moment> MomentFromIsoUtc(std::string_view text) {
 std::string FormatMoment(Moment moment) {
   const int64_t seconds = FloorDiv(moment, kSecond);
   const common::DateParts parts = common::SplitDateTime(static_cast<double>(seconds) / 86400.0);
+  // The offset this machine's zone has at that local time (in the hour a clock is put back, the
+  // one the C library picks).
+  tm local{};
+  local.tm_year = parts.year - 1900;
+  local.tm_mon = parts.month - 1;
+  local.tm_mday = parts.day;
+  local.tm_hour = parts.hour;
+  local.tm_min = parts.minute;
+  local.tm_sec = parts.second;
+  local.tm_isdst = -1;
+  const long offset = mktime(&local) == static_cast<time_t>(-1) ? 0 : local.tm_gmtoff;
+  const long east = offset < 0 ? -offset : offset;
   char text[64];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", parts.year, parts.month,
-                parts.day, parts.hour, parts.minute, parts.second);
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d%c%02ld:%02ld", parts.year,
+                parts.month, parts.day, parts.hour, parts.minute, parts.second,
+                offset < 0 ? '-' : '+', east / 3600, east / 60 % 60);
   return text;
 }
 
 std::string FormatTimeOfDay(Moment moment) {
-  return FormatMoment(moment).substr(11);
+  return FormatMoment(moment).substr(11, 8);
 }
 
 std::string FormatDuration(int64_t milliseconds) {

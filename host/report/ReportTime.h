@@ -21,10 +21,12 @@ std::optional<Moment> MomentFromDateText(std::string_view text);
 // a text that is not made of such parts. The empty text is 0.
 std::optional<int64_t> MillisecondsFromElapsedText(std::string_view text);
 
-// An ISO 8601 UTC time ("2026-12-07T08:16:40Z") as this machine's local time.
-std::optional<Moment> MomentFromIsoUtc(std::string_view text);
+// A time flowdeck wrote ("2026-12-07T08:16:40+01:00", or "2026-12-07T07:16:40Z" as earlier
+// versions did) as this machine's local time.
+std::optional<Moment> MomentFromTimeStamp(std::string_view text);
 
-// "2026-12-07 21:34:55".
+// RFC 3339 with this machine's offset at that time, as flowdeck writes every time:
+// "2026-12-07T21:34:55+01:00".
 std::string FormatMoment(Moment moment);
 // "21:34:55".
 std::string FormatTimeOfDay(Moment moment);

@@ -36,7 +36,7 @@ void ReadPaceShields(const std::string &path, std::vector<Shield> &shields) {
     Shield shield;
     shield.test = test;
     shield.dateTime = time;
-    shield.at = MomentFromIsoUtc(time);
+    shield.at = MomentFromTimeStamp(time);
     shield.remoteAddr = Word(address);
     shield.host = Word(host);
     shield.resource = Word(resource);

@@ -178,7 +178,7 @@ int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool liv
   const TripwireDefinitions tripwires = WatchedTripwires(options, session, err);
   Progress progress(err, !options.session.quiet);
   RunLoop loop(session, source, options.cadence, stats, progress);
-  const RunMetrics metrics(session.OutDir(), options.metricsPath, syslog);
+  const RunMetrics metrics(session.OutDir(), options.metricsPath, syslog, !options.session.restore);
   auto writeReport = [&] {
     NoteRun(session, options.cadence);
     if (options.reportPath.empty()) return;

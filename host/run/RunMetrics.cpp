@@ -1,15 +1,24 @@
 #include "RunMetrics.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iomanip>
 #include <map>
+#include <optional>
 #include <ostream>
 #include <sstream>
 #include <vector>
 
+#include "OwnFiles.h"
 #include "RunFiles.h"
+#include "TimeStamp.h"
 
 namespace host {
 
@@ -166,8 +175,8 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
     p.Add(name, "counter", "", counts.refused.descriptors, "cause=\"descriptors\"");
     p.Add("flowdeck_syslog_connections", "gauge", "Syslog TCP connections open.", counts.open);
   }
-  p.Add("flowdeck_plugin_calls_failed_total", "counter",
-        "Plug-in calls whose error log could not be written.", session.FailedCalls());
+  p.Add("flowdeck_plugin_error_log_failures_total", "counter",
+        "Plug-in calls that failed and could not write their error log.", session.FailedCalls());
   p.Add("flowdeck_metrics_time_seconds", "gauge", "When these figures were written (Unix time).",
         static_cast<double>(std::time(nullptr)));
   return p.Text();
@@ -176,13 +185,126 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
 static_assert(std::string_view(RunMetrics::kFileName) == report::RunFiles::kMetrics,
               "the run directory's check must know the metrics file");
 
+std::string RunMetrics::PluginErrorText(const PluginErrorLogs &logs) {
+  PrometheusText p;
+  for (const PluginErrorLogs::Log &log : logs.Logs()) {
+    p.Add("flowdeck_plugin_errors_total", "counter",
+          "Errors each plug-in wrote to its error log this run, a line each.",
+          static_cast<double>(log.lines), "plugin=\"" + log.plugin + "\"");
+  }
+  return p.Text();
+}
+
 void RunMetrics::Write(Session &session, const LineStats &lines, const LineSource &source) const {
-  const std::string text = Text(session, lines, source, syslog_);
+  errorLogs_.Update();
+  const std::string text = Text(session, lines, source, syslog_) + PluginErrorText(errorLogs_);
   report::WriteFileAtomically(path_, text, "the metrics");
   // The operator's copy is for node_exporter, which reads it as a user of its own; the figures
   // are counts, nothing of a visitor.
   if (!extraPath_.empty()) report::WriteFileAtomically(extraPath_, text, "the metrics", 0644);
 }
+
+namespace {
+
+// The largest metrics file read: flowdeck's own is a few kilobytes.
+constexpr size_t kLargestMetrics = 4u << 20;
+
+// One figure as `flowdeck status` prints it.
+struct StatusRow {
+  std::string what, value, unit;
+};
+
+// The unit a metric counts in, from its name (Prometheus names end in their base unit).
+std::string UnitOf(std::string_view name) {
+  if (name.ends_with("_seconds") || name.ends_with("_seconds_total")) return "seconds";
+  if (name.ends_with("_bytes") || name.ends_with("_bytes_total")) return "bytes";
+  if (name.starts_with("flowdeck_line") || name.find("_lines") != std::string_view::npos)
+    return "lines";
+  return "";
+}
+
+// A value for a person: seconds to the millisecond, counts whole.
+std::string ValueText(const std::string &value, const std::string &unit) {
+  char *end = nullptr;
+  const double number = std::strtod(value.c_str(), &end);
+  if (end == value.c_str() || *end != '\0' || !std::isfinite(number)) return value;
+  char text[64];
+  if (unit == "seconds") {
+    std::snprintf(text, sizeof text, "%.3f", number);
+  } else if (number == std::floor(number) && std::fabs(number) < 1e15) {
+    std::snprintf(text, sizeof text, "%.0f", number);
+  } else {
+    std::snprintf(text, sizeof text, "%g", number);
+  }
+  return text;
+}
+
+// Why `dir` holds no figures to read, in the system's words where it has them.
+std::string MissingFigures(const std::string &dir, int errnum) {
+  struct stat info {};
+  if (stat(dir.c_str(), &info) != 0) return dir + ": " + std::strerror(errno);
+  if (!S_ISDIR(info.st_mode)) return dir + ": not a run directory: " + std::strerror(ENOTDIR);
+  const std::string path = dir + "/" + RunMetrics::kFileName;
+  if (errnum == EACCES) {
+    return path + ": " + std::strerror(errnum) +
+           " (run it as the user the run wrote its files as, or with sudo)";
+  }
+  if (errnum != ENOENT) return path + ": " + common::OpenFailure(errnum);
+  for (const std::string &name : report::RunFiles::WrittenNames()) {
+    if (lstat((dir + "/" + name).c_str(), &info) == 0) {
+      return dir + ": no figures yet (a follow writes " + RunMetrics::kFileName +
+             " after every cycle, a replay at its end)";
+    }
+  }
+  return dir + ": not a run directory (" + RunMetrics::kFileName +
+         " is written in the --out directory of a run)";
+}
+
+std::vector<StatusRow> StatusRows(const std::string &text, std::string &written) {
+  std::map<std::string, std::string> help;
+  std::vector<StatusRow> rows;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.starts_with("# HELP ")) {
+      const size_t space = line.find(' ', 7);
+      if (space == std::string::npos) continue;
+      const std::string words = line.substr(space + 1);
+      if (!words.empty()) help[line.substr(7, space - 7)] = words;
+      continue;
+    }
+    const size_t space = line.rfind(' ');
+    if (line.empty() || line[0] == '#' || space == std::string::npos) continue;
+    const std::string sample = line.substr(0, space), value = line.substr(space + 1);
+    const std::string name = sample.substr(0, sample.find('{'));
+    if (name == "flowdeck_metrics_time_seconds") {
+      written = value;
+      continue;
+    }
+    const std::string unit = UnitOf(name);
+    const std::string what =
+        Described(help.contains(name) ? help[name] : name, sample.substr(name.size()));
+    rows.push_back(StatusRow{what, ValueText(value, unit), unit});
+  }
+  return rows;
+}
+
+// The rows in two aligned columns: what each figure is, then its value (right-aligned) and unit.
+void PrintRows(std::ostream &out, const std::vector<StatusRow> &rows) {
+  size_t whatWidth = 0, valueWidth = 0;
+  for (const StatusRow &row : rows) {
+    whatWidth = std::max(whatWidth, row.what.size());
+    valueWidth = std::max(valueWidth, row.value.size());
+  }
+  for (const StatusRow &row : rows) {
+    out << std::left << std::setw(static_cast<int>(whatWidth)) << row.what << "  " << std::right
+        << std::setw(static_cast<int>(valueWidth)) << row.value;
+    if (!row.unit.empty()) out << " " << row.unit;
+    out << "\n";
+  }
+}
+
+}  // namespace
 
 int RunStatus(const std::vector<std::string> &args, std::ostream &out, std::ostream &err) {
   if (args.size() != 1 || args[0] == "--help" || args[0] == "-h") {
@@ -190,35 +312,27 @@ int RunStatus(const std::vector<std::string> &args, std::ostream &out, std::ostr
                                       "Prints the figures of the run whose --out is DIR.\n";
     return args.size() == 1 ? 0 : 2;
   }
-  std::ifstream in(args[0] + "/" + RunMetrics::kFileName);
-  if (!in) {
-    err << "flowdeck status: " << args[0] << ": no figures there (" << RunMetrics::kFileName
-        << " is written by a run with this --out)\n";
+  const std::string &dir = args[0];
+  const std::optional<std::string> text =
+      common::ReadRegularFile(dir + "/" + RunMetrics::kFileName, kLargestMetrics);
+  if (!text) {
+    const int errnum = errno;
+    err << "flowdeck status: " << MissingFigures(dir, errnum) << "\n";
     return 1;
   }
-  std::map<std::string, std::string> help;
-  std::string line, written;
-  while (std::getline(in, line)) {
-    if (line.starts_with("# HELP ")) {
-      const size_t space = line.find(' ', 7);
-      const std::string text = line.substr(space + 1);
-      if (!text.empty()) help[line.substr(7, space - 7)] = text;
-      continue;
-    }
-    if (line.empty() || line[0] == '#') continue;
-    const size_t space = line.rfind(' ');
-    const std::string sample = line.substr(0, space), value = line.substr(space + 1);
-    const std::string name = sample.substr(0, sample.find('{'));
-    if (name == "flowdeck_metrics_time_seconds") {
-      written = value;
-      continue;
-    }
-    out << std::left << std::setw(52) << Described(help[name], sample.substr(name.size())) << " "
-        << value << "\n";
+  std::string written;
+  const std::vector<StatusRow> rows = StatusRows(*text, written);
+  if (rows.empty()) {
+    err << "flowdeck status: " << dir << "/" << RunMetrics::kFileName
+        << ": no figures in it (a file a run was writing, or not one of flowdeck's)\n";
+    return 1;
   }
+  PrintRows(out, rows);
   if (!written.empty()) {
-    const auto age = static_cast<long long>(std::time(nullptr) - std::llround(Seconds(written)));
-    out << "written " << age << " s ago\n";
+    const int64_t at = std::llround(Seconds(written));
+    const int64_t age = static_cast<int64_t>(std::time(nullptr)) - at;
+    out << "written " << report::FormatTimeStamp(at) << ", " << age
+        << (age == 1 ? " second" : " seconds") << " ago\n";
   }
   return 0;
 }

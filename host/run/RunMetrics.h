@@ -4,6 +4,7 @@
 
 #include "LineSource.h"
 #include "LineStats.h"
+#include "PluginErrorLogs.h"
 #include "Session.h"
 #include "SyslogSource.h"
 
@@ -17,18 +18,27 @@ class RunMetrics {
  public:
   static constexpr const char *kFileName = "flowdeck.prom";
 
-  // `syslog`: the run's syslog listener, when it has one.
-  RunMetrics(std::string runDirectory, std::string extraPath, const SyslogSource *syslog = nullptr)
-      : path_(runDirectory + "/" + kFileName), extraPath_(std::move(extraPath)), syslog_(syslog) {}
+  // `syslog`: the run's syslog listener, when it has one. `fresh`: the run started without the
+  // files of an earlier one (not a follow that carries on).
+  RunMetrics(std::string runDirectory, std::string extraPath, const SyslogSource *syslog = nullptr,
+             bool fresh = true)
+      : path_(runDirectory + "/" + kFileName),
+        extraPath_(std::move(extraPath)),
+        syslog_(syslog),
+        errorLogs_(runDirectory, fresh) {}
 
   // Throws std::runtime_error naming the file that cannot be written.
   void Write(Session &session, const LineStats &lines, const LineSource &source) const;
+  // The lines the plug-ins wrote to their error logs since the run started, by plug-in.
+  static std::string PluginErrorText(const PluginErrorLogs &logs);
   static std::string Text(Session &session, const LineStats &lines, const LineSource &source,
                           const SyslogSource *syslog = nullptr);
 
  private:
   std::string path_, extraPath_;
   const SyslogSource *syslog_;
+  // Where the plug-ins' error logs were read to: moved on at each writing of the figures.
+  mutable PluginErrorLogs errorLogs_;
 };
 
 // "flowdeck status DIR": the figures of the run in DIR, as a person reads them. Returns the

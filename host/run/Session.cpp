@@ -277,7 +277,7 @@ void Session::Tell(const ShieldChanges &changes) {
 void Session::Print(const char *event, const Shield &shield) {
   if (quiet_) return;
   out_ << event << ": " << shield.address << " on " << shield.host << shield.resource << " -> "
-       << shield.deflect << " (" << common::FormatGeneralDate(clock_) << ")\n";
+       << shield.deflect << " (" << IsoTime(utcMilliseconds_ / 1000) << ")\n";
   // Whole and at once, also when standard output is a pipe or the journal: once per event.
   out_.flush();
 }

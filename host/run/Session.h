@@ -50,6 +50,7 @@ class Session {
   void UseHostClock(const RunTime &now);
   void AdvanceClock(const RunTime &now);
   double Clock() const { return clock_; }
+  int64_t UtcMilliseconds() const { return utcMilliseconds_; }
 
   // Sends "CONFIG" to both plug-ins, and puts the shields a previous run left back in force.
   void Configure();

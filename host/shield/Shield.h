@@ -1,8 +1,9 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <string>
+
+#include "TimeStamp.h"
 
 namespace host {
 
@@ -19,14 +20,10 @@ struct Shield {
   std::string figures;                // what that test saw, when it says (the pace test does)
 };
 
-// A Unix time as ISO 8601 in UTC: "2026-12-09T05:12:23Z", as shields are written down.
+// A Unix time as shields are written down, printed and handed on: RFC 3339 with this machine's
+// offset, "2026-12-09T05:12:23+01:00".
 inline std::string IsoTime(int64_t seconds) {
-  const time_t time = static_cast<time_t>(seconds);
-  tm parts{};
-  gmtime_r(&time, &parts);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return text;
+  return report::FormatTimeStamp(seconds);
 }
 
 }  // namespace host

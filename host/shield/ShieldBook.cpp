@@ -6,6 +6,7 @@
 
 #include "OwnFiles.h"
 #include "RunFiles.h"
+#include "TimeStamp.h"
 #include "UrlText.h"
 
 namespace host {
@@ -13,8 +14,8 @@ namespace host {
 namespace {
 
 constexpr const char *kHeader =
-    "# flowdeck: the shields in force. One a line, tab-separated: raised, expires (Unix "
-    "seconds), source, address, host, resource, deflect; '%', tab, CR and LF written as %hh.\n";
+    "# flowdeck: the shields in force. One a line, tab-separated: raised, expires (RFC 3339), "
+    "source, address, host, resource, deflect; '%', tab, CR and LF written as %hh.\n";
 
 // The largest record read back; a larger one is not flowdeck's and restores nothing.
 constexpr size_t kLargestRecord = 256u << 20;
@@ -32,9 +33,13 @@ void AppendEscaped(std::string &out, std::string_view value) {
   }
 }
 
-bool ParseSeconds(std::string_view text, int64_t &value) {
+// A time as RecordLine writes it, or the Unix seconds that earlier versions wrote.
+bool ParseTime(std::string_view text, int64_t &value) {
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return error == std::errc() && end == text.data() + text.size();
+  if (error == std::errc() && end == text.data() + text.size()) return true;
+  const std::optional<int64_t> stamp = report::ReadTimeStamp(text);
+  if (stamp) value = *stamp;
+  return stamp.has_value();
 }
 
 void OldestFirst(std::vector<Shield> &shields) {
@@ -48,7 +53,7 @@ ShieldBook::ShieldBook(std::string recordPath, int64_t lifetimeSeconds)
     : recordPath_(std::move(recordPath)), lifetime_(lifetimeSeconds) {}
 
 std::string ShieldBook::RecordLine(const Shield &shield) {
-  std::string line = std::to_string(shield.raisedAt) + "\t" + std::to_string(shield.expiresAt);
+  std::string line = IsoTime(shield.raisedAt) + "\t" + IsoTime(shield.expiresAt);
   for (const std::string *field :
        {&shield.source, &shield.address, &shield.host, &shield.resource, &shield.deflect}) {
     line.push_back('\t');
@@ -67,7 +72,7 @@ bool ShieldBook::ParseRecordLine(std::string_view line, Shield &shield) {
   }
   if (fields.size() != 7) return false;
   shield = Shield{};
-  if (!ParseSeconds(fields[0], shield.raisedAt) || !ParseSeconds(fields[1], shield.expiresAt)) {
+  if (!ParseTime(fields[0], shield.raisedAt) || !ParseTime(fields[1], shield.expiresAt)) {
     return false;
   }
   std::string *values[] = {&shield.source, &shield.address, &shield.host, &shield.resource,

@@ -38,4 +38,34 @@ TEST(CommandLine, GivesEachLogItsServerNameByPositionOrByPattern) {
   EXPECT_THROW(ServerNames({"/tmp"}, true), host::UsageError);
 }
 
+std::string UsageErrorOf(const std::vector<std::string> &args, bool follow) {
+  std::vector<std::string> all = {"--tripwires", "/dev/null"};
+  all.insert(all.end(), args.begin(), args.end());
+  try {
+    host::ParseRunOptions(all, follow);
+  } catch (const host::UsageError &error) {
+    return error.what();
+  }
+  return "";
+}
+
+// An option a slip away from a known one names it; one of the other command says whose it is;
+// none is ever taken in the misspelt one's place.
+TEST(CommandLine, AMisspeltOptionNamesTheOneMeant) {
+  EXPECT_EQ(UsageErrorOf({"--shieldcycle", "5", "/l/a.log"}, true),
+            "unknown option --shieldcycle; did you mean '--shield-cycle'?");
+  EXPECT_EQ(UsageErrorOf({"--CONFIG", "f.conf", "/l/a.log"}, true),
+            "unknown option --CONFIG; did you mean '--config'?");
+  EXPECT_EQ(UsageErrorOf({"--form-start", "/l/a.log"}, true),
+            "unknown option --form-start; did you mean '--from-start'?");
+  EXPECT_EQ(UsageErrorOf({"--from-start", "/l/a.log"}, false),
+            "--from-start is an option of 'flowdeck follow' only");
+  EXPECT_EQ(UsageErrorOf({"--apply", "/l/a.log"}, true),
+            "--apply is an option of 'flowdeck replay' only");
+  EXPECT_EQ(UsageErrorOf({"--out=/tmp/x", "/l/a.log"}, true),
+            "unknown option --out=/tmp/x; give the value as a word of its own: --out /tmp/x");
+  EXPECT_EQ(UsageErrorOf({"--colour", "/l/a.log"}, true), "unknown option --colour");
+  EXPECT_EQ(UsageErrorOf({"-x", "/l/a.log"}, true), "unknown option -x");
+}
+
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "DidYouMean.h"
+
 #include "support/TempDir.h"
 
 namespace {
@@ -42,6 +44,27 @@ TEST(HostConfig, AValueMayHoldAHashThatNoBlankPrecedes) {
   testing_support::WriteFile(dir.File("g.conf"), "LogFormat = %h#%u\n");
   config.Load(dir.File("g.conf"));
   EXPECT_EQ(config.Get("LogFormat"), "%h#%u");
+}
+
+// A key a slip away from a setting names it, whatever the case; it is never taken instead.
+TEST(HostConfig, AMisspeltSettingNamesTheOneMeantAndIsNotTaken) {
+  EXPECT_EQ(LoadError("ShieldSecond = 60\n"),
+            "f.conf:1: unknown setting 'ShieldSecond'; did you mean 'ShieldSeconds'?");
+  EXPECT_EQ(LoadError("Server = x\nsensitivity = 3\n"),
+            "f.conf:2: unknown setting 'sensitivity'; did you mean 'Sensitivity'?");
+  EXPECT_EQ(LoadError("NginxMapFiel = /m\n"),
+            "f.conf:1: unknown setting 'NginxMapFiel'; did you mean 'NginxMapFile'?");
+  EXPECT_EQ(LoadError("Colour = red\n"), "f.conf:1: unknown setting 'Colour'");
+  host::HostConfig config;
+  EXPECT_THROW(config.Set("shieldseconds", "60", "test"), std::runtime_error);
+  EXPECT_EQ(config.Get("ShieldSeconds"), "3600");
+
+  const std::vector<std::string> known = {"NginxReload", "NginxTest", "ApacheReload"};
+  EXPECT_EQ(host::ClosestName("NginxRelaod", known), "NginxReload") << "a swap is one slip";
+  EXPECT_EQ(host::ClosestName("NginxTset", known), "NginxTest");
+  EXPECT_EQ(host::ClosestName("Reload", known), "") << "half a name is no slip";
+  EXPECT_EQ(host::ClosestName("", known), "");
+  EXPECT_EQ(host::ClosestName(std::string(100000, 'N'), known), "") << "bounded";
 }
 
 TEST(HostConfig, NamesFileAndLineOfABadSetting) {

@@ -12,6 +12,7 @@
 #include "Report.h"
 #include "ReportCommand.h"
 #include "RunFileTexts.h"
+#include "support/LocalZone.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -127,6 +128,7 @@ TEST(ReportPage, PolicyAllowsOnlyTheNoncedStyleAndScript) {
 }
 
 TEST(ReportPage, FiguresSectionsAndLevelTwoRows) {
+  const testing_support::LocalZone zone("UTC");
   TempDir dir;
   WriteHostileRun(dir);
   const std::string page = report::RenderReport(report::ReadRun(dir.Path()));
@@ -134,7 +136,8 @@ TEST(ReportPage, FiguresSectionsAndLevelTwoRows) {
   EXPECT_NE(page.find("<dt>Level 2</dt><dd>1</dd>"), std::string::npos);
   EXPECT_NE(page.find("<dt>Shields</dt><dd>1</dd>"), std::string::npos);
   EXPECT_NE(page.find("<dt>Alerts</dt><dd>1</dd>"), std::string::npos);
-  EXPECT_NE(page.find("<dd>2026-12-07 08:06:15 to 08:16:40 (10m 25s)</dd>"), std::string::npos);
+  EXPECT_NE(page.find("<dd>2026-12-07T08:06:15+00:00 to 08:16:40+00:00 (10m 25s)</dd>"),
+            std::string::npos);
   EXPECT_EQ(Count(page, "<tbody class=\"lvl2\">"), 1u);
   EXPECT_EQ(Count(page, "<tr class=\"runs\" id=\"runs-"), 2u);
   EXPECT_NE(page.find("<svg class=\"alert-chart\""), std::string::npos);

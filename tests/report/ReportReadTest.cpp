@@ -4,7 +4,9 @@
 
 #include "AlertReader.h"
 #include "Report.h"
+#include "ReportTime.h"
 #include "RunFileTexts.h"
+#include "support/LocalZone.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -147,6 +149,26 @@ TEST(ReportRead, PaceShieldsComeFromTheEventLogAndADamagedEscapeIsKept) {
   EXPECT_EQ(run.shields[0].host, "shop one");
   EXPECT_EQ(run.shields[0].resource, "/a%zz%4");
   EXPECT_EQ(run.shields[1].remoteAddr, "a") << "the plug-in's own shield, older";
+}
+
+// The event log of this version (RFC 3339 with the offset) and of earlier ones (UTC, "Z") give
+// the same local times.
+TEST(ReportRead, PaceShieldTimesOfEitherFormatAreLocalTimes) {
+  const testing_support::LocalZone zone("America/New_York");
+  TempDir dir;
+  WriteFile(dir.File("KvVantrel.xml"), Tripwires({}));
+  WriteFile(dir.File("flowdeck-shields.log"),
+            "2026-12-07T14:00:00Z raise pace 198.51.100.7 h /a -> /s until 2026-12-07T15:00:00Z\n"
+            "2026-12-07T20:30:00+05:30 raise pace 198.51.100.8 h /b -> /s until "
+            "2026-12-07T21:30:00+05:30\n");
+  const report::RunData run = report::ReadRun(dir.Path());
+  ASSERT_EQ(run.shields.size(), 2u);
+  for (const report::Shield &shield : run.shields) {
+    EXPECT_EQ(shield.at,
+              report::MomentFromSerial(shield.remoteAddr == "198.51.100.7" ? "261207090000000"
+                                                                           : "261207100000000"))
+        << shield.dateTime;
+  }
 }
 
 }  // namespace

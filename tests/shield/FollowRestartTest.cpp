@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 
 #include "FollowProcess.h"
@@ -30,14 +31,20 @@ std::string NoteCommand(const testing_support::TempDir &dir, const std::string &
   return path;
 }
 
-// The Unix time a shield's lifetime ends, from its "until" in the event log; 0 when none.
+// The Unix time a shield's lifetime ends, from its "until" in the event log (RFC 3339 with an
+// offset); 0 when none.
 std::time_t Until(const std::string &events) {
   const size_t at = events.find(" until ");
   std::tm until{};
-  if (at == std::string::npos ||
-      strptime(events.c_str() + at + 7, "%Y-%m-%dT%H:%M:%SZ", &until) == nullptr)
+  const char *offset = at == std::string::npos
+                           ? nullptr
+                           : strptime(events.c_str() + at + 7, "%Y-%m-%dT%H:%M:%S", &until);
+  char sign = 0;
+  int hours = 0, minutes = 0;
+  if (offset == nullptr || std::sscanf(offset, "%c%2d:%2d", &sign, &hours, &minutes) != 3 ||
+      (sign != '+' && sign != '-'))
     return 0;
-  return timegm(&until);
+  return timegm(&until) - (sign == '-' ? -1 : 1) * (hours * 3600 + minutes * 60);
 }
 
 TEST(FollowRestart, KeepsShieldsInForceWithoutActingTwiceAndLiftsThoseThatExpiredMeanwhile) {

@@ -13,6 +13,7 @@
 #include "HostConfig.h"
 #include "ShieldActions.h"
 #include "ShieldTesting.h"
+#include "support/LocalZone.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -28,12 +29,13 @@ using namespace std::chrono_literals;
 using Variables = std::map<std::string, std::string>;
 
 TEST(ShieldCommand, GivesTheShieldInItsEnvironment) {
+  const testing_support::LocalZone zone("Asia/Kolkata");
   EXPECT_EQ(ShieldCommand::Environment(
                 "raise", MakeShield("2001:db8::1", "shop.test", "/a b", "/d", 1700000000, 600)),
-            (std::vector<std::string>{"FLOWDECK_EVENT=raise", "FLOWDECK_ADDRESS=2001:db8::1",
-                                      "FLOWDECK_HOST=shop.test", "FLOWDECK_RESOURCE=/a b",
-                                      "FLOWDECK_DEFLECT=/d", "FLOWDECK_TIME=2023-11-14T22:13:20Z",
-                                      "FLOWDECK_SECONDS=600"}));
+            (std::vector<std::string>{
+                "FLOWDECK_EVENT=raise", "FLOWDECK_ADDRESS=2001:db8::1", "FLOWDECK_HOST=shop.test",
+                "FLOWDECK_RESOURCE=/a b", "FLOWDECK_DEFLECT=/d",
+                "FLOWDECK_TIME=2023-11-15T03:43:20+05:30", "FLOWDECK_SECONDS=600"}));
   EXPECT_EQ(ShieldCommand::Refusal(MakeShield("::1", std::string("a\0b", 3))),
             "it holds a NUL byte, which an environment value cannot carry");
   EXPECT_EQ(ShieldCommand::Refusal(MakeShield("::1", "a'b;c\r\n$(x)")), "");
@@ -83,6 +85,7 @@ class RecordingCommand {
 };
 
 TEST(ShieldCommand, RunsForEachRaiseAndLiftWithTheValuesAsTheyAre) {
+  const testing_support::LocalZone zone("Asia/Kolkata");
   RecordingCommand command;
   HostConfig config;
   config.Set("ShieldCommand", command.Setting(), "test");
@@ -99,7 +102,7 @@ TEST(ShieldCommand, RunsForEachRaiseAndLiftWithTheValuesAsTheyAre) {
   const Variables raise = {
       {"FLOWDECK_EVENT", "raise"},    {"FLOWDECK_ADDRESS", "2001:db8::7"},
       {"FLOWDECK_HOST", "shop.test"}, {"FLOWDECK_RESOURCE", "/a'b\";c $(touch x)\r\n`id`"},
-      {"FLOWDECK_DEFLECT", "/d e"},   {"FLOWDECK_TIME", "2023-11-14T22:13:20Z"},
+      {"FLOWDECK_DEFLECT", "/d e"},   {"FLOWDECK_TIME", "2023-11-15T03:43:20+05:30"},
       {"FLOWDECK_SECONDS", "120"}};
   Variables lift = raise;
   lift["FLOWDECK_EVENT"] = "lift";

@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+#include "support/LocalZone.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -67,6 +68,7 @@ TEST(ShieldKeeper, AHostInOtherLettersIsTheSameShield) {
 }
 
 TEST(ShieldKeeper, KeepsAShieldForItsLifetimeAcrossARestartAndActsOnItOnce) {
+  const testing_support::LocalZone zone("Asia/Kolkata");
   RunDirectory run;
   {
     host::ShieldKeeper keeper = run.Keeper();
@@ -84,6 +86,9 @@ TEST(ShieldKeeper, KeepsAShieldForItsLifetimeAcrossARestartAndActsOnItOnce) {
   }
   EXPECT_EQ(run.Commands(), "raise 203.0.113.9 /login 60\n");
   EXPECT_NE(ReadFile(run.dir.File("shields.map")).find("203.0.113.9"), std::string::npos);
+  EXPECT_NE(ReadFile(run.dir.File("flowdeck-shields.tsv"))
+                .find("\n2026-12-07T17:30:01+05:30\t2026-12-07T17:31:01+05:30\tregularity\t"),
+            std::string::npos);
   {
     // Started again within the lifetime: in force at once, locked when the visitor comes back,
     // the map file as it was, and no second raise.
@@ -102,11 +107,12 @@ TEST(ShieldKeeper, KeepsAShieldForItsLifetimeAcrossARestartAndActsOnItOnce) {
   EXPECT_EQ(run.Commands(), "raise 203.0.113.9 /login 60\nlift 203.0.113.9 /login 60\n");
   EXPECT_EQ(ReadFile(run.dir.File("shields.map")).find("203.0.113.9"), std::string::npos);
   const std::string events = ReadFile(run.dir.File("flowdeck-shields.log"));
-  EXPECT_NE(events.find("2026-12-07T12:00:01Z raise regularity 203.0.113.9 shop.example /login -> "
-                        "/sorry.htm until 2026-12-07T12:01:01Z\n"),
+  EXPECT_NE(events.find("2026-12-07T17:30:01+05:30 raise regularity 203.0.113.9 shop.example "
+                        "/login -> /sorry.htm until 2026-12-07T17:31:01+05:30\n"),
             std::string::npos)
       << events;
-  EXPECT_NE(events.find("2026-12-07T12:01:01Z lift regularity 203.0.113.9"), std::string::npos);
+  EXPECT_NE(events.find("2026-12-07T17:31:01+05:30 lift regularity 203.0.113.9"),
+            std::string::npos);
 }
 
 TEST(ShieldKeeper, LiftsAtStartWhatExpiredWhileNothingRanAndAFreshRunForgetsIt) {
@@ -228,6 +234,31 @@ TEST(ShieldBook, RecordLinesCarryAnyValueAndBadLinesAreDropped) {
   EXPECT_TRUE(book.Restore(10).empty());
   EXPECT_EQ(book.Size(), 1u);
   EXPECT_EQ(book.UnreadRecordLines(), 1u);
+}
+
+// A record an earlier version wrote (Unix seconds) is taken over, and written anew in this
+// version's form.
+TEST(ShieldBook, ARecordOfAnEarlierVersionIsRestored) {
+  const testing_support::LocalZone zone("America/New_York");
+  TempDir dir;
+  const std::string old =
+      "1796644801\t1796644861\tregularity\t203.0.113.9\tshop.example\t/login\t/sorry.htm\n";
+  testing_support::WriteFile(dir.File("record"), "# flowdeck: the shields in force.\n" + old);
+  host::ShieldBook book(dir.File("record"), 60);
+  EXPECT_TRUE(book.Restore(1796644830).empty());
+  ASSERT_EQ(book.Size(), 1u);
+  EXPECT_TRUE(book.Shielded("203.0.113.9"));
+  EXPECT_EQ(book.UnreadRecordLines(), 0u);
+  const host::Shield shield = book.Active().at(0);
+  EXPECT_EQ(shield.raisedAt, 1796644801);
+  EXPECT_EQ(shield.expiresAt, 1796644861);
+  EXPECT_EQ(host::ShieldBook::RecordLine(shield),
+            "2026-12-07T07:00:01-05:00\t2026-12-07T07:01:01-05:00\tregularity\t203.0.113.9\t"
+            "shop.example\t/login\t/sorry.htm");
+  // One whose lifetime passed while nothing ran is handed back to be lifted.
+  host::ShieldBook later(dir.File("record"), 60);
+  EXPECT_EQ(later.Restore(1796644900).size(), 1u);
+  EXPECT_EQ(later.Size(), 0u);
 }
 
 }  // namespace
