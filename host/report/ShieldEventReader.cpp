@@ -42,7 +42,7 @@ void ReadPaceShields(const std::string &path, std::vector<Shield> &shields) {
     shield.resource = Word(resource);
     shield.deflect = Word(deflect);
     std::string until, end, figures;
-    if (words >> until >> end && until == "until") shield.until = MomentFromIsoUtc(end);
+    if (words >> until >> end && until == "until") shield.until = MomentFromTimeStamp(end);
     if (std::getline(words >> std::ws, figures) && figures.size() > 2 && figures.front() == '(' &&
         figures.back() == ')') {
       common::AppendPercentDecoded(shield.paceFigures, figures.substr(1, figures.size() - 2));
