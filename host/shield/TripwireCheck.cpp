@@ -185,7 +185,10 @@ void TripwireCheck::CheckElement(std::string_view element) {
     return;
   }
   meant_.clear();
-  const std::vector<Attribute> attributes = ReadAttributes(element);
+  std::vector<Attribute> attributes;
+  // Past text that is no attribute, what the plug-in finds cannot be told apart: that fault
+  // is the element's one.
+  if (!ReadAttributes(element, attributes)) return;
   CheckPluginReads(element, attributes);
   if (!CheckActive(attributes)) return;
   ++active_;
@@ -198,18 +201,18 @@ void TripwireCheck::CheckElement(std::string_view element) {
   CheckDeflect(attributes);
 }
 
-// The NAME="value" pairs between the element's name and its "/>", in order.
-std::vector<TripwireCheck::Attribute> TripwireCheck::ReadAttributes(std::string_view element) {
+// The NAME="value" pairs between the element's name and its "/>", in order; false at text
+// that is none.
+bool TripwireCheck::ReadAttributes(std::string_view element, std::vector<Attribute> &attributes) {
   std::string_view rest = element.substr(9, element.size() - 9 - kElementEnd.size());
-  std::vector<Attribute> attributes;
-  while (ReadAttribute(rest, attributes)) {
+  for (;;) {
+    while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
+    if (rest.empty()) return true;
+    if (!ReadAttribute(rest, attributes)) return false;
   }
-  return attributes;
 }
 
 bool TripwireCheck::ReadAttribute(std::string_view &rest, std::vector<Attribute> &attributes) {
-  while (!rest.empty() && IsBlank(rest.front())) rest.remove_prefix(1);
-  if (rest.empty()) return false;
   size_t end = 0;
   while (end < rest.size() && !IsBlank(rest[end]) && rest[end] != '=' && rest[end] != '"') ++end;
   const std::string_view name = rest.substr(0, end);

@@ -78,7 +78,7 @@ class TripwireCheck {
   void CheckLine(std::string_view line);
   void CheckLookalikes(std::string_view line);
   void CheckElement(std::string_view element);
-  std::vector<Attribute> ReadAttributes(std::string_view element);
+  bool ReadAttributes(std::string_view element, std::vector<Attribute> &attributes);
   bool ReadAttribute(std::string_view &rest, std::vector<Attribute> &attributes);
   void CheckName(std::string_view name, const std::vector<Attribute> &before);
   void CheckPluginReads(std::string_view element, const std::vector<Attribute> &attributes);

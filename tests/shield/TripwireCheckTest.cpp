@@ -74,7 +74,7 @@ TEST(TripwireCheck, EachFaultIsNamedWithItsLineAndAttribute) {
       {Set("DEFLECT", "*.htm"), "DEFLECT=\"*.htm\" is refused by the plug-in"},
       {Set("DEFLECT", "sorry/x.htm"), "DEFLECT=\"sorry/x.htm\" would be refused at every shield"},
       {Set("DEFLECT", "/sorry/../x.htm"), "would be refused at every shield"},
-      {With(" />", " junk />"), "'junk' is no NAME=\"value\""},
+      {With(" DESCRIPTION", " junk DESCRIPTION"), "'junk' is no NAME=\"value\""},
       {With(" />", " HOST=\"shop.example\" />"), "HOST is given twice"},
       {Set("DESCRIPTION", "see HOST="), "HOST: the plug-in finds 'HOST=\"' inside another"},
       {With(" />", ""), "does not end with '/>' on its line"},
@@ -106,6 +106,10 @@ TEST(TripwireCheck, ARepeatedMaskIsAFaultOfTheSecondAndInactiveElementsAreReadAs
   EXPECT_EQ(inactive.Active(), 0);
   EXPECT_FALSE(
       TripwireCheck("t.cfg", File("<TRIPWIRE ACTIVE=\"False\" SENSITIVTY=\"5\" />")).Passed());
+
+  // Text that is no attribute is the element's one fault: what follows is not guessed at.
+  EXPECT_EQ(TripwireCheck("t.cfg", File(With(" DESCRIPTION", " junk DESCRIPTION"))).FaultCount(),
+            1u);
 
   // Many faults: the first ten told, the rest counted.
   std::string many;
