@@ -20,6 +20,8 @@
 #include "Say.h"
 #include "Summary.h"
 #include "SyslogSource.h"
+#include "TripwireCheck.h"
+#include "TripwireWatch.h"
 
 namespace host {
 
@@ -35,8 +37,6 @@ void RequestReload(int) {
   gReload.store(true);
 }
 
-// SIGHUP: the configuration and the definitions file read again. A file that does not parse
-// keeps the running settings.
 // Reads the definitions the run was given as the shield plug-in reads them, and says what they
 // watch: a site must not believe it is guarded when nothing is.
 TripwireDefinitions WatchedTripwires(const RunOptions &options, const Session &session,
@@ -81,7 +81,36 @@ void ReportDescriptors(const SyslogSource &syslog, bool &said, std::ostream &err
       "raise the open-file limit (LimitNOFILE) or lower SyslogMaxConnections");
 }
 
-void Reload(const RunOptions &options, Session &session, SyslogSource *syslog, std::ostream &err) {
+// The definitions file checked before anything of the run is touched: a fault, or a file that
+// cannot be read, ends the run as a mistake on the command line does (exit status 2).
+void CheckTripwires(const RunOptions &options) {
+  if (options.session.tripwires.empty()) return;
+  try {
+    TripwireCheck::Checked(options.session.tripwires);
+  } catch (const std::runtime_error &error) {
+    throw UsageError(error.what());
+  }
+}
+
+// The definitions file changed while following: handed over as a SIGHUP would, when it has no
+// fault; else the plug-in goes on with the tripwires it has.
+void TripwiresChanged(const RunOptions &options, Session &session, TripwireDefinitions &watched,
+                      std::ostream &err) {
+  const std::string &path = options.session.tripwires;
+  try {
+    session.CopyDefinitions(path);
+    Say(err, Level::kNotice, path + " changed: its tripwires are read at the next shield cycle");
+    watched = WatchedTripwires(options, session, err);
+  } catch (const std::runtime_error &error) {
+    Say(err, Level::kError,
+        path + " changed and is not used, the running tripwires stay: " + error.what());
+  }
+}
+
+// SIGHUP: the configuration and the definitions file read again. A file that does not parse,
+// or definitions with a fault, keep the running settings and tripwires.
+void Reload(const RunOptions &options, Session &session, SyslogSource *syslog,
+            TripwireDefinitions &watched, std::ostream &err) {
   HostConfig config;
   try {
     if (!options.configPath.empty()) config.Load(options.configPath);
@@ -95,7 +124,11 @@ void Reload(const RunOptions &options, Session &session, SyslogSource *syslog, s
     Say(err, Level::kNotice,
         "reloaded " + (options.configPath.empty() ? "the defaults" : options.configPath) + ": " +
             done);
-    WatchedTripwires(options, session, err);
+    watched = WatchedTripwires(options, session, err);
+  } catch (const TripwireError &error) {
+    Say(err, Level::kError,
+        std::string("the settings and tripwires were not reloaded, the running ones stay: ") +
+            error.what());
   } catch (const std::runtime_error &error) {
     Say(err, Level::kError,
         std::string("the settings were not reloaded, the running ones stay: ") + error.what());
@@ -168,6 +201,8 @@ double SteadySeconds() {
 
 int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool live,
              std::ostream &out, std::ostream &err, SyslogSource *syslog) {
+  TripwireWatch watchTripwires(options.session.tripwires);  // before the file is read
+  CheckTripwires(options);
   Session session(options.session, options.config, out, err);
   ReportListener(session, err);
   if (syslog != nullptr) ReportSyslog(options.config, *syslog, err);
@@ -175,7 +210,7 @@ int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool liv
     for (const std::string &line : session.Shields().Describe()) Say(err, Level::kInfo, line);
   }
   NoteRun(session, options.cadence);
-  const TripwireDefinitions tripwires = WatchedTripwires(options, session, err);
+  TripwireDefinitions tripwires = WatchedTripwires(options, session, err);
   Progress progress(err, !options.session.quiet);
   RunLoop loop(session, source, options.cadence, stats, progress);
   const RunMetrics metrics(session.OutDir(), options.metricsPath, syslog, !options.session.restore);
@@ -195,7 +230,11 @@ int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool liv
     });
     bool saidDescriptors = false;
     loop.Between([&] {
-      if (gReload.exchange(false)) Reload(options, session, syslog, err);
+      if (gReload.exchange(false)) {
+        Reload(options, session, syslog, tripwires, err);
+        watchTripwires.Rebase();
+      }
+      if (watchTripwires.Changed()) TripwiresChanged(options, session, tripwires, err);
       if (syslog != nullptr) ReportDescriptors(*syslog, saidDescriptors, err);
       followed.Look(source.Logs(), SteadySeconds());
     });

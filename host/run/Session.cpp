@@ -12,6 +12,7 @@
 #include "RunFiles.h"
 #include "Say.h"
 #include "StreamFields.h"
+#include "TripwireCheck.h"
 
 namespace host {
 
@@ -160,13 +161,15 @@ void Session::Request(const LogRecord &record, std::string_view serverName) {
 }
 
 std::string Session::Reload(HostConfig config, const std::string &tripwires) {
+  // Checked before anything changes: a fault keeps the running settings and tripwires alike.
+  const std::string definitions = tripwires.empty() ? "" : TripwireCheck::Checked(tripwires);
   if (config.Get("FernwickPath").empty()) config.Set("FernwickPath", outDir_ + "/", "default");
   AddressRanges ignore = AddressRanges::Parse(config.Get("IgnoreAddresses"));
   keeper_->Reconfigure(config, utcMilliseconds_);
   ignore_ = std::move(ignore);
   std::string said;
   if (!tripwires.empty()) {
-    CopyDefinitions(tripwires);
+    PlaceDefinitions(definitions);
     said = "the tripwires of " + tripwires + " are read at the next shield cycle; ";
   }
   const bool pluginsChanged = config.ShieldConfigText() != config_.ShieldConfigText() ||
@@ -196,8 +199,13 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
 }
 
 void Session::CopyDefinitions(const std::string &tripwires) {
-  report::CopyFileAtomically(tripwires, outDir_ + "/" + report::RunFiles::kDefinitions,
-                             "the tripwires");
+  PlaceDefinitions(TripwireCheck::Checked(tripwires));
+}
+
+// The text that was checked is the text placed: a file changed meanwhile waits for its own check.
+void Session::PlaceDefinitions(const std::string &text) {
+  report::WriteFileAtomically(outDir_ + "/" + report::RunFiles::kDefinitions, text,
+                              "the tripwires");
 }
 
 void Session::Finish() {

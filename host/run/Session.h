@@ -77,8 +77,14 @@ class Session {
   // plug-in reads again at its next cycle). A change the plug-ins read goes to both as a new
   // CONFIG, which starts their visitors afresh; flowdeck's own settings (actions, lifetimes,
   // addresses) keep every visitor. Says what it did; throws std::runtime_error, changing
-  // nothing, for a setting that cannot be used.
+  // nothing, for a setting that cannot be used, TripwireError for a definitions file with a
+  // fault.
   std::string Reload(HostConfig config, const std::string &tripwires);
+  // Checks the definitions file and puts it in place of the shield plug-in's copy, which the
+  // plug-in reads at its next shield cycle. A file with a fault (TripwireError), or one that
+  // cannot be read or placed (std::runtime_error), leaves the copy as it was: the plug-in never
+  // reads a file that would stop its reading.
+  void CopyDefinitions(const std::string &tripwires);
 
   const std::string &OutDir() const { return outDir_; }
   // Where the monitor's exports go: written in front of their names.
@@ -117,7 +123,7 @@ class Session {
   void SendToMonitor(const flowdeck_text *fields) { feed_->Send(fields, clock_); }
   void SendConfig();
   bool TakeLoggedShield(const LogRecord &record);
-  void CopyDefinitions(const std::string &tripwires);
+  void PlaceDefinitions(const std::string &text);
   void CollectShields();
   void Tell(const ShieldChanges &changes);
   void Print(const char *event, const Shield &shield);
