@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "Convert.h"
+#include "DidYouMean.h"
 #include "KvError.h"
 #include "OwnFiles.h"
 #include "ShieldValues.h"
@@ -34,22 +35,6 @@ std::string Quoted(std::string_view name, std::string_view value) {
   return std::string(name) + "=\"" + std::string(value) + "\"";
 }
 
-// The edits (a letter added, dropped or changed) that make one name of the other.
-size_t Distance(std::string_view a, std::string_view b) {
-  std::vector<size_t> row(b.size() + 1);
-  for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-  for (size_t i = 1; i <= a.size(); ++i) {
-    size_t diagonal = row[0];
-    row[0] = i;
-    for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t above = row[j];
-      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-      diagonal = above;
-    }
-  }
-  return row[b.size()];
-}
-
 // The name an unknown one was probably meant to be, and words to put behind it saying so; empty
 // when none is close.
 std::pair<std::string_view, std::string> Suggestion(std::string_view name) {
@@ -57,14 +42,12 @@ std::pair<std::string_view, std::string> Suggestion(std::string_view name) {
   for (std::string_view known : kNames) {
     if (upper == known) return {known, " (names are upper case: " + std::string(known) + ")"};
   }
-  std::string_view closest;
-  size_t best = 3;  // two edits at most
+  static const std::vector<std::string> names(kNames.begin(), kNames.end());
+  const std::string closest = ClosestName(upper, names);
   for (std::string_view known : kNames) {
-    const size_t distance = Distance(upper, known);
-    if (distance < best) best = distance, closest = known;
+    if (known == closest) return {known, " (did you mean " + closest + "?)"};
   }
-  if (closest.empty()) return {};
-  return {closest, " (did you mean " + std::string(closest) + "?)"};
+  return {};
 }
 
 bool IsHexDigit(char c) {
