@@ -14,4 +14,6 @@ hold_port80
 expect_sample_replay "$work/summary" "$work/out"
 expect_text "$work/summary" "watched: 5 active tripwires from $root/etc/flowdeck/tripwires.cfg"
 expect_file "$work/out/report.html"
+# The packaged settings leave the request export off.
+[ ! -e "$work/out/KvCorvaneHits.Out" ] || fail "the packaged settings export every request"
 echo "replayed the sample with the package unpacked in $root"
