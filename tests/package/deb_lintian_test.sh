@@ -38,7 +38,7 @@ look_for() {  # WHAT NAME...: each NAME stands in the page as a word
 flowdeck=$root/usr/bin/flowdeck
 look_for command replay follow report status --version --help
 for command in replay follow report status; do
-  options=$("$flowdeck" "$command" --help | grep -oE '^  (-[-a-z]+)' | sort -u)
+  options=$("$flowdeck" "$command" --help | { grep -oE '^  (-[-a-z]+)' || true; } | sort -u)
   # shellcheck disable=SC2086
   [ -z "$options" ] && [ "$command" = status ] || look_for "$command option" $options
 done
