@@ -21,6 +21,10 @@ echo "built $deb ($(stat -c %s "$deb") bytes)"
 dpkg-deb -c "$deb" >"$work/contents"
 for path in ./usr/bin/flowdeck ./usr/lib/flowdeck/KvVantrel.so ./usr/lib/flowdeck/KvCorvane.so \
     ./etc/flowdeck/flowdeck.conf ./etc/flowdeck/tripwires.cfg ./etc/logrotate.d/flowdeck \
+    ./etc/flowdeck/nginx-shields-http.conf ./etc/flowdeck/nginx-shields-server.conf \
+    ./etc/flowdeck/apache-shields.conf ./etc/flowdeck/nftables-shields.nft \
+    ./usr/share/man/man1/flowdeck.1.gz ./usr/share/doc/flowdeck/copyright \
+    ./usr/share/doc/flowdeck/changelog.Debian.gz \
     ./usr/lib/systemd/system/flowdeck.service ./usr/share/doc/flowdeck/README.md \
     ./usr/share/doc/flowdeck/examples/flowdeck.conf ./usr/share/doc/flowdeck/examples/tripwires.cfg \
     ./usr/share/doc/flowdeck/examples/sample.log; do
@@ -32,8 +36,9 @@ done
 # Control: the conffiles, the maintainer scripts and the dependencies.
 dpkg-deb -e "$deb" "$work/control"
 sort "$work/control/conffiles" >"$work/conffiles"
-printf '%s\n' /etc/flowdeck/flowdeck.conf /etc/flowdeck/tripwires.cfg /etc/logrotate.d/flowdeck |
-  sort | cmp -s - "$work/conffiles" || { cat "$work/conffiles"; fail "conffiles"; }
+printf '/etc/flowdeck/%s\n' flowdeck.conf tripwires.cfg nginx-shields-http.conf \
+  nginx-shields-server.conf apache-shields.conf nftables-shields.nft |
+  cat - <(echo /etc/logrotate.d/flowdeck) | sort | cmp -s - "$work/conffiles" || { cat "$work/conffiles"; fail "conffiles"; }
 for script in postinst prerm postrm; do
   [ -x "$work/control/$script" ] || fail "no executable $script"
 done
@@ -62,12 +67,21 @@ done
 [[ ", $depends" == *", adduser"* ]] || fail "Depends lacks adduser"
 # The maps go where the web server may read them and nothing else of flowdeck's: the settings
 # and snippets name /var/lib/flowdeck/maps, the unit lets others pass through to it.
-for file in etc/flowdeck/flowdeck.conf usr/share/doc/flowdeck/examples/nginx-shields-http.conf \
+for file in etc/flowdeck/flowdeck.conf etc/flowdeck/nginx-shields-http.conf \
+    etc/flowdeck/apache-shields.conf usr/share/doc/flowdeck/examples/nginx-shields-http.conf \
     usr/share/doc/flowdeck/examples/apache-shields.conf \
     usr/lib/systemd/system/flowdeck-nginx-reload.path; do
   expect_text "$root/$file" /var/lib/flowdeck/maps/
   ! grep -E '/var/lib/flowdeck/[a-z]+-shields\.map' "$root/$file" || fail "$file names a map outside maps/"
 done
 expect_text "$root/usr/lib/systemd/system/flowdeck.service" StateDirectoryMode=0751
+# Every file of /etc/flowdeck that the snippets' and the units' comments tell the operator to
+# include or load is where they say.
+named=$(cat "$root"/etc/flowdeck/* "$root"/usr/lib/systemd/system/flowdeck* |
+  grep -o '/etc/flowdeck/[A-Za-z0-9._-]*[A-Za-z0-9]' | sort -u)
+[ -n "$named" ] || fail "no comment names a file in /etc/flowdeck"
+for file in $named; do
+  [ -f "$root$file" ] || fail "a comment names $file, which the package does not install"
+done
 cp -r "$work/control" "$root/DEBIAN"
 echo "unpacked into $root"

@@ -2,8 +2,8 @@
 # The README's first command, as it stands there, on a copy of the source tree (its tracked
 # files, as a clean clone has them) with GoogleTest and Google Benchmark hidden, as on a machine
 # that has only a compiler, CMake, Ninja and flowdeck's own libraries: it configures, saying
-# once that the tests and the benchmarks are not built, builds flowdeck and its plug-ins, and
-# replays the sample.
+# once that the tests and the benchmarks are not built, builds flowdeck, its plug-ins and the
+# sample generator and nothing else, and replays the sample (without settings: exports on).
 # usage: fresh_clone_test.sh SOURCE_DIR
 set -euo pipefail
 source=$1

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The package's maintainer scripts, run as dpkg runs them but in a mount namespace whose /etc is
 # a copy and whose /var/lib and /run are empty, so that the machine's users and services are
-# untouched: configure creates the flowdeck system user, its state directory and the web
-# server's maps directory in it, a second configure (an upgrade) changes nothing and follows no
-# link, purge takes the state away.
+# untouched: configure creates the flowdeck system user, its state directory, the web server's
+# maps directory in it and the empty maps, a second configure (an upgrade) changes nothing and
+# follows no link, purge takes the state away.
 # usage: maintainer_scripts_test.sh ROOT
 set -euo pipefail
 root=$1
@@ -35,10 +35,28 @@ unshare --mount bash -euo pipefail -c '
     fail "/var/lib/flowdeck/maps is $(stat -c "%F %U:%G %a" /var/lib/flowdeck/maps)"
   echo "configure: user flowdeck (uid $uid), /var/lib/flowdeck flowdeck:flowdeck 751," \
     "maps/ flowdeck:flowdeck 755"
+  # The maps the snippets include, there before flowdeck first runs: empty, readable by the
+  # web server, writable by flowdeck.
+  for map in nginx-shields.map apache-shields.map; do
+    [ "$(stat -c "%F %s %U:%G %a" /var/lib/flowdeck/maps/$map)" = \
+      "regular empty file 0 flowdeck:flowdeck 644" ] ||
+      fail "maps/$map is $(stat -c "%F %s %U:%G %a" /var/lib/flowdeck/maps/$map)"
+  done
+  # An upgrade keeps the shields flowdeck wrote, and a link put in a map'"'"'s place is neither
+  # followed nor replaced.
+  echo "192.0.2.1 example.org /login /sorry;" >/var/lib/flowdeck/maps/nginx-shields.map
+  rm /var/lib/flowdeck/maps/apache-shields.map
+  ln -s /var/lib/victim-map /var/lib/flowdeck/maps/apache-shields.map
+  "$DEBIAN/postinst" configure 0.0.1
+  [ -s /var/lib/flowdeck/maps/nginx-shields.map ] || fail "configure emptied the nginx map"
+  [ ! -e /var/lib/victim-map ] || fail "configure followed a link at maps/apache-shields.map"
+  [ -L /var/lib/flowdeck/maps/apache-shields.map ] || fail "configure replaced the link at a map"
+  rm /var/lib/flowdeck/maps/apache-shields.map
+  echo "configure: empty maps flowdeck:flowdeck 644; an upgrade keeps them and follows no link"
   # An upgrade leaves maps/ as it finds it: a link put there is not followed to chown or chmod
   # what it leads to.
   mkdir -m 0700 /var/lib/victim
-  rmdir /var/lib/flowdeck/maps
+  rm -r /var/lib/flowdeck/maps
   ln -s /var/lib/victim /var/lib/flowdeck/maps
   "$DEBIAN/postinst" configure 0.0.2
   [ "$(stat -c "%U:%G %a" /var/lib/victim)" = "root:root 700" ] ||
@@ -47,6 +65,7 @@ unshare --mount bash -euo pipefail -c '
   rm /var/lib/flowdeck/maps
   "$DEBIAN/postinst" configure 0.0.2
   [ -d /var/lib/flowdeck/maps ] || fail "configure did not make maps/ again"
+  [ -f /var/lib/flowdeck/maps/apache-shields.map ] || fail "configure did not make the maps again"
   echo "upgrade: a link at maps/ is left alone, a missing maps/ is made again"
   touch /var/lib/flowdeck/KvVantrel.xml
   "$DEBIAN/prerm" remove
