@@ -57,10 +57,7 @@ void BM_FollowHitToDeflect(benchmark::State &state) {
     return;
   }
   testing_support::NginxServer nginx;
-  const std::string map = nginx.File("shields.map");
-  nginx.SetHttpLines(shield_testing::ExampleWith("nginx-shields-http.conf",
-                                                 "/var/lib/flowdeck/maps/nginx-shields.map", map));
-  nginx.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
+  const std::string map = shield_testing::UseShieldSnippets(nginx);
   nginx.WritePage("/admin/login.php", "real login");
   nginx.WritePage("/sorry/login.htm", "deflected");
   testing_support::TempDir dir;

@@ -71,10 +71,7 @@ TEST(FollowForgery, NobodyButThePluginAimsFlowdeckAndNobodyHoldsItUp) {
   if (!port80.NothingListens(shield_testing::kShieldServer))
     GTEST_SKIP() << "port 80 cannot be bound here";
   testing_support::NginxServer nginx;
-  const std::string map = nginx.File("shields.map");
-  nginx.SetHttpLines(shield_testing::ExampleWith("nginx-shields-http.conf",
-                                                 "/var/lib/flowdeck/maps/nginx-shields.map", map));
-  nginx.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
+  const std::string map = shield_testing::UseShieldSnippets(nginx);
   for (const char *page : {"/index.html", "/admin/login.php"}) nginx.WritePage(page, "real");
   nginx.WritePage("/sorry/login.htm", "deflected");
   testing_support::TempDir dir;

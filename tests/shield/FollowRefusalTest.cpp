@@ -162,10 +162,7 @@ TEST(FollowRefusal, DeflectsOutOfTheSiteAreRefusedAndAFailedReloadIsTriedUntilIt
   if (!port80.NothingListens(shield_testing::kShieldServer))
     GTEST_SKIP() << "port 80 cannot be bound here";
   testing_support::NginxServer nginx;
-  const std::string map = nginx.File("shields.map");
-  nginx.SetHttpLines(shield_testing::ExampleWith("nginx-shields-http.conf",
-                                                 "/var/lib/flowdeck/maps/nginx-shields.map", map));
-  nginx.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
+  const std::string map = shield_testing::UseShieldSnippets(nginx);
   nginx.WritePage("/admin/login.php", "real login");
   nginx.WritePage("/deflect.html", "deflected");
   testing_support::WriteFile(nginx.File("secret.txt"), "secret");  // beside the document root

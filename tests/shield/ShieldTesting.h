@@ -5,6 +5,10 @@
 
 #include "Shield.h"
 
+namespace testing_support {
+class NginxServer;
+}  // namespace testing_support
+
 namespace shield_testing {
 
 // A shield of the examples: a steady visitor on 127.0.0.66 shielded from the login page.
@@ -32,5 +36,9 @@ std::vector<std::string> Texts(const Problems &problems) {
 
 // The text of an example file with its placeholder map path replaced.
 std::string ExampleWith(const std::string &name, const std::string &from, const std::string &to);
+
+// Puts the example nginx snippets in the server's configuration, with the map in its prefix;
+// returns the map's path.
+std::string UseShieldSnippets(testing_support::NginxServer &nginx);
 
 }  // namespace shield_testing
