@@ -37,12 +37,14 @@ void AppendFigure(std::string &out, const char *classes, const char *label,
   out += "</dd></div>";
 }
 
-// "2026-12-07 08:00:06 to 09:06:10 (1h 6m)", the second date written only when it differs.
+// "2026-12-07T08:00:06+00:00 to 09:06:10+00:00 (1h 6m)" within a day; over days the start and
+// how long, "2026-12-07T08:00:06+00:00 for 1d 1h 6m", which fits a phone's width as two whole
+// times would not.
 std::string SpanText(const TimeSpan &span) {
   const std::string from = FormatMoment(span.from), to = FormatMoment(span.to);
-  const bool sameDay = from.compare(0, 10, to, 0, 10) == 0;
-  return from + " to " + (sameDay ? to.substr(11) : to) + " (" +
-         FormatDuration(span.to - span.from) + ")";
+  const std::string length = FormatDuration(span.to - span.from);
+  if (from.compare(0, 10, to, 0, 10) != 0) return from + " for " + length;
+  return from + " to " + to.substr(11) + " (" + length + ")";
 }
 
 std::string Plural(size_t n, const char *one, const char *many) {

@@ -170,10 +170,9 @@ TEST(Flowdeck, SummaryAndReportFindTheExportsWhereFernwickPathPutsThem) {
   EXPECT_FALSE(testing_support::FileExists(dir.File("out/KvCorvaneAlerts.Out")));
   const std::string page = ReadFile(dir.File("report.html"));
   EXPECT_NE(page.find("<dt>Alerts</dt><dd>1</dd>"), std::string::npos) << "the report lost them";
-  EXPECT_NE(page.find("shields every 10 s, monitor every 60 s"), std::string::npos);
+  EXPECT_NE(page.find("<dt>Cycles</dt><dd>shields 10 s, monitor 60 s</dd>"), std::string::npos);
   if (CanBindPort80()) {
-    EXPECT_NE(page.find("<dt>Shields raised / lifted / refused</dt><dd>1 / 0 / 0</dd>"),
-              std::string::npos);
+    EXPECT_NE(page.find("<dt>Raised / lifted / refused</dt><dd>1 / 0 / 0</dd>"), std::string::npos);
   }
   // The report command finds them the same way from the run directory alone.
   Result again = Flowdeck("report --output " + dir.File("again.html") + " " + dir.File("out"));

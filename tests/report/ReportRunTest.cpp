@@ -11,6 +11,7 @@
 #include "Report.h"
 #include "RunFileTexts.h"
 #include "ShieldRows.h"
+#include "support/LocalZone.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -128,6 +129,7 @@ TEST(ReportRun, VisitorsAlertedOrShieldedAreListedThoughGoneAtTheEnd) {
   EXPECT_EQ(noted[2].remoteAddr, "198.51.100.9");
   EXPECT_EQ(noted[2].shields.size(), 1u);
 
+  const testing_support::LocalZone zone("UTC");
   const std::string page = report::RenderReport(run);
   EXPECT_NE(page.find("<dt>Visitors held</dt><dd>2</dd>"), std::string::npos);
   EXPECT_NE(page.find("<dt>Alerted or shielded</dt><dd>3</dd>"), std::string::npos);
@@ -138,8 +140,9 @@ TEST(ReportRun, VisitorsAlertedOrShieldedAreListedThoughGoneAtTheEnd) {
   const std::string rows = page.substr(table, page.find("</table>", table) - table);
   EXPECT_NE(rows.find("<tr class=\"lvl2\"><td class=\"wrap\">k-gone</td>"), std::string::npos);
   EXPECT_NE(rows.find("<td class=\"num\">2</td><td class=\"num\">1 / 1</td><td "
-                      "class=\"time\">2026-12-07 08:10:00</td><td class=\"time\">2026-12-07 "
-                      "08:12:00</td><td class=\"num\" title=\"0.98\">0.9800</td>"),
+                      "class=\"time\">2026-12-07T08:10:00+00:00</td><td "
+                      "class=\"time\">2026-12-07T08:12:00+00:00</td><td class=\"num\" "
+                      "title=\"0.98\">0.9800</td>"),
             std::string::npos)
       << rows;
   EXPECT_NE(rows.find("<td>held, level 1</td>"), std::string::npos);
