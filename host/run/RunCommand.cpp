@@ -221,6 +221,7 @@ int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool liv
     report::WriteReport(session.OutDir(), options.reportPath);
   };
   FollowedLogs followed(err, LogRepeatSeconds());
+  bool saidDescriptors = false;  // outlives the block: the loop calls back into it
   if (live) {
     followed.Look(source.Logs(), SteadySeconds());
     session.WatchMonitor();
@@ -228,7 +229,6 @@ int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool liv
       WriteMetrics(metrics, session, stats, source, err);
       if (monitor) writeReport();
     });
-    bool saidDescriptors = false;
     loop.Between([&] {
       if (gReload.exchange(false)) {
         Reload(options, session, syslog, tripwires, err);
