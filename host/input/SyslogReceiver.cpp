@@ -75,22 +75,10 @@ int Bind(const SyslogReceiver::Endpoint &endpoint, uint16_t &port) {
   return fd;
 }
 
-// A peer's address. An IPv4-mapped IPv6 peer (a dual-stack socket's IPv4 sender) is the IPv4
-// address it maps, as IpAddress holds every IPv4 address. False for a family without one.
-bool PeerAddress(const sockaddr_storage &peer, IpAddress &address) {
-  char text[INET6_ADDRSTRLEN] = {};
-  if (peer.ss_family == AF_INET) {
-    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in &>(peer).sin_addr, text, sizeof text);
-  } else if (peer.ss_family == AF_INET6) {
-    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 &>(peer).sin6_addr, text, sizeof text);
-  } else {
-    return false;
-  }
-  return IpAddress::Parse(text, address);
-}
-
+// An IPv4-mapped IPv6 peer (a dual-stack socket's IPv4 sender) is the IPv4 address it maps, as
+// IpAddress holds every IPv4 address.
 bool FromSender(const AddressRanges &senders, const sockaddr_storage &peer, IpAddress &address) {
-  return PeerAddress(peer, address) && senders.Contains(address);
+  return IpAddress::FromSocket(peer, address) && senders.Contains(address);
 }
 
 // The connections the open-file limit leaves room for beside the rest of the run.
