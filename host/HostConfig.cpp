@@ -3,16 +3,18 @@
 #include <charconv>
 #include <cmath>
 #include <fstream>
+#include <optional>
 #include <stdexcept>
 
 #include "AddressRanges.h"
 #include "DidYouMean.h"
+#include "Duration.h"
 
 namespace host {
 
 namespace {
 
-enum class Type { kText, kSingle, kInteger, kBoolean, kAddressList };
+enum class Type { kText, kSingle, kInteger, kBoolean, kAddressList, kDuration };
 
 // Where a setting goes: into the plug-ins' configuration texts, or to flowdeck alone.
 enum class Reader { kPlugins, kHost };
@@ -63,6 +65,16 @@ constexpr Setting kSettings[] = {
     {"SyslogSenders", Type::kAddressList, "127.0.0.0/8, ::1", 0, 0, Reader::kHost},
     {"SyslogMaxConnections", Type::kInteger, "256", 1, 65536, Reader::kHost},
     {"MaxShields", Type::kInteger, "100000", 1, 100000000, Reader::kHost},
+    {"WholeAddressAfter", Type::kInteger, "0", 0, 1000000, Reader::kHost},
+    {"NginxAddressMapFile", Type::kText, "", 0, 0, Reader::kHost},
+    {"ApacheAddressMapFile", Type::kText, "", 0, 0, Reader::kHost},
+    {"OffenceMemory", Type::kDuration, "30d", 0, 315360000, Reader::kHost},
+    {"ShieldSecondsFactor", Type::kSingle, "2", 1, 1000, Reader::kHost},
+    {"ShieldSecondsMax", Type::kDuration, "1w", 1, 315360000, Reader::kHost},
+    {"VerifiedBots", Type::kText, "google, bing, apple, yandex, baidu, duckduckgo", 0, 0,
+     Reader::kHost},
+    {"VerifiedBotRanges", Type::kText, "", 0, 0, Reader::kHost},
+    {"Resolver", Type::kText, "", 0, 0, Reader::kHost},
 };
 constexpr size_t kSettingCount = sizeof kSettings / sizeof kSettings[0];
 
@@ -90,6 +102,15 @@ std::string Check(const Setting &setting, const std::string &value) {
   }
   if (setting.type == Type::kText) return "";
   if (setting.type == Type::kAddressList) return AddressRanges::Problem(value);
+  if (setting.type == Type::kDuration) {
+    const std::optional<int64_t> seconds = ParseDuration(value);
+    if (!seconds) return "expected a duration such as 90s, 15m, 12h, 7d, 1w or plain seconds";
+    if (*seconds < setting.minimum || *seconds > setting.maximum) {
+      return "out of range " + std::to_string(static_cast<long long>(setting.minimum)) + " to " +
+             std::to_string(static_cast<long long>(setting.maximum)) + " seconds";
+    }
+    return "";
+  }
   if (setting.type == Type::kBoolean) {
     if (value == "True" || value == "False" || value == "true" || value == "false") return "";
     return "expected True or False";
@@ -168,6 +189,10 @@ int64_t HostConfig::GetInteger(const std::string &key) const {
   int64_t value = 0;
   std::from_chars(text.data(), text.data() + text.size(), value);  // checked when it was set
   return value;
+}
+
+int64_t HostConfig::GetSeconds(const std::string &key) const {
+  return ParseDuration(Get(key)).value_or(0);  // checked when it was set
 }
 
 bool HostConfig::GetBoolean(const std::string &key) const {

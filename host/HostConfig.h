@@ -21,6 +21,8 @@ class HostConfig {
   const std::string &Get(const std::string &key) const;
   int64_t GetInteger(const std::string &key) const;
   bool GetBoolean(const std::string &key) const;
+  // A duration setting ("90s", "15m", "12h", "7d", "1w" or plain seconds) in seconds.
+  int64_t GetSeconds(const std::string &key) const;
 
   // The positional configuration texts each plug-in reads.
   std::string ShieldConfigText() const;

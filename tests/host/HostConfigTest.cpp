@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "DidYouMean.h"
+#include "Duration.h"
 
 #include "support/TempDir.h"
 
@@ -99,3 +100,29 @@ TEST(HostConfig, NamesFileAndLineOfABadAddressList) {
 }
 
 }  // namespace
+
+TEST(HostConfig, ReadsDurationsInEachUnitAndRefusesTheRest) {
+  EXPECT_EQ(host::ParseDuration("90s"), 90);
+  EXPECT_EQ(host::ParseDuration("15m"), 900);
+  EXPECT_EQ(host::ParseDuration("12h"), 43200);
+  EXPECT_EQ(host::ParseDuration("7d"), 604800);
+  EXPECT_EQ(host::ParseDuration("1w"), 604800);
+  EXPECT_EQ(host::ParseDuration("45"), 45);
+  EXPECT_EQ(host::ParseDuration("0"), 0);
+  for (const char *bad : {"", "s", "-5", "+5", "1.5h", "5 m", "5M", "5y", "1ww", " 5",
+                          "9223372036854775807w", "99999999999999999999"}) {
+    EXPECT_FALSE(host::ParseDuration(bad).has_value()) << bad;
+  }
+  EXPECT_EQ(host::FormatDuration(604800), "1w");
+  EXPECT_EQ(host::FormatDuration(5400), "90m");
+  EXPECT_EQ(host::FormatDuration(61), "61s");
+
+  host::HostConfig config;
+  EXPECT_EQ(config.GetSeconds("OffenceMemory"), 30 * 86400);
+  EXPECT_EQ(config.GetSeconds("ShieldSecondsMax"), 604800);
+  config.Set("OffenceMemory", "12h", "test");
+  EXPECT_EQ(config.GetSeconds("OffenceMemory"), 43200);
+  EXPECT_THROW(config.Set("OffenceMemory", "12 hours", "test"), std::runtime_error);
+  EXPECT_THROW(config.Set("ShieldSecondsMax", "0", "test"), std::runtime_error);
+  EXPECT_THROW(config.Set("ShieldSecondsMax", "11000w", "test"), std::runtime_error);
+}
