@@ -71,14 +71,15 @@ const std::vector<std::string> &RunFiles::FreshStartNames() {
                                                  kAlerts,
                                                  kRunInfo,
                                                  kShieldRecord,
-                                                 kShieldEvents};
+                                                 kShieldEvents,
+                                                 kOffences};
   return names;
 }
 
 const std::vector<std::string> &RunFiles::WrittenNames() {
   static const std::vector<std::string> names = [] {
     std::vector<std::string> all = FreshStartNames();
-    all.insert(all.end(), {kDefinitions, "KvVantrel.so", "KvCorvane.so", kMetrics});
+    all.insert(all.end(), {kDefinitions, "KvVantrel.so", "KvCorvane.so", kMetrics, kAllowList});
     return all;
   }();
   return names;

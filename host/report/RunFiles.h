@@ -21,6 +21,9 @@ class RunFiles {
   static constexpr const char *kRunInfo = "flowdeck-run.txt";
   static constexpr const char *kShieldRecord = "flowdeck-shields.tsv";  // the shields in force
   static constexpr const char *kShieldEvents = "flowdeck-shields.log";  // raised, lifted, refused
+  static constexpr const char *kOffences = "flowdeck-offences.tsv";     // of repeat offenders
+  static constexpr const char *kAllowList = "flowdeck-allow.tsv";       // kept across runs
+  static constexpr const char *kControlSocket = "flowdeck.sock";
   static constexpr const char *kMetrics = "flowdeck.prom";
   // Keys of the run file.
   static constexpr const char *kExportPath = "ExportPath";

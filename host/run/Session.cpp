@@ -11,6 +11,7 @@
 #include "DateTime.h"
 #include "RunFiles.h"
 #include "Say.h"
+#include "ShieldSteering.h"
 #include "StreamFields.h"
 #include "TripwireCheck.h"
 
@@ -70,8 +71,9 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
   keeper_ = std::make_unique<ShieldKeeper>(
       config_, ShieldKeeper::Options{outDir_, options.act, options.restore});
   if (!options.tripwires.empty()) CopyDefinitions(options.tripwires);
-  // The pace test reads the definitions that were just put in place.
-  if (config_.GetBoolean("PaceTest")) pace_ = std::make_unique<PaceTest>(outDir_, config_);
+  // The pace test reads the definitions that were just put in place. It runs with PaceTest
+  // off too, to judge records afresh after their shield lapsed.
+  pace_ = std::make_unique<PaceTest>(outDir_, config_);
   shield_ = std::make_unique<PluginLibrary>(PlaceFile(options.shieldPlugin, outDir_),
                                             "KvVantrel.Vantrel");
   monitor_ = std::make_unique<PluginLibrary>(PlaceFile(options.monitorPlugin, outDir_),
@@ -105,6 +107,7 @@ void Session::Configure() {
     started_ = true;
     const ShieldChanges restored = keeper_->Start(utcMilliseconds_);
     relock_.insert(restored.lock.begin(), restored.lock.end());
+    for (const Shield &shield : restored.raised) Print("shield", shield);
     for (const Shield &shield : restored.lifted) Print("lifted", shield);
   }
   SendConfig();
@@ -165,7 +168,7 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
   const std::string definitions = tripwires.empty() ? "" : TripwireCheck::Checked(tripwires);
   if (config.Get("FernwickPath").empty()) config.Set("FernwickPath", outDir_ + "/", "default");
   AddressRanges ignore = AddressRanges::Parse(config.Get("IgnoreAddresses"));
-  keeper_->Reconfigure(config, utcMilliseconds_);
+  const ShieldChanges covered = keeper_->Reconfigure(config, utcMilliseconds_);
   ignore_ = std::move(ignore);
   std::string said;
   if (!tripwires.empty()) {
@@ -181,15 +184,18 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
     }
   }
   // The pace test keeps its records as long as the shield plug-in keeps its own.
-  if (!config.GetBoolean("PaceTest")) {
-    pace_.reset();
-  } else if (pace_ && !pluginsChanged) {
+  if (!pluginsChanged) {
     pace_->Reconfigure(config);
   } else {
     pace_ = std::make_unique<PaceTest>(outDir_, config);
   }
   config_ = std::move(config);
   route_.Reconfigure(config_);
+  Tell(covered);
+  if (!covered.lifted.empty()) {
+    said +=
+        std::to_string(covered.lifted.size()) + " shield(s) that NeverShield now covers lifted; ";
+  }
   feed_->FindFilesAt(outDir_ + "/" + report::RunFiles::kSnapshot,
                      config_.Get("FernwickPath") + report::RunFiles::kAlerts);
   if (!pluginsChanged) return said + "the plug-ins' settings are unchanged: every visitor is kept";
@@ -250,14 +256,12 @@ void Session::CollectShields() {
   }
   for (ShieldRequest &logged : loggedShields_) requests.push_back(std::move(logged));
   loggedShields_.clear();
-  if (pace_) {
-    // A record the plug-in shielded is the pace test's no more; then the pace test judges.
-    for (const ShieldRequest &request : requests) {
-      pace_->ShieldedElsewhere(request.address, request.host, request.resource);
-    }
-    for (ShieldRequest &request : pace_->Cycle(utcMilliseconds_)) {
-      requests.push_back(std::move(request));
-    }
+  // A record the plug-in shielded is the pace test's no more; then the pace test judges.
+  for (const ShieldRequest &request : requests) {
+    pace_->ShieldedElsewhere(request.address, request.host, request.resource);
+  }
+  for (ShieldRequest &request : pace_->Cycle(utcMilliseconds_)) {
+    requests.push_back(std::move(request));
   }
   Tell(keeper_->Cycle(std::move(requests), utcMilliseconds_));
   SayProblems();
@@ -279,15 +283,102 @@ void Session::Tell(const ShieldChanges &changes) {
                       .Fields());
   }
   for (const Shield &shield : changes.raised) Print("shield", shield);
-  for (const Shield &shield : changes.lifted) Print("lifted", shield);
+  for (const Shield &shield : changes.lifted) {
+    // A visitor still at it after its shield is shielded again.
+    pace_->Lapsed(shield.address, shield.host, shield.resource);
+    Print("lifted", shield);
+  }
 }
 
 void Session::Print(const char *event, const Shield &shield) {
   if (quiet_) return;
-  out_ << event << ": " << shield.address << " on " << shield.host << shield.resource << " -> "
+  out_ << event << ": " << shield.address << " on "
+       << (shield.WholeAddress() ? "the whole address" : shield.host + shield.resource) << " -> "
        << shield.deflect << " (" << IsoTime(utcMilliseconds_ / 1000) << ")\n";
   // Whole and at once, also when standard output is a pipe or the journal: once per event.
   out_.flush();
+}
+
+}  // namespace host
+
+namespace host {
+
+namespace {
+
+std::string Named(const Shield &shield) {
+  return shield.address + " on " +
+         (shield.WholeAddress() ? std::string("the whole address") : shield.host + shield.resource);
+}
+
+}  // namespace
+
+ControlReply Session::Steer(const std::vector<std::string> &words) {
+  using Verb = SteerOrder::Verb;
+  ControlReply reply;
+  SteerOrder order;
+  try {
+    order = SteerOrder::Parse(words);
+  } catch (const OrderError &error) {
+    return {kSteerUsage, "", std::string(error.what()) + "\n"};
+  }
+  const int64_t now = utcMilliseconds_;
+  ShieldChanges changes;
+  switch (order.verb) {
+    case Verb::kShields: {
+      ShieldListing listing{keeper_->Active(), [&](const Shield &shield) {
+                              return keeper_->Offences(shield.address, now);
+                            }};
+      reply.out = order.json ? listing.Json() : listing.Table();
+      return reply;
+    }
+    case Verb::kLift: {
+      LiftSelector selector{order.target, order.host, order.resource};
+      changes = keeper_->Lift(selector, now);
+      if (changes.lifted.empty()) return {kSteerNoSuch, "", "no shield in force matches\n"};
+      for (const Shield &shield : changes.lifted) reply.out += "lifted: " + Named(shield) + "\n";
+      break;
+    }
+    case Verb::kShield: {
+      Shield shield;
+      shield.address = order.target->text;
+      shield.host = order.host;
+      shield.resource = order.resource;
+      shield.deflect = order.deflect;
+      if (std::string why = keeper_->RaiseByHand(shield, order.seconds, now, changes);
+          !why.empty()) {
+        return {kSteerFailed, "", why + "\n"};
+      }
+      for (const Shield &raised : changes.raised) {
+        reply.out += "shielded: " + Named(raised) + " -> " + raised.deflect + " until " +
+                     IsoTime(raised.expiresAt) + "\n";
+      }
+      break;
+    }
+    case Verb::kAllow: {
+      if (order.list) {
+        reply.out = AllowTable(keeper_->Allowed().Entries());
+        return reply;
+      }
+      if (order.remove) {
+        if (!keeper_->Disallow(*order.target, now)) {
+          return {kSteerNoSuch, "", "the allow list has no entry " + order.target->text + "\n"};
+        }
+        reply.out = "removed from the allow list: " + order.target->text + "\n";
+        break;
+      }
+      const int64_t seconds = now / 1000;
+      AllowEntry entry{*order.target, seconds,
+                       order.forSeconds > 0 ? seconds + order.forSeconds : 0, order.why};
+      reply.out = "allowed: " + entry.selector.text +
+                  (entry.expires == 0 ? " for good" : " until " + IsoTime(entry.expires)) + "\n";
+      changes = keeper_->Allow(std::move(entry), now);
+      for (const Shield &shield : changes.lifted) reply.out += "lifted: " + Named(shield) + "\n";
+      break;
+    }
+  }
+  Tell(changes);
+  SayProblems();
+  return reply;
 }
 
 }  // namespace host

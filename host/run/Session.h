@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "ControlReply.h"
 #include "DistinctKeys.h"
 #include "HostConfig.h"
 #include "LineSource.h"
@@ -85,6 +86,11 @@ class Session {
   // cannot be read or placed (std::runtime_error), leaves the copy as it was: the plug-in never
   // reads a file that would stop its reading.
   void CopyDefinitions(const std::string &tripwires);
+
+  // Carries out an operator's order on the shields (the words of "flowdeck shields", "lift",
+  // "shield" or "allow" after the run directory) at once, through every action, and answers
+  // what it did.
+  ControlReply Steer(const std::vector<std::string> &words);
 
   const std::string &OutDir() const { return outDir_; }
   // Where the monitor's exports go: written in front of their names.

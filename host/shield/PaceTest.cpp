@@ -95,6 +95,7 @@ void PaceTest::Reconfigure(const HostConfig &config) {
                              error.Description());
   }
   maxSpread_ = bound;
+  byPace_ = config.GetBoolean("PaceTest");
 }
 
 void PaceTest::Request(const flowdeck_text fields[FLOWDECK_FIELD_COUNT], int64_t time,
@@ -124,8 +125,14 @@ void PaceTest::Request(const flowdeck_text fields[FLOWDECK_FIELD_COUNT], int64_t
   Visitor &visitor = entry->second;
   visitor.expires = now + kVisitorLifetime;
   Record &record = RecordOf(visitor, RecordKey(host, path));
+  const int64_t last = record.sums.last;
+  const bool started = record.sums.started;
   record.sums.Add(time);
-  if (!record.shielded) Judge(visitor, record, *definitions_->Item(position), fields);
+  if (record.regularity && started && time >= last) {
+    record.regularity->Add(static_cast<double>(time - last));
+  }
+  if (!record.shielded && (byPace_ || record.regularity))
+    Judge(visitor, record, *definitions_->Item(position), fields);
 }
 
 uint64_t PaceTest::RecordKey(std::string_view host, std::string_view path) {
@@ -138,7 +145,7 @@ PaceTest::Record &PaceTest::RecordOf(Visitor &visitor, uint64_t key) {
     if (record.key == key) return record;
   }
   ++records_;
-  return visitor.records.emplace_back(Record{key, {}, false});
+  return visitor.records.emplace_back(Record{key, {}, false, nullptr});
 }
 
 void PaceTest::Judge(const Visitor &visitor, Record &record,
@@ -151,7 +158,17 @@ void PaceTest::Judge(const Visitor &visitor, Record &record,
     const int16_t required = settings_.MinimumHits(kSite, definition.Sensitivity());
     if (static_cast<int64_t>(record.sums.gaps) + 1 < required) return;
     const double spread = record.sums.Spread();
-    if (spread < 0 || spread > maxSpread_) return;
+    // After a lift the record meets the plug-in's threshold as well: compared in 32 bits, as
+    // the plug-in compares.
+    if (record.regularity &&
+        common::CorrelationOfGaps(*record.regularity) >=
+            static_cast<float>(settings_.RatingThreshold(definition.Strength()))) {
+      shield.source = "regularity";
+    } else if (spread < 0 || spread > maxSpread_) {
+      return;
+    } else {
+      shield.source = "pace";
+    }
     shield.deflect = vantrel::BuildDeflectString(
         View(fields[kPathInfo]), View(fields[kPathTranslated]), definition.Deflect());
   } catch (const KvError &) {
@@ -162,7 +179,13 @@ void PaceTest::Judge(const Visitor &visitor, Record &record,
   shield.address = visitor.remoteAddr;
   shield.host = View(fields[kServerName]);
   shield.resource = View(fields[kPathInfo]);
-  shield.source = "pace";
+  if (shield.source == "regularity") {
+    char text[64];
+    std::snprintf(text, sizeof text, "; correlation %.6f",
+                  static_cast<double>(common::CorrelationOfGaps(*record.regularity)));
+    shield.figures += text;
+  }
+  if (record.regularity) shield.figures += "; judged again after its shield was lifted";
   judged_.push_back(std::move(shield));
 }
 
@@ -206,6 +229,21 @@ bool PaceTest::ReadDefinitionsIfChanged() {
     // What was read before the failure is watched, as in the plug-in.
   }
   return true;
+}
+
+void PaceTest::Lapsed(std::string_view address, std::string_view host, std::string_view resource) {
+  const bool whole = host.empty() && resource.empty();
+  const uint64_t key = RecordKey(host, resource);
+  for (auto &[name, visitor] : visitors_) {
+    if (visitor.remoteAddr != address) continue;
+    for (Record &record : visitor.records) {
+      if (!whole && record.key != key) continue;
+      // The hits before the lift were judged already: only those after it count.
+      record.sums = PaceSums{};
+      record.shielded = false;
+      record.regularity = std::make_unique<common::GapSums>();
+    }
+  }
 }
 
 void PaceTest::ShieldedElsewhere(std::string_view address, std::string_view host,

@@ -9,6 +9,8 @@
 
 #include <flowdeck/plugin.h>
 
+#include "modKvGlobal.h"
+
 #include "Convert.h"
 #include "HostConfig.h"
 #include "MatchMemo.h"
@@ -44,7 +46,8 @@ struct PaceSums {
 // path, letter case ignored, forgotten 300 s after the visitor's last watched request). A
 // record is judged at each of its requests once it has the hits its definition requires
 // (PeriodBase - PeriodIncrement x SENSITIVITY): a spread of at most PaceMaxSpread shields it,
-// once, at the next shield cycle.
+// once, at the next shield cycle. With PaceTest off the test still watches, to judge the
+// records whose shield lapsed.
 class PaceTest {
  public:
   // Reads the definitions the shield plug-in reads, in the run directory; throws
@@ -62,18 +65,26 @@ class PaceTest {
   // The regularity test shielded this address on this resource: the pace test leaves it be.
   void ShieldedElsewhere(std::string_view address, std::string_view host,
                          std::string_view resource);
+  // A shield of the address was lifted (on this resource; every resource for a whole-address
+  // shield): its records are judged afresh on the hits that come from now on, by the
+  // regularity threshold of their tripwire as well as by their spread, so that a visitor still
+  // at it is shielded again and one who stopped is not. Until the plug-in forgets the visitor
+  // it judges such a record no more, whichever test shielded it.
+  void Lapsed(std::string_view address, std::string_view host, std::string_view resource);
   // New settings: the bound, and the hits the definitions require.
   void Reconfigure(const HostConfig &config);
 
   size_t Records() const { return records_; }
 
-  // One watched record: 40 bytes, what a dispersion test of its gaps needs and no more.
+  // One watched record: 48 bytes, what a dispersion test of its gaps needs and no more; a
+  // record judged afresh after a lift holds the regularity test's sums too, apart.
   struct Record {
     uint64_t key = 0;  // of its host and path, letter case ignored
     PaceSums sums;
     bool shielded = false;
+    std::unique_ptr<common::GapSums> regularity;  // only once its shield lapsed
   };
-  static_assert(sizeof(Record) <= 48, "a watched record stays small");
+  static_assert(sizeof(Record) <= 56, "a watched record stays small");
 
  private:
   struct Visitor {
@@ -103,6 +114,7 @@ class PaceTest {
   std::string runDirectory_;
   common::clsConfig settings_{common::ConfigLayout::kVantrel};
   double maxSpread_ = 0;
+  bool byPace_ = true;  // PaceTest: judge every record; without it only those whose shield lapsed
   std::unique_ptr<vantrel::clsShieldedResources> definitions_;
   MatchMemo matches_;             // what definitions_ answered for recent resources
   std::string definitionsStamp_;  // inode, size and change time of the file last read

@@ -18,6 +18,12 @@ struct Shield {
   int64_t expiresAt = 0;
   std::string source = "regularity";  // what raised it
   std::string figures;                // what that test saw, when it says (the pace test does)
+  // "raise" or "lift": ordered by hand while no follow ran, carried out when the next one
+  // starts. A pending raise without an expiry gets the lifetime its offences give it then.
+  std::string pending;
+
+  // A shield without host and resource covers every request of its address.
+  bool WholeAddress() const { return host.empty() && resource.empty(); }
 };
 
 // A Unix time as shields are written down, printed and handed on: RFC 3339 with this machine's

@@ -15,7 +15,9 @@ namespace {
 
 constexpr const char *kHeader =
     "# flowdeck: the shields in force. One a line, tab-separated: raised, expires (RFC 3339), "
-    "source, address, host, resource, deflect; '%', tab, CR and LF written as %hh.\n";
+    "source, address, host, resource, deflect (empty host and resource: the whole address), "
+    "and 'raise' or 'lift' for a shield raised or lifted by hand while no follow ran; '%', tab, "
+    "CR and LF written as %hh.\n";
 
 // The largest record read back; a larger one is not flowdeck's and restores nothing.
 constexpr size_t kLargestRecord = 256u << 20;
@@ -49,8 +51,7 @@ void OldestFirst(std::vector<Shield> &shields) {
 
 }  // namespace
 
-ShieldBook::ShieldBook(std::string recordPath, int64_t lifetimeSeconds)
-    : recordPath_(std::move(recordPath)), lifetime_(lifetimeSeconds) {}
+ShieldBook::ShieldBook(std::string recordPath) : recordPath_(std::move(recordPath)) {}
 
 std::string ShieldBook::RecordLine(const Shield &shield) {
   std::string line = IsoTime(shield.raisedAt) + "\t" + IsoTime(shield.expiresAt);
@@ -59,6 +60,7 @@ std::string ShieldBook::RecordLine(const Shield &shield) {
     line.push_back('\t');
     AppendEscaped(line, *field);
   }
+  if (!shield.pending.empty()) line.append(1, '\t').append(shield.pending);
   return line;
 }
 
@@ -70,8 +72,10 @@ bool ShieldBook::ParseRecordLine(std::string_view line, Shield &shield) {
     if (tab == std::string_view::npos) break;
     line.remove_prefix(tab + 1);
   }
-  if (fields.size() != 7) return false;
+  if (fields.size() == 8 && fields[7] != "raise" && fields[7] != "lift") return false;
+  if (fields.size() != 7 && fields.size() != 8) return false;
   shield = Shield{};
+  if (fields.size() == 8) shield.pending = fields[7];
   if (!ParseTime(fields[0], shield.raisedAt) || !ParseTime(fields[1], shield.expiresAt)) {
     return false;
   }
@@ -86,6 +90,26 @@ bool ShieldBook::ParseRecordLine(std::string_view line, Shield &shield) {
 
 std::vector<Shield> ShieldBook::Restore(int64_t now) {
   std::vector<Shield> expired;
+  for (Shield &shield : Read()) {
+    // A pending raise without an expiry is given its lifetime when it is carried out.
+    const bool lasting = shield.pending == "raise" && shield.expiresAt == 0;
+    if (shield.pending != "lift" && (lasting || shield.expiresAt > now)) {
+      Add(shield);
+    } else {
+      expired.push_back(std::move(shield));
+    }
+  }
+  changed_ = !expired.empty() || unreadLines_ > 0;
+  OldestFirst(expired);
+  return expired;
+}
+
+void ShieldBook::Load() {
+  for (Shield &shield : Read()) Add(shield);
+}
+
+std::vector<Shield> ShieldBook::Read() {
+  std::vector<Shield> shields;
   // Read as flowdeck wrote it: a symbolic link or a FIFO under its name is no record.
   const std::optional<std::string> record = common::ReadRegularFile(recordPath_, kLargestRecord);
   const std::string_view text = record ? std::string_view(*record) : std::string_view();
@@ -98,15 +122,9 @@ std::vector<Shield> ShieldBook::Restore(int64_t now) {
       ++unreadLines_;
       continue;
     }
-    if (shield.expiresAt > now) {
-      Add(shield);
-    } else {
-      expired.push_back(std::move(shield));
-    }
+    shields.push_back(std::move(shield));
   }
-  changed_ = !expired.empty() || unreadLines_ > 0;
-  OldestFirst(expired);
-  return expired;
+  return shields;
 }
 
 void ShieldBook::Add(const Shield &shield) {
@@ -115,10 +133,10 @@ void ShieldBook::Add(const Shield &shield) {
   if (added) ++perAddress_[shield.address];
 }
 
-bool ShieldBook::Raise(Shield &shield, int64_t now) {
+bool ShieldBook::Raise(Shield &shield, int64_t now, int64_t lifetime) {
   if (shields_.contains(Key{shield.address, shield.host, shield.resource})) return false;
   shield.raisedAt = now;
-  shield.expiresAt = now + lifetime_;
+  shield.expiresAt = now + lifetime;
   Add(shield);
   changed_ = true;
   return true;
@@ -131,13 +149,72 @@ std::vector<Shield> ShieldBook::Expire(int64_t now) {
       ++entry;
       continue;
     }
-    auto count = perAddress_.find(entry->second.address);
-    if (--count->second == 0) perAddress_.erase(count);
-    lifted.push_back(std::move(entry->second));
+    lifted.push_back(Remove(entry));
     entry = shields_.erase(entry);
   }
   OldestFirst(lifted);
   if (!lifted.empty()) changed_ = true;
+  return lifted;
+}
+
+Shield ShieldBook::Remove(std::map<Key, Shield>::iterator entry) {
+  auto count = perAddress_.find(entry->second.address);
+  if (--count->second == 0) perAddress_.erase(count);
+  return std::move(entry->second);
+}
+
+std::vector<Shield> ShieldBook::TakePending(
+    int64_t now, const std::function<int64_t(const Shield &)> &lifetime) {
+  std::vector<Shield> pending;
+  for (auto &[key, shield] : shields_) {
+    if (shield.pending != "raise") continue;
+    shield.pending.clear();
+    if (shield.expiresAt == 0) {
+      // In force from now on, for the lifetime the settings of this run give it.
+      shield.raisedAt = now;
+      shield.expiresAt = now + lifetime(shield);
+    }
+    pending.push_back(shield);
+    changed_ = true;
+  }
+  return pending;
+}
+
+bool ShieldBook::Order(Shield shield) {
+  auto [entry, added] =
+      shields_.try_emplace(Key{shield.address, shield.host, shield.resource}, shield);
+  if (added) {
+    ++perAddress_[shield.address];
+  } else if (entry->second.pending != "lift" && entry->second.expiresAt != 0 &&
+             entry->second.expiresAt > shield.raisedAt) {
+    return false;  // in force
+  } else {
+    entry->second = std::move(shield);
+  }
+  changed_ = true;
+  return true;
+}
+
+std::vector<Shield> ShieldBook::OrderLift(const std::function<bool(const Shield &)> &which,
+                                          int64_t now) {
+  std::vector<Shield> lifted;
+  for (auto entry = shields_.begin(); entry != shields_.end();) {
+    Shield &shield = entry->second;
+    const bool inForce = shield.pending.empty() && shield.expiresAt > now;
+    if (!which(shield) || (!inForce && shield.pending != "raise")) {
+      ++entry;
+      continue;
+    }
+    changed_ = true;
+    if (shield.pending == "raise") {  // never carried out: nothing to lift
+      lifted.push_back(Remove(entry));
+      entry = shields_.erase(entry);
+      continue;
+    }
+    lifted.push_back(shield);
+    shield.pending = "lift";
+    ++entry;
+  }
   return lifted;
 }
 

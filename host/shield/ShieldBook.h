@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -18,7 +19,7 @@ namespace host {
 // shield of an address locks that address in the monitor.
 class ShieldBook {
  public:
-  ShieldBook(std::string recordPath, int64_t lifetimeSeconds);
+  explicit ShieldBook(std::string recordPath);
 
   // Takes over the record a previous run left: shields still within their lifetime at `now`
   // are in force again; those whose lifetime passed while nothing ran are returned, to be
@@ -26,9 +27,39 @@ class ShieldBook {
   std::vector<Shield> Restore(int64_t now);
   size_t UnreadRecordLines() const { return unreadLines_; }
 
-  // Puts a normalized shield in force from `now` (its raisedAt and expiresAt are set); false
-  // when one with the same address, host and resource already is, which stays as it was.
-  bool Raise(Shield &shield, int64_t now);
+  // Puts a normalized shield in force from `now` for `lifetime` seconds (its raisedAt and
+  // expiresAt are set); false when one with the same address, host and resource already is,
+  // which stays as it was.
+  bool Raise(Shield &shield, int64_t now, int64_t lifetime);
+  // Lifts the shields `which` picks, whatever their lifetime.
+  template <typename Which>
+  std::vector<Shield> Lift(Which which) {
+    std::vector<Shield> lifted;
+    for (auto entry = shields_.begin(); entry != shields_.end();) {
+      if (which(entry->second)) {
+        lifted.push_back(Remove(entry));
+        entry = shields_.erase(entry);
+      } else {
+        ++entry;
+      }
+    }
+    if (!lifted.empty()) changed_ = true;
+    return lifted;
+  }
+  // The shields raised by hand while no follow ran, now handed to the actions: no longer
+  // pending.
+  // A pending raise without an expiry gets `now` + `lifetime` of it.
+  std::vector<Shield> TakePending(int64_t now,
+                                  const std::function<int64_t(const Shield &)> &lifetime);
+
+  // While no follow runs: every line of the record, lapsed and pending ones included, to be
+  // changed by Order and OrderLift and saved for the next start to carry out.
+  void Load();
+  // Puts a pending raise in the record; false when the shield is in force.
+  bool Order(Shield shield);
+  // Marks the shields `which` picks that are in force (or pending) to be lifted at the next
+  // start; returns them.
+  std::vector<Shield> OrderLift(const std::function<bool(const Shield &)> &which, int64_t now);
   // Lifts every shield whose lifetime has passed by `now`, oldest first.
   std::vector<Shield> Expire(int64_t now);
 
@@ -39,8 +70,6 @@ class ShieldBook {
   // Whether any shield of the address is in force: asked for every request.
   bool Shielded(std::string_view address) const;
   std::vector<Shield> Active() const;
-  // The lifetime of the shields raised from now on; those in force keep theirs.
-  void SetLifetime(int64_t seconds) { lifetime_ = seconds; }
   size_t Size() const { return shields_.size(); }
 
   // Replaces the record when the shields changed since it was last written; throws
@@ -61,9 +90,11 @@ class ShieldBook {
   };
 
   void Add(const Shield &shield);
+  std::vector<Shield> Read();
+  // The shield at `entry`, its address's count lowered; the caller erases the entry.
+  Shield Remove(std::map<Key, Shield>::iterator entry);
 
   std::string recordPath_;
-  int64_t lifetime_;
   std::map<Key, Shield> shields_;
   // Shields in force per address, looked up by the view a parsed line gives.
   std::unordered_map<std::string, int, AddressHash, std::equal_to<>> perAddress_;

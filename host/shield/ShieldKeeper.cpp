@@ -1,5 +1,8 @@
 #include "ShieldKeeper.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <ctime>
 
 #include "IpAddress.h"
@@ -27,14 +30,16 @@ std::string Printable(std::string_view value, bool word = true) {
   return out;
 }
 
+char LowerAscii(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
+}
+
 Shield FromRequest(ShieldRequest &request) {
   Shield shield;
   shield.address = std::move(request.address);
   shield.host = std::move(request.host);
   // A host name in other letters is the same host: one shield for it, as the actions key it.
-  for (char &c : shield.host) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c | 0x20);
-  }
+  for (char &c : shield.host) c = LowerAscii(c);
   shield.resource = std::move(request.resource);
   shield.deflect = std::move(request.deflect);
   shield.source = std::move(request.source);
@@ -45,17 +50,41 @@ Shield FromRequest(ShieldRequest &request) {
 }  // namespace
 
 ShieldKeeper::ShieldKeeper(const HostConfig &config, const Options &options)
-    : book_(options.runDirectory + "/" + report::RunFiles::kShieldRecord,
-            config.GetInteger("ShieldSeconds")),
+    : book_(options.runDirectory + "/" + report::RunFiles::kShieldRecord),
+      offences_(options.runDirectory + "/" + report::RunFiles::kOffences,
+                config.GetSeconds("OffenceMemory")),
+      allow_(options.runDirectory + "/" + report::RunFiles::kAllowList),
       act_(options.act),
       actionSettings_(ActionSettings(config)),
       neverShield_(AddressRanges::Parse(config.Get("NeverShield"))),
-      maxShields_(static_cast<size_t>(config.GetInteger("MaxShields"))),
       restore_(options.restore),
       eventsPath_(options.runDirectory + "/" + report::RunFiles::kShieldEvents) {
+  TakeSettings(config);
   auto actions = std::make_unique<ShieldActions>(config);
   configured_ = actions->Configured();
   if (options.act && configured_) actions_ = std::move(actions);
+}
+
+void ShieldKeeper::TakeSettings(const HostConfig &config) {
+  maxShields_ = static_cast<size_t>(config.GetInteger("MaxShields"));
+  shieldSeconds_ = config.GetInteger("ShieldSeconds");
+  maxSeconds_ = config.GetSeconds("ShieldSecondsMax");
+  factor_ = std::strtod(config.Get("ShieldSecondsFactor").c_str(), nullptr);
+  wholeAfter_ = config.GetInteger("WholeAddressAfter");
+  offences_.SetMemory(config.GetSeconds("OffenceMemory"));
+}
+
+int64_t ShieldKeeper::Lifetime(int offence) const {
+  // In floating point: a factor of 2 past the 63rd offence is no 64-bit number.
+  const double seconds =
+      static_cast<double>(shieldSeconds_) * std::pow(factor_, std::max(offence, 1) - 1);
+  return seconds >= static_cast<double>(maxSeconds_) ? maxSeconds_ : static_cast<int64_t>(seconds);
+}
+
+bool LiftSelector::Picks(const Shield &shield) const {
+  if (addresses && !addresses->ranges.Contains(shield.address)) return false;
+  if (!host.empty() && shield.host != host) return false;
+  return resource.empty() || shield.resource == resource;
 }
 
 ShieldKeeper::~ShieldKeeper() = default;
@@ -69,7 +98,7 @@ std::string ShieldKeeper::ActionSettings(const HostConfig &config) {
   return settings;
 }
 
-void ShieldKeeper::Reconfigure(const HostConfig &config, int64_t nowMilliseconds) {
+ShieldChanges ShieldKeeper::Reconfigure(const HostConfig &config, int64_t nowMilliseconds) {
   const int64_t now = nowMilliseconds / 1000;
   AddressRanges neverShield = AddressRanges::Parse(config.Get("NeverShield"));
   const std::string actionSettings = ActionSettings(config);
@@ -93,29 +122,66 @@ void ShieldKeeper::Reconfigure(const HostConfig &config, int64_t nowMilliseconds
     actionSettings_ = actionSettings;
   }
   neverShield_ = std::move(neverShield);
-  maxShields_ = static_cast<size_t>(config.GetInteger("MaxShields"));
-  book_.SetLifetime(config.GetInteger("ShieldSeconds"));
+  TakeSettings(config);
+  ShieldChanges changes;
+  LiftCovered(now, changes);
+  if (actions_ && !changes.lifted.empty()) actions_->Apply({}, changes.lifted, now);
+  Save(now);
+  return changes;
 }
 
 ShieldChanges ShieldKeeper::Start(int64_t nowMilliseconds) {
   const int64_t now = nowMilliseconds / 1000;
   ShieldChanges changes;
-  std::vector<Shield> expired;
   if (restore_) {
-    expired = book_.Restore(now);
-    tally_.restored = book_.Size();
-    for (const Shield &shield : book_.Active()) changes.lock.push_back(shield.address);
+    changes.lifted = book_.Restore(now);
+    for (const Shield &shield : changes.lifted) {
+      Note(now, "lift", shield,
+           shield.pending == "lift" ? "by hand while flowdeck was down"
+                                    : "expired while flowdeck was down");
+    }
+    tally_.lifted += changes.lifted.size();
     if (book_.UnreadRecordLines() > 0) {
       problems_.push_back(std::to_string(book_.UnreadRecordLines()) +
                           " line(s) of the shield record could not be read and were dropped");
     }
+    offences_.Load();
+    allow_.Load();
+    for (const auto &[count, what] : {std::pair{offences_.UnreadLines(), "offence record"},
+                                      std::pair{allow_.UnreadLines(), "allow list"}}) {
+      if (count > 0) {
+        problems_.push_back(std::to_string(count) + " line(s) of the " + what +
+                            " could not be read and were dropped");
+      }
+    }
+    // NeverShield or the allow list may have grown while nothing ran.
+    LiftCovered(now, changes);
+    changes.unlock.clear();  // none of them was locked in this run's monitor
   }
-  if (actions_) actions_->Start(book_.Active(), now);
-  for (const Shield &shield : expired) Note(now, "lift", shield, "expired while flowdeck was down");
-  tally_.lifted += expired.size();
-  if (actions_ && !expired.empty()) actions_->Apply({}, expired, now);
-  changes.lifted = std::move(expired);
-  Save();
+  // Raised by hand while no follow ran: the actions hear of them as of any new shield.
+  changes.raised = book_.TakePending(now, [&](const Shield &shield) {
+    return Lifetime(offences_.Count(shield.address, now) + 1);
+  });
+  for (const Shield &shield : changes.raised) {
+    offences_.Record(shield.address, now);
+    ++tally_.raisedByHand;
+    Note(now, "raise", shield, "by hand while flowdeck was down");
+  }
+  tally_.restored = book_.Size() - changes.raised.size();
+  for (const Shield &shield : book_.Active()) changes.lock.push_back(shield.address);
+  if (actions_) {
+    std::vector<Shield> held = book_.Active();
+    std::erase_if(held, [&](const Shield &shield) {
+      return std::any_of(changes.raised.begin(), changes.raised.end(), [&](const Shield &raised) {
+        return raised.address == shield.address && raised.host == shield.host &&
+               raised.resource == shield.resource;
+      });
+    });
+    actions_->Start(std::move(held), now);
+    if (!changes.lifted.empty() || !changes.raised.empty())
+      actions_->Apply(changes.raised, changes.lifted, now);
+  }
+  Save(now);
   return changes;
 }
 
@@ -123,6 +189,7 @@ ShieldChanges ShieldKeeper::Cycle(std::vector<ShieldRequest> requests, int64_t n
   const int64_t now = nowMilliseconds / 1000;
   ShieldChanges changes;
   for (ShieldRequest &request : requests) Receive(request, now, changes);
+  for (const AllowEntry &entry : allow_.Expire(now)) NoteAllow(now, "allow-lapse", entry);
   changes.lifted = book_.Expire(now);
   for (const Shield &shield : changes.lifted) {
     Note(now, "lift", shield);
@@ -131,47 +198,156 @@ ShieldChanges ShieldKeeper::Cycle(std::vector<ShieldRequest> requests, int64_t n
   tally_.lifted += changes.lifted.size();
   // Without changes too: a map its server does not hold yet is tried again.
   if (actions_) actions_->Apply(changes.raised, changes.lifted, now);
-  Save();
+  Save(now);
   return changes;
+}
+
+std::string ShieldKeeper::Refusal(const Shield &shield) const {
+  std::string why;
+  if (!IpAddress::IsValid(shield.address)) return "not an IPv4 or IPv6 address";
+  if (why = ShieldValues::Refusal(shield); !why.empty()) return why;
+  if (configured_ && actions_ && !actions_->Acceptable(shield, why)) return why;
+  return "";
 }
 
 void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &changes) {
   Shield shield = FromRequest(request);
-  std::string why;
-  if (!IpAddress::IsValid(shield.address)) {
-    why = "not an IPv4 or IPv6 address";
-  } else if (why = ShieldValues::Refusal(shield); !why.empty()) {
-    // a value that a web server could read otherwise than meant, acted on or not
-  } else if (configured_ && actions_ && !actions_->Acceptable(shield, why)) {
-    // why says which action cannot carry it
-  } else if (neverShield_.Contains(shield.address)) {
-    ++tally_.spared;
+  std::string why = Refusal(shield);
+  const bool never = neverShield_.Contains(shield.address);
+  const char *spareReason = never                                  ? "NeverShield"
+                            : allow_.Contains(shield.address, now) ? "allow list"
+                                                                   : nullptr;
+  // A repeat offender past WholeAddressAfter is shielded whole, whatever it asked for next.
+  const int offence = offences_.Count(shield.address, now) + 1;
+  if (why.empty() && spareReason == nullptr && wholeAfter_ > 0 && offence > wholeAfter_ &&
+      !shield.WholeAddress()) {
+    shield.figures += std::string(shield.figures.empty() ? "" : "; ") + "offence " +
+                      std::to_string(offence) + ": the whole address, first asked for " +
+                      shield.host + shield.resource;
+    shield.host.clear();
+    shield.resource.clear();
+  }
+  Shield whole;
+  whole.address = shield.address;
+  if (!why.empty()) {
+    // why says what cannot be carried
+  } else if (spareReason != nullptr) {
+    ++(never ? tally_.spared : tally_.allowed);
     tally_.sparedShields.push_back(shield.address + " " + shield.host + shield.resource);
-    Note(now, "spare", shield, "NeverShield");
+    Note(now, "spare", shield, spareReason);
     return;
-  } else if (book_.Size() >= maxShields_ && !book_.InForce(shield)) {
+  } else if (book_.InForce(whole) || book_.InForce(shield)) {
+    ++tally_.repeated;  // the whole address, or this very shield, is shielded already
+    return;
+  } else if (book_.Size() >= maxShields_) {
     why = "MaxShields (" + std::to_string(maxShields_) + ") are in force";
     if (tally_.overLimit++ == 0) {
       problems_.push_back(std::to_string(maxShields_) +
                           " shields are in force (MaxShields): new shields are refused until "
                           "some are lifted");
     }
-  } else if (!book_.Raise(shield, now)) {
-    ++tally_.repeated;
-    return;
   } else {
-    ++tally_.raised;
-    if (shield.source == "pace") {
-      ++tally_.pace;
-      if (tally_.paceShields.size() < ShieldTally::kListed) tally_.paceShields.push_back(shield);
-    }
-    Note(now, "raise", shield, shield.figures);
-    changes.lock.push_back(shield.address);
-    changes.raised.push_back(std::move(shield));
+    PutInForce(shield, Lifetime(offence), now, changes);
     return;
   }
   ++tally_.refused;
   Note(now, "refuse", shield, why);
+}
+
+bool ShieldKeeper::PutInForce(Shield &shield, int64_t lifetime, int64_t now,
+                              ShieldChanges &changes) {
+  if (!book_.Raise(shield, now, lifetime)) return false;
+  const int offence = offences_.Record(shield.address, now);
+  ++tally_.raised;
+  if (offence > 1) ++tally_.repeat;
+  if (shield.WholeAddress()) ++tally_.wholeAddress;
+  if (shield.source == "pace") {
+    ++tally_.pace;
+    if (tally_.paceShields.size() < ShieldTally::kListed) tally_.paceShields.push_back(shield);
+  }
+  Note(now, "raise", shield, shield.figures);
+  changes.lock.push_back(shield.address);
+  changes.raised.push_back(shield);
+  return true;
+}
+
+template <typename Which>
+void ShieldKeeper::LiftNow(Which which, int64_t now, std::string_view why, ShieldChanges &changes) {
+  std::vector<Shield> lifted = book_.Lift(which);
+  for (Shield &shield : lifted) {
+    Note(now, "lift", shield, why);
+    if (!book_.Shielded(shield.address)) changes.unlock.push_back(shield.address);
+    changes.lifted.push_back(std::move(shield));
+  }
+  tally_.lifted += lifted.size();
+}
+
+void ShieldKeeper::LiftCovered(int64_t now, ShieldChanges &changes) {
+  const size_t before = changes.lifted.size();
+  LiftNow([&](const Shield &shield) { return neverShield_.Contains(shield.address); }, now,
+          "NeverShield covers it now", changes);
+  LiftNow([&](const Shield &shield) { return allow_.Contains(shield.address, now); }, now,
+          "the allow list covers it", changes);
+  tally_.liftedCovered += changes.lifted.size() - before;
+}
+
+ShieldChanges ShieldKeeper::Lift(const LiftSelector &selector, int64_t nowMilliseconds) {
+  const int64_t now = nowMilliseconds / 1000;
+  ShieldChanges changes;
+  LiftNow([&](const Shield &shield) { return selector.Picks(shield); }, now, "by hand", changes);
+  tally_.liftedByHand += changes.lifted.size();
+  if (actions_ && !changes.lifted.empty()) actions_->Apply({}, changes.lifted, now);
+  Save(now);
+  return changes;
+}
+
+std::string ShieldKeeper::RaiseByHand(Shield shield, int64_t seconds, int64_t nowMilliseconds,
+                                      ShieldChanges &changes) {
+  const int64_t now = nowMilliseconds / 1000;
+  IpAddress address;
+  if (!IpAddress::Parse(shield.address, address)) return "not an IPv4 or IPv6 address";
+  shield.address = address.Text();
+  for (char &c : shield.host) c = LowerAscii(c);
+  shield.source = "manual";
+  if (std::string why = Refusal(shield); !why.empty()) return why;
+  if (neverShield_.Contains(shield.address))
+    return "NeverShield covers " + shield.address + ": take it out of NeverShield first";
+  if (allow_.Contains(shield.address, now))
+    return "the allow list covers " + shield.address + ": remove it with 'flowdeck allow --remove'";
+  if (book_.InForce(shield)) return "that shield is in force already";
+  if (book_.Size() >= maxShields_)
+    return "MaxShields (" + std::to_string(maxShields_) + ") are in force";
+  const int64_t lifetime =
+      seconds > 0 ? seconds : Lifetime(offences_.Count(shield.address, now) + 1);
+  PutInForce(shield, lifetime, now, changes);
+  ++tally_.raisedByHand;
+  if (actions_) actions_->Apply(changes.raised, {}, now);
+  Save(now);
+  return "";
+}
+
+ShieldChanges ShieldKeeper::Allow(AllowEntry entry, int64_t nowMilliseconds) {
+  const int64_t now = nowMilliseconds / 1000;
+  entry.added = now;
+  NoteAllow(now, "allow", entry);
+  allow_.Add(std::move(entry));
+  ShieldChanges changes;
+  LiftCovered(now, changes);
+  if (actions_ && !changes.lifted.empty()) actions_->Apply({}, changes.lifted, now);
+  Save(now);
+  return changes;
+}
+
+bool ShieldKeeper::Disallow(const AddressSelector &selector, int64_t nowMilliseconds) {
+  const int64_t now = nowMilliseconds / 1000;
+  const auto held =
+      std::find_if(allow_.Entries().begin(), allow_.Entries().end(),
+                   [&](const AllowEntry &entry) { return entry.selector.text == selector.text; });
+  if (held == allow_.Entries().end()) return false;
+  NoteAllow(now, "allow-remove", *held);
+  allow_.Remove(selector);
+  Save(now);
+  return true;
 }
 
 void ShieldKeeper::NoteForged(int64_t nowMilliseconds, const ForgedRequest &forged) {
@@ -198,7 +374,10 @@ void ShieldKeeper::Note(int64_t now, std::string_view event, const Shield &shiel
   line.append(" ").append(Printable(shield.address)).append(" ").append(Printable(shield.host));
   line.append(" ").append(Printable(shield.resource)).append(" -> ");
   line.append(Printable(shield.deflect));
-  if (event == "raise") line.append(" until ").append(IsoTime(shield.expiresAt));
+  if (event == "raise") {
+    line.append(" until ").append(IsoTime(shield.expiresAt));
+    line.append(" offence ").append(std::to_string(offences_.Count(shield.address, now)));
+  }
   if (!why.empty()) line.append(" (").append(Printable(why, false)).append(")");
   line.append("\n");
   // Never through a symbolic link someone put under the log's name, never waiting on a FIFO.
@@ -206,9 +385,20 @@ void ShieldKeeper::Note(int64_t now, std::string_view event, const Shield &shiel
     problems_.push_back(std::move(problem));
 }
 
-void ShieldKeeper::Save() {
+void ShieldKeeper::NoteAllow(int64_t now, std::string_view event, const AllowEntry &entry) {
+  Shield shield;
+  shield.source = "manual";
+  shield.address = entry.selector.text;
+  std::string why = entry.expires == 0 ? "for good" : "until " + IsoTime(entry.expires);
+  if (!entry.why.empty()) why += ": " + entry.why;
+  Note(now, event, shield, why);
+}
+
+void ShieldKeeper::Save(int64_t now) {
   try {
     book_.Save();
+    offences_.Save(now);
+    allow_.Save();
   } catch (const std::runtime_error &error) {
     problems_.push_back(error.what());
   }

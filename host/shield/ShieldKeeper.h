@@ -3,12 +3,15 @@
 #include <cstdint>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "AddressRanges.h"
+#include "AllowList.h"
 #include "HostConfig.h"
+#include "OffenceBook.h"
 #include "ShieldActions.h"
 #include "ShieldBook.h"
 #include "ShieldListener.h"
@@ -29,6 +32,20 @@ struct ShieldTally {
   std::vector<std::string> sparedShields;  // "address host/resource", for the summary
   uint64_t pace = 0;                       // of those raised, by flowdeck's pace test
   std::vector<Shield> paceShields;         // the first few of them, for the summary
+  uint64_t repeat = 0;        // of those raised, the ones of an address with offences before
+  uint64_t wholeAddress = 0;  // of those raised, the ones that cover the whole address
+  uint64_t allowed = 0;       // spared by the allow list
+  uint64_t raisedByHand = 0, liftedByHand = 0;
+  uint64_t liftedCovered = 0;  // lifted because NeverShield or the allow list came to cover them
+};
+
+// Which shields an operator lifts: those of the addresses a selector covers, narrowed to one
+// host and resource when given; or every shield.
+struct LiftSelector {
+  std::optional<AddressSelector> addresses;  // none: every shield
+  std::string host, resource;
+
+  bool Picks(const Shield &shield) const;
 };
 
 // What a cycle changed: the shields put in force and lifted, and the addresses the monitor
@@ -59,12 +76,35 @@ class ShieldKeeper {
   ShieldChanges Start(int64_t nowMilliseconds);
   // After a shield cycle: the requests it sent, then the shields whose lifetime is over.
   ShieldChanges Cycle(std::vector<ShieldRequest> requests, int64_t nowMilliseconds);
+
+  // The operator's commands. Each is carried out at once, through every action.
+  // Lifts the shields the selector picks; lifts by hand are no offences.
+  ShieldChanges Lift(const LiftSelector &selector, int64_t nowMilliseconds);
+  // Raises a shield by hand (source "manual"): for `seconds`, or 0 for the lifetime its
+  // address's offences give it; a whole-address shield when host and resource are empty.
+  // Returns why it was refused, or empty.
+  std::string RaiseByHand(Shield shield, int64_t seconds, int64_t nowMilliseconds,
+                          ShieldChanges &changes);
+  // Adds (or renews) an allow-list entry and lifts the shields it covers.
+  ShieldChanges Allow(AllowEntry entry, int64_t nowMilliseconds);
+  // False when the list has no entry for that address or range.
+  bool Disallow(const AddressSelector &selector, int64_t nowMilliseconds);
+  const AllowList &Allowed() const { return allow_; }
+  // The shields in force, in the order of address, host and resource.
+  std::vector<Shield> Active() const { return book_.Active(); }
+  // The address's offences within OffenceMemory.
+  int Offences(std::string_view address, int64_t nowMilliseconds) const {
+    return offences_.Count(address, nowMilliseconds / 1000);
+  }
+  // The lifetime of an address's n-th shield within OffenceMemory.
+  int64_t Lifetime(int offence) const;
   // Takes the shield settings of a changed configuration at `now`: the lifetime of shields
   // raised from now on, NeverShield, and the actions. When the actions' settings changed, the
   // old actions lift every shield in force and the new ones raise them again (a command sees
-  // a lift and a raise); otherwise the actions carry on untouched. Throws std::runtime_error,
-  // changing nothing, for a setting that cannot be used.
-  void Reconfigure(const HostConfig &config, int64_t nowMilliseconds);
+  // a lift and a raise); otherwise the actions carry on untouched. Shields that NeverShield
+  // now covers are lifted. Throws std::runtime_error, changing nothing, for a setting that
+  // cannot be used.
+  ShieldChanges Reconfigure(const HostConfig &config, int64_t nowMilliseconds);
   // Notes a request on the shield route that was not the plug-in's in the event log (the first
   // ShieldListener::kForgedNoted of a run; the rest are counted by their routes).
   void NoteForged(int64_t nowMilliseconds, const ForgedRequest &forged);
@@ -85,13 +125,29 @@ class ShieldKeeper {
 
  private:
   void Receive(ShieldRequest &request, int64_t now, ShieldChanges &changes);
+  // Why a shield cannot be carried safely, or empty.
+  std::string Refusal(const Shield &shield) const;
+  // Puts a checked shield in force as its address's next offence; false when it already is.
+  bool PutInForce(Shield &shield, int64_t lifetime, int64_t now, ShieldChanges &changes);
+  // Lifts what `which` picks through the actions, noting `why`.
+  template <typename Which>
+  void LiftNow(Which which, int64_t now, std::string_view why, ShieldChanges &changes);
+  // Lifts the shields NeverShield or the allow list cover.
+  void LiftCovered(int64_t now, ShieldChanges &changes);
   void Note(int64_t now, std::string_view event, const Shield &shield, std::string_view why = {});
-  void Save();
+  void NoteAllow(int64_t now, std::string_view event, const AllowEntry &entry);
+  void TakeSettings(const HostConfig &config);
+  void Save(int64_t now);
 
   // The settings that make up the actions, as they were when the actions were made.
   static std::string ActionSettings(const HostConfig &config);
 
   ShieldBook book_;
+  OffenceBook offences_;
+  AllowList allow_;
+  int64_t shieldSeconds_ = 0, maxSeconds_ = 0;
+  double factor_ = 1;
+  int64_t wholeAfter_ = 0;
   bool act_;
   std::string actionSettings_;
   AddressRanges neverShield_;

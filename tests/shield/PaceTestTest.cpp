@@ -142,3 +142,56 @@ TEST(PaceTest, NewDefinitionsAreMatchedAfreshForEveryResource) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<double> Steady(double from, int hits, double period = 1) {
+  std::vector<double> times;
+  for (int i = 0; i < hits; ++i) times.push_back(from + i * period);
+  return times;
+}
+
+}  // namespace
+
+// After a lift the record starts afresh: a client still at its pace is judged again once it
+// has its tripwire's hits after the lift (by the regularity threshold, a steady timer rating
+// 1), one that stopped is not, and with PaceTest off only such records are judged.
+TEST(PaceTest, ARecordWhoseShieldLapsedIsJudgedAfreshOnItsHitsAfterTheLift) {
+  Watched watched("0.35");
+  // The regularity test shielded the first lifetime.
+  watched.Stream("203.0.113.9", "/admin/login.php", Steady(0, 3));
+  watched.pace->ShieldedElsewhere("203.0.113.9", "localhost", "/admin/login.php");
+  EXPECT_TRUE(watched.Stream("203.0.113.9", "/admin/login.php", Steady(3, 30)).empty());
+  watched.pace->Lapsed("203.0.113.9", "localhost", "/admin/login.php");
+  // 19 hits after the lift are one too few (SENSITIVITY 5 needs 20), the 20th shields.
+  EXPECT_TRUE(watched.Stream("203.0.113.9", "/admin/login.php", Steady(40, 19)).empty());
+  std::vector<host::ShieldRequest> again =
+      watched.Stream("203.0.113.9", "/admin/login.php", Steady(59, 1));
+  ASSERT_EQ(again.size(), 1u);
+  EXPECT_EQ(again[0].source, "regularity");
+  EXPECT_NE(again[0].figures.find("hits 20,"), std::string::npos) << again[0].figures;
+  EXPECT_NE(again[0].figures.find("correlation 1.000000"), std::string::npos);
+  EXPECT_NE(again[0].figures.find("judged again"), std::string::npos);
+
+  // A whole-address shield lapses for every record of the address; one that stopped at the
+  // lift, or came back at a person's pace, is not shielded again.
+  watched.pace->Lapsed("203.0.113.9", "", "");
+  EXPECT_TRUE(watched
+                  .Stream("203.0.113.9", "/admin/login.php",
+                          {70,  71.2, 90,  91,  130, 131, 132, 200, 205, 260, 261,
+                           262, 263,  270, 290, 291, 292, 295, 296, 297, 298})
+                  .empty());
+
+  // With PaceTest off nothing is judged by pace, a lapsed record still is.
+  host::HostConfig off;
+  off.Set("PaceTest", "False", "test");
+  watched.pace->Reconfigure(off);
+  EXPECT_TRUE(watched.Stream("203.0.113.10", "/api/price", Alternating(0.1)).empty());
+  watched.pace->Lapsed("203.0.113.10", "localhost", "/api/price");
+  const std::vector<double> later = Alternating(0.1, 20);
+  std::vector<double> shifted;
+  for (double time : later) shifted.push_back(time + 300);
+  std::vector<host::ShieldRequest> byPace = watched.Stream("203.0.113.10", "/api/price", shifted);
+  ASSERT_EQ(byPace.size(), 1u);
+  EXPECT_EQ(byPace[0].source, "pace") << "alternating gaps rate below the regularity threshold";
+}

@@ -108,7 +108,7 @@ TEST(ShieldKeeper, KeepsAShieldForItsLifetimeAcrossARestartAndActsOnItOnce) {
   EXPECT_EQ(ReadFile(run.dir.File("shields.map")).find("203.0.113.9"), std::string::npos);
   const std::string events = ReadFile(run.dir.File("flowdeck-shields.log"));
   EXPECT_NE(events.find("2026-12-07T17:30:01+05:30 raise regularity 203.0.113.9 shop.example "
-                        "/login -> /sorry.htm until 2026-12-07T17:31:01+05:30\n"),
+                        "/login -> /sorry.htm until 2026-12-07T17:31:01+05:30 offence 1\n"),
             std::string::npos)
       << events;
   EXPECT_NE(events.find("2026-12-07T17:31:01+05:30 lift regularity 203.0.113.9"),
@@ -135,9 +135,10 @@ TEST(ShieldKeeper, LiftsAtStartWhatExpiredWhileNothingRanAndAFreshRunForgetsIt) 
   EXPECT_TRUE(start.lock.empty());
   EXPECT_FALSE(keeper.Shielded("198.51.100.4"));
   keeper.Finish();
+  // The address's second shield lasts twice as long as its first.
   EXPECT_EQ(run.Commands(),
-            "raise 198.51.100.4 /login 60\nraise 198.51.100.4 /admin 60\n"
-            "lift 198.51.100.4 /login 60\nlift 198.51.100.4 /admin 60\n");
+            "raise 198.51.100.4 /login 60\nraise 198.51.100.4 /admin 120\n"
+            "lift 198.51.100.4 /login 60\nlift 198.51.100.4 /admin 120\n");
 }
 
 TEST(ShieldKeeper, RefusesWhatNoActionCanCarryAndSparesNeverShield) {
@@ -230,7 +231,7 @@ TEST(ShieldBook, RecordLinesCarryAnyValueAndBadLinesAreDropped) {
   TempDir dir;
   testing_support::WriteFile(dir.File("record"),
                              "# comment\n" + line + "\nnot a shield\n" + line + "\n");
-  host::ShieldBook book(dir.File("record"), 60);
+  host::ShieldBook book(dir.File("record"));
   EXPECT_TRUE(book.Restore(10).empty());
   EXPECT_EQ(book.Size(), 1u);
   EXPECT_EQ(book.UnreadRecordLines(), 1u);
@@ -244,7 +245,7 @@ TEST(ShieldBook, ARecordOfAnEarlierVersionIsRestored) {
   const std::string old =
       "1796644801\t1796644861\tregularity\t203.0.113.9\tshop.example\t/login\t/sorry.htm\n";
   testing_support::WriteFile(dir.File("record"), "# flowdeck: the shields in force.\n" + old);
-  host::ShieldBook book(dir.File("record"), 60);
+  host::ShieldBook book(dir.File("record"));
   EXPECT_TRUE(book.Restore(1796644830).empty());
   ASSERT_EQ(book.Size(), 1u);
   EXPECT_TRUE(book.Shielded("203.0.113.9"));
@@ -256,7 +257,7 @@ TEST(ShieldBook, ARecordOfAnEarlierVersionIsRestored) {
             "2026-12-07T07:00:01-05:00\t2026-12-07T07:01:01-05:00\tregularity\t203.0.113.9\t"
             "shop.example\t/login\t/sorry.htm");
   // One whose lifetime passed while nothing ran is handed back to be lifted.
-  host::ShieldBook later(dir.File("record"), 60);
+  host::ShieldBook later(dir.File("record"));
   EXPECT_EQ(later.Restore(1796644900).size(), 1u);
   EXPECT_EQ(later.Size(), 0u);
 }

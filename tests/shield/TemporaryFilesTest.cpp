@@ -130,7 +130,7 @@ TEST_F(TemporaryFiles, ALinkOrAFifoPutInDuringTheRunIsReportedAndNotWrittenThrou
   EXPECT_EQ(report::AppendToFile(dir_.File("fifo.log"), "raise\n"),
             "cannot append to " + dir_.File("fifo.log") +
                 ": not a regular file (a FIFO, socket or device)");
-  host::ShieldBook book(dir_.File("fifo.log"), 3600);
+  host::ShieldBook book(dir_.File("fifo.log"));
   EXPECT_TRUE(book.Restore(1700000000).empty());
   EXPECT_EQ(book.Size(), 0u);
 }

@@ -1,0 +1,236 @@
+#include "ShieldSteering.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "HtmlText.h"
+#include "OffenceBook.h"
+#include "RunFiles.h"
+#include "ShieldBook.h"
+#include "TimeStamp.h"
+
+namespace host {
+
+namespace {
+
+constexpr const char *kWholeAddress = "whole address";
+// Without the run's OffenceMemory the listing counts every offence the record holds.
+constexpr int64_t kEveryOffence = int64_t{1} << 40;
+
+// A file written by root for a follow that runs as the directory's owner stays readable to it.
+void KeepOwner(const std::string &dir, const char *name) {
+  struct stat info {};
+  if (geteuid() != 0 || stat(dir.c_str(), &info) != 0) return;
+  const std::string path = dir + "/" + name;
+  if (lchown(path.c_str(), info.st_uid, info.st_gid) != 0) {
+    // The file stays root's: the follow says it cannot read it, and the operator sees why.
+  }
+}
+
+std::string Lifts(const Shield &shield) {
+  return shield.expiresAt == 0 ? "at its start" : IsoTime(shield.expiresAt);
+}
+
+std::string Table(const std::vector<std::vector<std::string>> &rows) {
+  std::vector<size_t> widths;
+  for (const auto &row : rows) {
+    widths.resize(std::max(widths.size(), row.size()));
+    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+  }
+  std::string text;
+  for (const auto &row : rows) {
+    std::string line;
+    for (size_t i = 0; i < row.size(); ++i) {
+      line += row[i];
+      if (i + 1 < row.size()) line.append(widths[i] - row[i].size() + 2, ' ');
+    }
+    text += line + "\n";
+  }
+  return text;
+}
+
+void Field(std::string &out, const char *name, std::string_view value, bool first = false) {
+  if (!first) out += ", ";
+  out.append("\"").append(name).append("\": ");
+  report::AppendJsonString(out, value);
+}
+
+// The shield as a line of a command's answer: "203.0.113.9 on shop.example/login".
+std::string Named(const Shield &shield) {
+  return shield.address + " on " +
+         (shield.WholeAddress() ? std::string("the whole address") : shield.host + shield.resource);
+}
+
+// Orders are written in a run's directory only, never in one that merely was named.
+void CheckRunDirectory(const std::string &dir) {
+  struct stat info {};
+  if (stat(dir.c_str(), &info) != 0) throw std::runtime_error(dir + ": " + std::strerror(errno));
+  if (!S_ISDIR(info.st_mode)) throw std::runtime_error(dir + ": not a directory");
+  for (const char *name : {report::RunFiles::kRunInfo, report::RunFiles::kShieldRecord}) {
+    if (lstat((dir + "/" + name).c_str(), &info) == 0) return;
+  }
+  if (errno == EACCES) {
+    throw std::runtime_error(dir + ": " + std::strerror(errno) +
+                             " (run as the run's user, or with sudo)");
+  }
+  throw std::runtime_error(dir + ": not a run directory (no " + report::RunFiles::kRunInfo +
+                           "; give the --out of a replay or follow)");
+}
+
+ControlReply NotRunning(ControlReply reply, const std::string &dir) {
+  reply.out += "no follow runs on " + dir + ": the next one to start carries this out\n";
+  return reply;
+}
+
+}  // namespace
+
+std::string ShieldListing::Table(size_t most) const {
+  if (shields.empty()) return "no shield in force\n";
+  std::vector<std::vector<std::string>> rows = {
+      {"ADDRESS", "HOST", "RESOURCE", "DEFLECT", "SOURCE", "RAISED", "LIFTS", "OFFENCES"}};
+  for (const Shield &shield : shields) {
+    if (most > 0 && rows.size() > most) break;
+    rows.push_back({shield.address, shield.WholeAddress() ? "-" : shield.host,
+                    shield.WholeAddress() ? kWholeAddress : shield.resource, shield.deflect,
+                    shield.source, IsoTime(shield.raisedAt), Lifts(shield),
+                    std::to_string(offences(shield))});
+  }
+  std::string text = host::Table(rows);
+  if (most > 0 && shields.size() > most) {
+    text += "... and " + std::to_string(shields.size() - most) + " more; ";
+  }
+  text += std::to_string(shields.size()) + " shield(s) in force\n";
+  return text;
+}
+
+std::string ShieldListing::Json() const {
+  std::string json = "{\"shields\": [";
+  for (const Shield &shield : shields) {
+    json += &shield == &shields.front() ? "\n  {" : ",\n  {";
+    Field(json, "address", shield.address, true);
+    Field(json, "host", shield.host);
+    Field(json, "resource", shield.resource);
+    Field(json, "deflect", shield.deflect);
+    Field(json, "source", shield.source);
+    Field(json, "raised", IsoTime(shield.raisedAt));
+    if (shield.expiresAt == 0) {
+      json += ", \"lifts\": null";
+    } else {
+      Field(json, "lifts", IsoTime(shield.expiresAt));
+    }
+    json += ", \"offences\": " + std::to_string(offences(shield)) + "}";
+  }
+  json += shields.empty() ? "]}\n" : "\n]}\n";
+  return json;
+}
+
+std::string AllowTable(const std::vector<AllowEntry> &entries) {
+  if (entries.empty()) return "the allow list is empty\n";
+  std::vector<std::vector<std::string>> rows = {{"ADDRESS", "ADDED", "UNTIL", "WHY"}};
+  for (const AllowEntry &entry : entries) {
+    rows.push_back({entry.selector.text, IsoTime(entry.added),
+                    entry.expires == 0 ? "for good" : IsoTime(entry.expires), entry.why});
+  }
+  return Table(rows);
+}
+
+ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t now) {
+  using Verb = SteerOrder::Verb;
+  CheckRunDirectory(dir);
+  ControlReply reply;
+  ShieldBook book(dir + "/" + report::RunFiles::kShieldRecord);
+  book.Load();
+  if (order.verb == Verb::kShields) {
+    OffenceBook offences(dir + "/" + report::RunFiles::kOffences, kEveryOffence);
+    offences.Load();
+    ShieldListing listing;
+    for (Shield &shield : book.Active()) {
+      // Lapsed ones stay in the record until a follow lifts them.
+      if (shield.pending == "lift" || (shield.pending.empty() && shield.expiresAt <= now)) continue;
+      listing.shields.push_back(std::move(shield));
+    }
+    // Without the run's OffenceMemory: every offence the record holds.
+    listing.offences = [&](const Shield &shield) {
+      return offences.Count(shield.address, now) + (shield.pending == "raise" ? 1 : 0);
+    };
+    reply.out = order.json ? listing.Json() : listing.Table();
+    if (!order.json) reply.err = "no follow runs on " + dir + ": read from its shield record\n";
+    return reply;
+  }
+  if (order.verb == Verb::kLift) {
+    for (const Shield &shield : book.OrderLift(
+             [&](const Shield &shield) {
+               return order.all || (order.target->ranges.Contains(shield.address) &&
+                                    (order.host.empty() || order.host == shield.host) &&
+                                    (order.resource.empty() || order.resource == shield.resource));
+             },
+             now)) {
+      reply.out += "lifted: " + Named(shield) + "\n";
+    }
+    if (reply.out.empty()) {
+      reply.status = kSteerNoSuch;
+      reply.err = "no shield in force matches\n";
+      return reply;
+    }
+    book.Save();
+    KeepOwner(dir, report::RunFiles::kShieldRecord);
+    return NotRunning(reply, dir);
+  }
+  if (order.verb == Verb::kShield) {
+    Shield shield;
+    shield.address = order.target->text;
+    shield.host = order.host;
+    for (char &c : shield.host) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c);
+    shield.resource = order.resource;
+    shield.deflect = order.deflect;
+    shield.source = "manual";
+    shield.raisedAt = now;
+    shield.expiresAt = order.seconds > 0 ? now + order.seconds : 0;
+    shield.pending = "raise";
+    if (!book.Order(shield)) {
+      reply.status = kSteerFailed;
+      reply.err = "that shield is in force already\n";
+      return reply;
+    }
+    book.Save();
+    KeepOwner(dir, report::RunFiles::kShieldRecord);
+    reply.out = "shielded: " + Named(shield) + " -> " + shield.deflect + "\n";
+    return NotRunning(reply, dir);
+  }
+  AllowList allow(dir + "/" + report::RunFiles::kAllowList);
+  allow.Load();
+  if (order.list) {
+    reply.out = AllowTable(allow.Entries());
+    return reply;
+  }
+  if (order.remove) {
+    if (!allow.Remove(*order.target)) {
+      reply.status = kSteerNoSuch;
+      reply.err = "the allow list has no entry " + order.target->text + "\n";
+      return reply;
+    }
+    allow.Save();
+    KeepOwner(dir, report::RunFiles::kAllowList);
+    reply.out = "removed from the allow list: " + order.target->text + "\n";
+    return NotRunning(reply, dir);
+  }
+  AllowEntry entry{*order.target, now, order.forSeconds > 0 ? now + order.forSeconds : 0,
+                   order.why};
+  if (!allow.Add(entry)) {
+    reply.status = kSteerFailed;
+    reply.err = "the allow list is full (" + std::to_string(AllowList::kMostEntries) + ")\n";
+    return reply;
+  }
+  allow.Save();
+  KeepOwner(dir, report::RunFiles::kAllowList);
+  reply.out = "allowed: " + entry.selector.text +
+              (entry.expires == 0 ? " for good" : " until " + IsoTime(entry.expires)) + "\n";
+  return NotRunning(reply, dir);
+}
+
+}  // namespace host

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "AllowList.h"
+#include "ControlReply.h"
+#include "Shield.h"
+#include "SteerOrder.h"
+
+namespace host {
+
+// The shields in force as an operator reads them: a table, or one JSON document for scripts.
+struct ShieldListing {
+  std::vector<Shield> shields;
+  std::function<int(const Shield &)> offences;
+
+  // Aligned columns, a header first; at most `most` rows (0: all), then how many more there are.
+  std::string Table(size_t most = 0) const;
+  // {"shields": [{"address", "host", "resource", "deflect", "source", "raised", "lifts",
+  // "offences"}, ...]}: times in RFC 3339 with offset, "lifts" null for a shield raised by hand
+  // while no follow ran whose lifetime the next start gives.
+  std::string Json() const;
+};
+
+// The allow list as a table.
+std::string AllowTable(const std::vector<AllowEntry> &entries);
+
+// Carries an order out on the files of a run directory no follow runs on, so that the next
+// start carries it out: shields raised or lifted are marked pending in the shield record,
+// allow-list entries go to the allow list (the shields it covers are lifted at the next start).
+ControlReply SteerFiles(const std::string &runDirectory, const SteerOrder &order, int64_t now);
+
+}  // namespace host
