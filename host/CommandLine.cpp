@@ -215,7 +215,7 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
       log.serverName = name;
     }
   }
-  if (follow) options.session.act = options.session.restore = true;
+  if (follow) options.session.act = options.session.restore = options.session.control = true;
   if (options.help) return options;
   if (options.logs.empty() && options.listen.empty()) {
     throw UsageError(follow ? "no log given and nothing to listen on" : "no log given");
@@ -251,10 +251,16 @@ std::string MainHelp() {
          "  follow LOG...   do the same live on growing logs, until SIGINT or SIGTERM\n"
          "  report DIR      write an HTML page about what a run left in DIR\n"
          "  status DIR      print the figures of the run whose --out is DIR\n"
+         "  shields DIR     list the shields in force (--json for scripts)\n"
+         "  lift DIR ADDRESS|CIDR|--all       lift shields now\n"
+         "  shield DIR ADDRESS                raise a shield by hand\n"
+         "  allow DIR ADDRESS|CIDR|--list     keep addresses out of the shields' reach\n"
+         "                  (answered by the follow running on DIR, else kept for its next start)\n"
          "\n"
          "'flowdeck COMMAND --help' describes each command; 'flowdeck --version' (-V) says\n"
          "which flowdeck this is. Exit status: 0 success, 1 a failure\n"
-         "while running, 2 bad usage or a file that cannot be read.\n";
+         "while running, 2 bad usage or a file that cannot be read, 3 (shields, lift, allow) no\n"
+         "such shield or entry.\n";
 }
 
 namespace {

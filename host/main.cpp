@@ -10,6 +10,7 @@
 #include "ReportCommand.h"
 #include "RunCommand.h"
 #include "RunMetrics.h"
+#include "SteerCommand.h"
 
 namespace {
 
@@ -26,9 +27,11 @@ int Run(const std::vector<std::string> &args) {
   const std::vector<std::string> rest(args.begin() + 1, args.end());
   if (command == "report") return report::RunReportCommand(rest, std::cout, std::cerr);
   if (command == "status") return host::RunStatus(rest, std::cout, std::cerr);
+  if (host::IsSteerCommand(command)) return host::RunSteer(command, rest, std::cout, std::cerr);
   if (command != "replay" && command != "follow") {
     std::cerr << "flowdeck: unknown command '" << command << "'"
-              << host::DidYouMean(command, {"replay", "follow", "report", "status", "--version"})
+              << host::DidYouMean(command, {"replay", "follow", "report", "status", "shields",
+                                            "lift", "shield", "allow", "--version"})
               << "\n"
               << host::MainHelp();
     return 2;

@@ -81,6 +81,15 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
   feed_ = std::make_unique<MonitorFeed>(*monitor_);
   feed_->FindFilesAt(outDir_ + "/" + report::RunFiles::kSnapshot,
                      config_.Get("FernwickPath") + report::RunFiles::kAlerts);
+  // Last: once it exists, commands may come, and everything they reach is in place.
+  if (options.control) control_ = std::make_unique<ControlSocket>(outDir_);
+}
+
+void Session::Tend() {
+  listener_.Tend();
+  if (control_ && started_) {
+    control_->Tend([this](const std::vector<std::string> &words) { return Steer(words); });
+  }
 }
 
 Session::~Session() = default;

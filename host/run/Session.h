@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ControlReply.h"
+#include "ControlSocket.h"
 #include "DistinctKeys.h"
 #include "HostConfig.h"
 #include "LineSource.h"
@@ -35,6 +36,7 @@ struct SessionOptions {
   int shieldPort = 80;
   bool act = false;      // carry out the configured shield actions
   bool restore = false;  // carry on from what a run left in outDir instead of starting afresh
+  bool control = false;  // answer the operator's commands on outDir's control socket (follow)
 };
 
 // Both plug-ins loaded from the output directory, configured, fed requests and cycles, and the
@@ -65,7 +67,7 @@ class Session {
   void ShieldCycle();
   // Takes in what waits at the shield port, without waiting: called between lines and while
   // idle, so that nobody can fill its backlog between two cycles.
-  void Tend() { listener_.Tend(); }
+  void Tend();
   // A "CYCLE" for the monitor, which works through its calls on its own thread: Settle before
   // reading its files.
   void MonitorCycle();
@@ -122,6 +124,8 @@ class Session {
   }
   bool Listening() const { return listener_.Listening(); }
   const ShieldListener &Listener() const { return listener_; }
+  // The control socket's counts, when the run answers commands.
+  const ControlSocket *Control() const { return control_.get(); }
   const std::string &ListenProblem() const { return listener_.Problem(); }
 
  private:
@@ -148,7 +152,8 @@ class Session {
   RequestFields fields_;
   AddressRanges ignore_;
   std::unique_ptr<ShieldKeeper> keeper_;
-  std::unique_ptr<PaceTest> pace_;  // when PaceTest is on
+  std::unique_ptr<PaceTest> pace_;
+  std::unique_ptr<ControlSocket> control_;  // when the run answers commands
   // Shielded addresses from before a restart: locked in the monitor when they come back.
   std::unordered_set<std::string> relock_;
   std::vector<ShieldRequest> loggedShields_;  // shield requests read from the log since the cycle

@@ -1,5 +1,6 @@
 #include "SteerOrder.h"
 
+#include "DidYouMean.h"
 #include "Duration.h"
 #include "ShieldValues.h"
 
@@ -104,7 +105,11 @@ SteerOrder SteerOrder::Parse(const std::vector<std::string> &words) {
     } else if (word == "--list" && verb == Verb::kAllow) {
       order.list = true;
     } else if (word.starts_with("-") && word.size() > 1) {
-      throw OrderError(std::string("unknown option '") + word + "' for " + order.Name());
+      static const std::vector<std::string> kOptions = {
+          "--json",    "--all", "--host", "--resource", "--seconds",
+          "--deflect", "--for", "--why",  "--remove",   "--list"};
+      throw OrderError(std::string("unknown option '") + word + "' for " + order.Name() +
+                       DidYouMean(word, kOptions));
     } else if (hasPlain) {
       throw OrderError("one address at a time: '" + plain + "', then '" + word + "'");
     } else {
