@@ -1,22 +1,11 @@
 #include "SteerCommand.h"
 
-#include <chrono>
-#include <ctime>
-#include <optional>
 #include <ostream>
 
-#include "ControlClient.h"
 #include "ShieldSteering.h"
 #include "SteerOrder.h"
 
 namespace host {
-
-namespace {
-
-// Long enough for a follow that is busy with a shield cycle; a follow answers within a second.
-constexpr std::chrono::milliseconds kAnswerLimit{5000};
-
-}  // namespace
 
 bool IsSteerCommand(const std::string &command) {
   return command == "shields" || command == "lift" || command == "shield" || command == "allow";
@@ -24,11 +13,12 @@ bool IsSteerCommand(const std::string &command) {
 
 std::string SteerHelp(const std::string &verb) {
   if (verb == "shields") {
-    return "usage: flowdeck shields DIR [--json]\n\n"
+    return "usage: flowdeck shields DIR [--json] [--first N]\n\n"
            "Lists every shield in force in the run whose --out is DIR: address, host, resource\n"
            "(or 'whole address'), deflect, source, raised, lifts, the address's offences.\n"
            "--json prints one JSON document whose shields have the fields address, host,\n"
-           "resource, deflect, source, raised, lifts, offences.\n";
+           "resource, deflect, source, raised, lifts, offences. --first N lists the first N\n"
+           "and counts the rest.\n";
   }
   if (verb == "lift") {
     return "usage: flowdeck lift DIR ADDRESS|CIDR [--host HOST] [--resource PATH]\n"
@@ -80,12 +70,7 @@ int RunSteer(const std::string &verb, const std::vector<std::string> &args, std:
   }
   ControlReply reply;
   try {
-    std::optional<ControlReply> answer = ControlClient::Ask(dir, order.Words(), kAnswerLimit);
-    if (answer) {
-      reply = std::move(*answer);
-    } else {
-      reply = SteerFiles(dir, order, static_cast<int64_t>(std::time(nullptr)));
-    }
+    reply = SteerRun(dir, order);
   } catch (const std::exception &error) {
     err << prefix << error.what() << "\n";
     return kSteerFailed;

@@ -69,8 +69,15 @@ void PrintShieldTally(std::ostream &out, const Session &session) {
     out << "  " << shield.address << "  " << shield.host << shield.resource << "  pace  at "
         << IsoTime(shield.raisedAt) << "  " << report::PaceDescription(shield.figures) << "\n";
   }
-  for (const std::string &shield : tally.sparedShields) {
-    out << "  not acted on (NeverShield): " << shield << "\n";
+  for (const std::string &shield : tally.sparedShields) out << "  not acted on: " << shield << "\n";
+  if (tally.repeat > 0 || tally.wholeAddress > 0) {
+    out << "shields of repeat offenders (longer each time): " << tally.repeat
+        << ", of the whole address: " << tally.wholeAddress << "\n";
+  }
+  if (tally.raisedByHand + tally.liftedByHand + tally.liftedCovered > 0) {
+    out << "shields by hand: " << tally.raisedByHand << " raised, " << tally.liftedByHand
+        << " lifted; lifted as NeverShield or the allow list came to cover them: "
+        << tally.liftedCovered << "\n";
   }
   if (tally.overLimit > 0) {
     out << "  of them refused because MaxShields were in force: " << tally.overLimit << "\n";

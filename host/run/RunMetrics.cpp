@@ -18,6 +18,7 @@
 
 #include "OwnFiles.h"
 #include "RunFiles.h"
+#include "ShieldSteering.h"
 #include "TimeStamp.h"
 
 namespace host {
@@ -159,6 +160,34 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
   p.Add("flowdeck_shields_over_limit_total", "counter",
         "Shields refused (and counted as refused) while MaxShields were in force.",
         shields.overLimit);
+  p.Add("flowdeck_shields_spared_total", "counter",
+        "Shields filed but never acted on, by what spared them.", shields.spared,
+        "by=\"never_shield\"");
+  p.Add("flowdeck_shields_spared_total", "counter", "", shields.allowed, "by=\"allow_list\"");
+  p.Add("flowdeck_shields_repeat_total", "counter",
+        "Shields raised for an address with offences within OffenceMemory.", shields.repeat);
+  p.Add("flowdeck_shields_whole_address_total", "counter",
+        "Shields raised for every request of their address.", shields.wholeAddress);
+  p.Add("flowdeck_shields_by_hand_total", "counter", "Shields raised and lifted by hand.",
+        shields.raisedByHand, "event=\"raise\"");
+  p.Add("flowdeck_shields_by_hand_total", "counter", "", shields.liftedByHand, "event=\"lift\"");
+  p.Add("flowdeck_shields_lifted_covered_total", "counter",
+        "Shields lifted because NeverShield or the allow list came to cover them.",
+        shields.liftedCovered);
+  if (const ControlSocket *control = session.Control()) {
+    const ControlSocket::Counts &counts = control->Stats();
+    p.Add("flowdeck_control_commands_total", "counter", "Commands answered on the control socket.",
+          counts.answered);
+    const char *name = "flowdeck_control_refused_total";
+    p.Add(name, "counter",
+          "Connections to the control socket refused or dropped, by cause: a peer without "
+          "rights, a line that is no command, too slow, too long, or crowded out.",
+          counts.refused, "cause=\"peer\"");
+    p.Add(name, "counter", "", counts.unreadable, "cause=\"unreadable\"");
+    p.Add(name, "counter", "", counts.slow, "cause=\"slow\"");
+    p.Add(name, "counter", "", counts.oversized, "cause=\"oversized\"");
+    p.Add(name, "counter", "", counts.crowded, "cause=\"crowded\"");
+  }
   if (syslog != nullptr) {
     // What the syslog listener refused, by cause: "sender", a datagram or connection from outside
     // SyslogSenders, dropped unread (or a connection from an address a reload took off the list);
@@ -333,6 +362,15 @@ int RunStatus(const std::vector<std::string> &args, std::ostream &out, std::ostr
     const int64_t age = static_cast<int64_t>(std::time(nullptr)) - at;
     out << "written " << report::FormatTimeStamp(at) << ", " << age
         << (age == 1 ? " second" : " seconds") << " ago\n";
+  }
+  // Then the shields in force, as "flowdeck shields" lists them: the first twenty.
+  SteerOrder order;
+  order.first = 20;
+  try {
+    const ControlReply shields = SteerRun(dir, order);
+    out << "\nshields in force:\n" << shields.out;
+  } catch (const std::exception &error) {
+    err << "flowdeck status: the shields in force cannot be listed: " << error.what() << "\n";
   }
   return 0;
 }

@@ -337,7 +337,7 @@ ControlReply Session::Steer(const std::vector<std::string> &words) {
       ShieldListing listing{keeper_->Active(), [&](const Shield &shield) {
                               return keeper_->Offences(shield.address, now);
                             }};
-      reply.out = order.json ? listing.Json() : listing.Table();
+      reply.out = order.json ? listing.Json() : listing.Table(static_cast<size_t>(order.first));
       return reply;
     }
     case Verb::kLift: {

@@ -5,9 +5,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <ctime>
+#include <optional>
 #include <stdexcept>
 
+#include "ControlClient.h"
 #include "HtmlText.h"
 #include "OffenceBook.h"
 #include "RunFiles.h"
@@ -139,6 +143,14 @@ std::string AllowTable(const std::vector<AllowEntry> &entries) {
   return Table(rows);
 }
 
+ControlReply SteerRun(const std::string &dir, const SteerOrder &order) {
+  // Long enough for a follow that is busy with a shield cycle; a follow answers within a second.
+  constexpr std::chrono::milliseconds kAnswerLimit{5000};
+  if (std::optional<ControlReply> reply = ControlClient::Ask(dir, order.Words(), kAnswerLimit))
+    return std::move(*reply);
+  return SteerFiles(dir, order, static_cast<int64_t>(std::time(nullptr)));
+}
+
 ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t now) {
   using Verb = SteerOrder::Verb;
   CheckRunDirectory(dir);
@@ -158,7 +170,7 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
     listing.offences = [&](const Shield &shield) {
       return offences.Count(shield.address, now) + (shield.pending == "raise" ? 1 : 0);
     };
-    reply.out = order.json ? listing.Json() : listing.Table();
+    reply.out = order.json ? listing.Json() : listing.Table(static_cast<size_t>(order.first));
     if (!order.json) reply.err = "no follow runs on " + dir + ": read from its shield record\n";
     return reply;
   }

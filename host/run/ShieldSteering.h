@@ -28,6 +28,11 @@ struct ShieldListing {
 // The allow list as a table.
 std::string AllowTable(const std::vector<AllowEntry> &entries);
 
+// Sends the order to the follow that runs on the directory, which carries it out at once; when
+// none runs, carries it out on the files (SteerFiles). Throws std::runtime_error with the path
+// and the cause when neither can be done.
+ControlReply SteerRun(const std::string &runDirectory, const SteerOrder &order);
+
 // Carries an order out on the files of a run directory no follow runs on, so that the next
 // start carries it out: shields raised or lifted are marked pending in the shield record,
 // allow-list entries go to the allow list (the shields it covers are lifted at the next start).

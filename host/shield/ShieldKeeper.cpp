@@ -233,7 +233,10 @@ void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &c
     // why says what cannot be carried
   } else if (spareReason != nullptr) {
     ++(never ? tally_.spared : tally_.allowed);
-    tally_.sparedShields.push_back(shield.address + " " + shield.host + shield.resource);
+    if (tally_.sparedShields.size() < ShieldTally::kListed) {
+      tally_.sparedShields.push_back(shield.address + " " + shield.host + shield.resource + " (" +
+                                     spareReason + ")");
+    }
     Note(now, "spare", shield, spareReason);
     return;
   } else if (book_.InForce(whole) || book_.InForce(shield)) {

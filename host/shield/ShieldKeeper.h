@@ -29,12 +29,13 @@ struct ShieldTally {
   uint64_t overLimit = 0;  // of those refused, the ones that came while MaxShields were in force
   uint64_t repeated = 0;   // already in force (the plug-in asks again after a restart)
   uint64_t restored = 0;   // in force again after a restart
-  std::vector<std::string> sparedShields;  // "address host/resource", for the summary
-  uint64_t pace = 0;                       // of those raised, by flowdeck's pace test
-  std::vector<Shield> paceShields;         // the first few of them, for the summary
-  uint64_t repeat = 0;        // of those raised, the ones of an address with offences before
-  uint64_t wholeAddress = 0;  // of those raised, the ones that cover the whole address
-  uint64_t allowed = 0;       // spared by the allow list
+  // "address host/resource (why)", the first kListed, for the summary
+  std::vector<std::string> sparedShields;
+  uint64_t pace = 0;                // of those raised, by flowdeck's pace test
+  std::vector<Shield> paceShields;  // the first few of them, for the summary
+  uint64_t repeat = 0;              // of those raised, the ones of an address with offences before
+  uint64_t wholeAddress = 0;        // of those raised, the ones that cover the whole address
+  uint64_t allowed = 0;             // spared by the allow list
   uint64_t raisedByHand = 0, liftedByHand = 0;
   uint64_t liftedCovered = 0;  // lifted because NeverShield or the allow list came to cover them
 };

@@ -83,6 +83,12 @@ SteerOrder SteerOrder::Parse(const std::vector<std::string> &words) {
   while (rest.Next(word)) {
     if (word == "--json" && verb == Verb::kShields) {
       order.json = true;
+    } else if (word == "--first" && verb == Verb::kShields) {
+      const std::string value = rest.Value(word);
+      const std::optional<int64_t> count = ParseDuration(value);  // digits only, as plain seconds
+      if (!count || value.back() < '0' || value.back() > '9' || *count < 1 || *count > 1000000)
+        throw OrderError("--first '" + value + "': expected a count from 1 to 1000000");
+      order.first = *count;
     } else if (word == "--all" && verb == Verb::kLift) {
       order.all = true;
     } else if ((word == "--host" || word == "--resource") &&
@@ -156,6 +162,7 @@ std::vector<std::string> SteerOrder::Words() const {
     if (!value.empty()) words.insert(words.end(), {name, value});
   };
   if (json) words.emplace_back("--json");
+  if (first > 0) option("--first", std::to_string(first));
   if (all) words.emplace_back("--all");
   if (remove) words.emplace_back("--remove");
   if (list) words.emplace_back("--list");

@@ -23,6 +23,7 @@ struct SteerOrder {
 
   Verb verb = Verb::kShields;
   bool json = false;    // shields: one JSON document
+  int64_t first = 0;    // shields: at most this many rows, then a count (0: all)
   bool all = false;     // lift: every shield
   bool remove = false;  // allow: take the entry out
   bool list = false;    // allow: print the list
