@@ -154,7 +154,8 @@ TEST(ShieldKeeper, RefusesWhatNoActionCanCarryAndSparesNeverShield) {
   EXPECT_EQ(keeper.Tally().refused, 3u);
   EXPECT_EQ(keeper.Tally().spared, 2u);
   EXPECT_EQ(keeper.Tally().sparedShields,
-            (std::vector<std::string>{"127.0.0.1 shop.example/login", "::1 shop.example/login"}));
+            (std::vector<std::string>{"127.0.0.1 shop.example/login (NeverShield)",
+                                      "::1 shop.example/login (NeverShield)"}));
   EXPECT_FALSE(keeper.Shielded("127.0.0.1")) << "NeverShield is not locked either";
   keeper.Finish();
   EXPECT_EQ(run.Commands(), "raise 2001:db8::7 /login 60\n");
