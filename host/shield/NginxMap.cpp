@@ -68,8 +68,9 @@ void AppendEscaped(std::string &out, std::string_view text, uint8_t flags) {
 
 enum class Fault { kNone, kNul, kNoDeflect, kDollar, kTooLong };
 
-// Appends the shield's line in one pass over its values; appends nothing when it cannot.
-Fault AppendChecked(std::string &out, const Shield &shield) {
+// Appends the shield's line in one pass over its values; appends nothing when it cannot. The
+// key is the address alone for the map of whole addresses, the address, host and path else.
+Fault AppendChecked(std::string &out, const Shield &shield, bool addressOnly) {
   const uint8_t address = FlagsOf(shield.address), host = FlagsOf(shield.host),
                 resource = FlagsOf(shield.resource), deflect = FlagsOf(shield.deflect);
   if ((address | host | resource | deflect) & kNul) return Fault::kNul;
@@ -78,10 +79,12 @@ Fault AppendChecked(std::string &out, const Shield &shield) {
   const size_t start = out.size();
   out += '"';
   AppendEscaped(out, shield.address, address);
-  out += ' ';
-  AppendEscaped(out, shield.host, host);
-  out += ' ';
-  AppendEscaped(out, shield.resource, resource);
+  if (!addressOnly) {
+    out += ' ';
+    AppendEscaped(out, shield.host, host);
+    out += ' ';
+    AppendEscaped(out, shield.resource, resource);
+  }
   out += '"';
   const size_t keyEnd = out.size();
   out += ' ';
@@ -102,11 +105,8 @@ Fault AppendChecked(std::string &out, const Shield &shield) {
   return Fault::kNone;
 }
 
-}  // namespace
-
-std::string NginxMap::Refusal(const Shield &shield) {
-  std::string line;
-  switch (AppendChecked(line, shield)) {
+std::string FaultText(Fault fault) {
+  switch (fault) {
     case Fault::kNone:
       return "";
     case Fault::kNul:
@@ -119,11 +119,27 @@ std::string NginxMap::Refusal(const Shield &shield) {
       break;
   }
   return "its map entry would hold a parameter longer than nginx reads (" +
-         std::to_string(kLongestToken) + " bytes)";
+         std::to_string(NginxMap::kLongestToken) + " bytes)";
+}
+
+}  // namespace
+
+std::string NginxMap::Refusal(const Shield &shield) {
+  std::string line;
+  return FaultText(AppendChecked(line, shield, false));
 }
 
 bool NginxMap::AppendEntry(std::string &out, const Shield &shield) {
-  return AppendChecked(out, shield) == Fault::kNone;
+  return AppendChecked(out, shield, false) == Fault::kNone;
+}
+
+std::string NginxMap::AddressRefusal(const Shield &shield) {
+  std::string line;
+  return FaultText(AppendChecked(line, shield, true));
+}
+
+bool NginxMap::AppendAddressEntry(std::string &out, const Shield &shield) {
+  return AppendChecked(out, shield, true) == Fault::kNone;
 }
 
 }  // namespace host

@@ -6,10 +6,11 @@
 
 namespace host {
 
-// The nginx map file: one entry per active shield, `"ADDRESS HOST PATH" DEFLECT;`, for a map
-// over "$remote_addr $host $uri" (the snippet in examples/). Keys are always quoted and
-// escaped, so that no value can end an entry or start another; the deflect path is quoted only
-// when it needs to be.
+// The nginx map files: one entry per active shield of a resource, `"ADDRESS HOST PATH"
+// DEFLECT;`, for a map over "$remote_addr $host $uri", and one per active shield of a whole
+// address, `"ADDRESS" DEFLECT;`, for a map over "$remote_addr" (the snippets in examples/).
+// Keys are always quoted and escaped, so that no value can end an entry or start another; the
+// deflect path is quoted only when it needs to be.
 class NginxMap {
  public:
   // nginx reads one parameter of at most 4096 bytes; longer ones stop the whole configuration.
@@ -21,6 +22,10 @@ class NginxMap {
   // shield must be normalized (ActiveShields::Normalize): the address as web
   // servers print it, the host in lower case.
   static bool AppendEntry(std::string &out, const Shield &shield);
+
+  // The same for the map of whole addresses, whose key is the address alone.
+  static std::string AddressRefusal(const Shield &shield);
+  static bool AppendAddressEntry(std::string &out, const Shield &shield);
 };
 
 }  // namespace host

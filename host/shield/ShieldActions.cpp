@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <stdexcept>
+#include <utility>
 
 #include "ApacheMap.h"
 #include "CommandWords.h"
@@ -43,6 +44,18 @@ std::string MapSetting(const HostConfig &config, const std::string &key) {
   return path;
 }
 
+// Two settings naming one file would overwrite each other's shields at every batch.
+void RefuseSharedMaps(const std::vector<std::pair<std::string, std::string>> &maps) {
+  for (size_t i = 0; i < maps.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (maps[i].second.empty() || std::filesystem::path(maps[i].second).lexically_normal() !=
+                                        std::filesystem::path(maps[j].second).lexically_normal())
+        continue;
+      throw SettingError(maps[i].first, maps[i].second, "the file of " + maps[j].first + " too");
+    }
+  }
+}
+
 std::string Join(const std::vector<std::string> &words) {
   std::string text;
   for (const std::string &word : words) text += (text.empty() ? "" : " ") + word;
@@ -50,6 +63,7 @@ std::string Join(const std::vector<std::string> &words) {
 }
 
 std::string ShieldText(const Shield &shield) {
+  if (ShieldValues::WholeAddress(shield)) return shield.address + " (the whole address)";
   return shield.address + " " + shield.host + " " + shield.resource;
 }
 
@@ -67,44 +81,124 @@ ShieldActionCounts &ShieldActionCounts::operator+=(const ShieldActionCounts &oth
   return *this;
 }
 
-// A map file with what fills it, the command that makes the web server read it again and the
-// one that first checks that the server would take it.
-struct ShieldActions::MapTarget {
-  std::string setting, reloadSetting, label;
+namespace {
+
+// One web server's settings and the way its maps are written.
+struct ServerSettings {
+  const char *name, *mapSetting, *addressMapSetting, *reloadSetting;
+  const char *testSetting;  // nullptr: the server has no test before its reload
+  std::string (*refusal)(const Shield &), (*addressRefusal)(const Shield &);
+  MapLines::Append append, addressAppend;
+  bool foldCase;  // the server folds the keys of its maps to one case
+};
+
+// "nginx -s reload" answers 0 even when nginx then refuses the configuration: nginx -t says so
+// before, and a map it refuses is not reloaded.
+const ServerSettings kNginx{"nginx",
+                            "NginxMapFile",
+                            "NginxAddressMapFile",
+                            "NginxReload",
+                            "NginxTest",
+                            NginxMap::Refusal,
+                            NginxMap::AddressRefusal,
+                            NginxMap::AppendEntry,
+                            NginxMap::AppendAddressEntry,
+                            true};
+const ServerSettings kApache{"Apache",
+                             "ApacheMapFile",
+                             "ApacheAddressMapFile",
+                             "ApacheReload",
+                             nullptr,
+                             ApacheMap::Refusal,
+                             ApacheMap::AddressRefusal,
+                             ApacheMap::AppendEntry,
+                             ApacheMap::AppendAddressEntry,
+                             false};
+
+}  // namespace
+
+// One map file of a web server, with the shields that fill it: those of resources, or those of
+// whole addresses.
+struct ShieldActions::MapPart {
+  std::string setting, label;
+  bool wholeAddress;
   MapFile file;
-  std::vector<std::string> reload;
   std::string (*refusal)(const Shield &);
   MapLines lines;
-  std::string testSetting = {};
-  std::vector<std::string> test = {};  // empty: the reload is not tested first
-  std::string rendered = {};           // the buffer the content is made in, used again
-  // What is still to be done at the next batch, and the failures so far in a row.
-  bool writeOwed = false, reloadOwed = false;
-  int64_t failures = 0;
-  std::string lastFailure = {};
+  std::string rendered = {};  // the buffer the content is made in, used again
+  bool writeOwed = false;     // still to be written at the next batch
   // The content the server holds, as far as flowdeck knows: put back in place of a map the
   // server refuses, so that a restart of the server finds one it takes.
   std::optional<std::string> accepted = {};
 };
 
-ShieldActions::ShieldActions(const HostConfig &config, std::chrono::milliseconds timeLimit)
-    : runner_(timeLimit) {
-  if (std::string path = MapSetting(config, "NginxMapFile"); !path.empty()) {
-    nginx_.reset(new MapTarget{"NginxMapFile", "NginxReload", "nginx map", MapFile(path),
-                               CommandSetting(config, "NginxReload"), NginxMap::Refusal,
-                               MapLines(NginxMap::AppendEntry, true)});
-    // "nginx -s reload" answers 0 even when nginx then refuses the configuration: nginx -t
-    // says so before, and a map it refuses is not reloaded.
-    if (!nginx_->reload.empty()) {
-      nginx_->testSetting = "NginxTest";
-      nginx_->test = CommandSetting(config, "NginxTest");
+// A web server's map files (one or both), the command that makes it read them again and the
+// one that first checks that it would take them: one test and one reload for both files.
+struct ShieldActions::MapTarget {
+  MapTarget(const HostConfig &config, const ServerSettings &server, const std::string &resourcePath,
+            const std::string &addressPath)
+      : name(server.name),
+        addressSetting(server.addressMapSetting),
+        reloadSetting(server.reloadSetting),
+        reload(CommandSetting(config, server.reloadSetting)) {
+    if (!resourcePath.empty()) {
+      parts.push_back(MapPart{server.mapSetting, name + " map", false, MapFile(resourcePath),
+                              server.refusal, MapLines(server.append, server.foldCase)});
+    }
+    if (!addressPath.empty()) {
+      parts.push_back(MapPart{server.addressMapSetting, name + " address map", true,
+                              MapFile(addressPath), server.addressRefusal,
+                              MapLines(server.addressAppend, server.foldCase)});
+    }
+    if (server.testSetting != nullptr && !reload.empty()) {
+      testSetting = server.testSetting;
+      test = CommandSetting(config, server.testSetting);
     }
   }
-  if (std::string path = MapSetting(config, "ApacheMapFile"); !path.empty()) {
-    apache_.reset(new MapTarget{"ApacheMapFile", "ApacheReload", "Apache map", MapFile(path),
-                                CommandSetting(config, "ApacheReload"), ApacheMap::Refusal,
-                                MapLines(ApacheMap::AppendEntry, false)});
+
+  // The map that carries the shield, or none.
+  const MapPart *PartFor(const Shield &shield) const {
+    const bool wholeAddress = ShieldValues::WholeAddress(shield);
+    for (const MapPart &part : parts) {
+      if (part.wholeAddress == wholeAddress) return &part;
+    }
+    return nullptr;
   }
+  MapPart *PartFor(const Shield &shield) {
+    return const_cast<MapPart *>(std::as_const(*this).PartFor(shield));
+  }
+  bool HasAddressMap() const { return parts.back().wholeAddress; }
+  // "nginx map /x.map", or "nginx maps /x.map and /y.map".
+  std::string Files() const {
+    if (parts.size() == 1) return parts[0].label + " " + parts[0].file.Path();
+    return name + " maps " + parts[0].file.Path() + " and " + parts[1].file.Path();
+  }
+
+  std::string name, addressSetting, reloadSetting;
+  std::vector<std::string> reload;
+  std::string testSetting = {};
+  std::vector<std::string> test = {};  // empty: the reload is not tested first
+  std::vector<MapPart> parts = {};     // the map of resources first
+  // A reload still to be done at the next batch, and the failures so far in a row.
+  bool reloadOwed = false;
+  int64_t failures = 0;
+  std::string lastFailure = {};
+  bool toldNoAddressMap = false;  // said once a run
+};
+
+ShieldActions::ShieldActions(const HostConfig &config, std::chrono::milliseconds timeLimit)
+    : runner_(timeLimit) {
+  std::vector<std::pair<std::string, std::string>> maps;  // setting, path
+  for (const ServerSettings *server : {&kNginx, &kApache}) {
+    const std::string path = MapSetting(config, server->mapSetting),
+                      addressPath = MapSetting(config, server->addressMapSetting);
+    if (path.empty() && addressPath.empty()) continue;
+    maps.emplace_back(server->mapSetting, path);
+    maps.emplace_back(server->addressMapSetting, addressPath);
+    (server == &kNginx ? nginx_ : apache_) =
+        std::make_unique<MapTarget>(config, *server, path, addressPath);
+  }
+  RefuseSharedMaps(maps);
   if (const std::string &table = config.Get("NftTable"); !table.empty()) {
     if (std::string problem = NftSets::TableProblem(table); !problem.empty())
       throw SettingError("NftTable", table, problem);
@@ -130,9 +224,10 @@ bool ShieldActions::Acceptable(const Shield &shield, std::string &why) const {
   Shield normalized = shield;
   ActiveShields::Normalize(normalized);
   for (const MapTarget *target : {nginx_.get(), apache_.get()}) {
-    if (target == nullptr) continue;
-    if (std::string refusal = target->refusal(normalized); !refusal.empty()) {
-      why = target->setting + ": " + refusal;
+    const MapPart *part = target == nullptr ? nullptr : target->PartFor(normalized);
+    if (part == nullptr) continue;
+    if (std::string refusal = part->refusal(normalized); !refusal.empty()) {
+      why = part->setting + ": " + refusal;
       return false;
     }
   }
@@ -172,6 +267,7 @@ bool ShieldActions::Admit(Shield &shield) {
   std::string why;
   if (Acceptable(shield, why)) {
     ActiveShields::Normalize(shield);
+    if (ShieldValues::WholeAddress(shield)) NoteUncarried(shield);
     return true;
   }
   Count(&ShieldActionCounts::skipped);
@@ -179,13 +275,32 @@ bool ShieldActions::Admit(Shield &shield) {
   return false;
 }
 
+// A whole-address shield that a web server with a map of resources only cannot deflect: the
+// other actions carry it, the shield is counted as skipped, and the setting that would let the
+// server carry it is named once a run.
+void ShieldActions::NoteUncarried(const Shield &shield) {
+  bool uncarried = false;
+  for (MapTarget *target : {nginx_.get(), apache_.get()}) {
+    if (target == nullptr || target->HasAddressMap()) continue;
+    uncarried = true;
+    if (std::exchange(target->toldNoAddressMap, true)) continue;
+    Problem(target->name + " cannot deflect whole-address shields (the first: " + shield.address +
+            "): set " + target->addressSetting +
+            " and include that map as the example snippets show; until then the other actions "
+            "carry them, and each is counted as skipped");
+  }
+  if (uncarried) Count(&ShieldActionCounts::skipped);
+}
+
 void ShieldActions::StartNow(std::vector<Shield> active, int64_t now) {
   try {
     active_.Clear();
     for (MapTarget *target : {nginx_.get(), apache_.get()}) {
       if (target == nullptr) continue;
-      target->lines.Clear();
-      target->lines.Reserve(active.size());
+      for (MapPart &part : target->parts) {
+        part.lines.Clear();
+        part.lines.Reserve(active.size());
+      }
     }
     for (Shield &shield : active) {
       if (Admit(shield)) Raise(shield);
@@ -242,14 +357,16 @@ void ShieldActions::ApplyNow(std::vector<Shield> raised, std::vector<Shield> lif
 void ShieldActions::Raise(const Shield &shield) {
   active_.Raise(shield);
   for (MapTarget *target : {nginx_.get(), apache_.get()}) {
-    if (target != nullptr) target->lines.Raise(shield);
+    if (MapPart *part = target == nullptr ? nullptr : target->PartFor(shield))
+      part->lines.Raise(shield);
   }
 }
 
 void ShieldActions::Lift(const Shield &shield) {
   active_.Lift(shield);
   for (MapTarget *target : {nginx_.get(), apache_.get()}) {
-    if (target != nullptr) target->lines.Lift(shield);
+    if (MapPart *part = target == nullptr ? nullptr : target->PartFor(shield))
+      part->lines.Lift(shield);
   }
 }
 
@@ -257,31 +374,37 @@ void ShieldActions::UpdateMaps(bool atStart) {
   bool owed = false;
   for (MapTarget *target : {nginx_.get(), apache_.get()}) {
     if (target == nullptr) continue;
-    UpdateMap(*target, atStart);
-    owed |= target->writeOwed || target->reloadOwed;
+    UpdateServer(*target, atStart);
+    owed |= target->reloadOwed;
+    for (const MapPart &part : target->parts) owed |= part.writeOwed;
   }
   owed_ = owed;
 }
 
-void ShieldActions::UpdateMap(MapTarget &target, bool atStart) {
-  target.lines.Render(target.rendered);
-  const MapFile::Outcome outcome = target.file.Update(target.rendered, atStart);
-  target.writeOwed = !outcome.problem.empty();
-  if (target.writeOwed) {
-    Count(&ShieldActionCounts::fileFailures);
-    MapFailure(target, target.setting, outcome.problem);
-    return;
+void ShieldActions::UpdateServer(MapTarget &target, bool atStart) {
+  bool changed = false, allWritten = true;
+  for (MapPart &part : target.parts) {
+    part.lines.Render(part.rendered);
+    const MapFile::Outcome outcome = part.file.Update(part.rendered, atStart);
+    part.writeOwed = !outcome.problem.empty();
+    if (part.writeOwed) {
+      Count(&ShieldActionCounts::fileFailures);
+      MapFailure(target, part.setting, outcome.problem);
+      allWritten = false;
+      continue;
+    }
+    if (outcome.written) Count(&ShieldActionCounts::mapWrites);
+    // At start the server takes what the file holds when it starts or reloads next.
+    if (atStart) part.accepted = part.file.Held();
+    // A new file cannot be in a running server's configuration yet: nothing to reload.
+    changed |= outcome.written && outcome.replaced;
   }
-  if (outcome.written) Count(&ShieldActionCounts::mapWrites);
-  // At start the server takes what the file holds when it starts or reloads next.
-  if (atStart) target.accepted = target.file.Held();
-  // A new file cannot be in a running server's configuration yet: nothing to reload. A reload
-  // that failed is tried again, changed or not.
-  if (!target.reload.empty() && ((outcome.written && outcome.replaced) || target.reloadOwed))
-    target.reloadOwed = !Reload(target);
-  if (target.failures > 0 && !target.reloadOwed) {
-    Problem(target.label + " " + target.file.Path() + " is in force again after " +
-                std::to_string(target.failures) + " failed attempt(s)",
+  // One reload for both files; one that failed is tried again, changed or not. A file that
+  // could not be written does not hold back the other one's change.
+  if (!target.reload.empty() && (changed || target.reloadOwed)) target.reloadOwed = !Reload(target);
+  if (target.failures > 0 && allWritten && !target.reloadOwed) {
+    Problem(target.Files() + (target.parts.size() == 1 ? " is" : " are") +
+                " in force again after " + std::to_string(target.failures) + " failed attempt(s)",
             Level::kNotice);
     target.failures = 0;
     target.lastFailure.clear();
@@ -293,8 +416,10 @@ bool ShieldActions::Reload(MapTarget &target) {
     const ProcessOutcome test = runner_.Run(target.test);
     if (!test.Succeeded()) {
       Count(&ShieldActionCounts::reloadFailures);
+      const std::string maps =
+          target.parts.size() == 1 ? target.parts[0].label : target.name + " maps";
       MapFailure(target, target.testSetting,
-                 "the web server refuses its configuration with the new " + target.label +
+                 "the web server refuses its configuration with the new " + maps +
                      ", which is therefore not reloaded: " + test.WholeProblem());
       PutBack(target);
       return false;
@@ -303,7 +428,9 @@ bool ShieldActions::Reload(MapTarget &target) {
   Count(&ShieldActionCounts::reloads);
   const ProcessOutcome reload = runner_.Run(target.reload);
   if (reload.Succeeded()) {
-    target.accepted = target.file.Held();
+    for (MapPart &part : target.parts) {
+      if (!part.writeOwed) part.accepted = part.file.Held();
+    }
     return true;
   }
   Count(&ShieldActionCounts::reloadFailures);
@@ -311,15 +438,18 @@ bool ShieldActions::Reload(MapTarget &target) {
   return false;
 }
 
-// The map the server refused must not stay where a restart of the server would read it and
-// fail: the one the server holds goes back, and the new one is tried again at the next batch.
+// The maps the server refused must not stay where a restart of the server would read them and
+// fail: those the server holds go back, and the new ones are tried again at the next batch.
 void ShieldActions::PutBack(MapTarget &target) {
-  if (!target.accepted) return;
-  std::string content = *target.accepted;
-  const MapFile::Outcome outcome = target.file.Update(content);
-  if (!outcome.problem.empty()) {
-    Count(&ShieldActionCounts::fileFailures);
-    MapFailure(target, target.setting, outcome.problem);
+  for (MapPart &part : target.parts) {
+    if (!part.accepted) continue;
+    std::string content = *part.accepted;
+    const MapFile::Outcome outcome = part.file.Update(content);
+    if (!outcome.problem.empty()) {
+      part.writeOwed = true;
+      Count(&ShieldActionCounts::fileFailures);
+      MapFailure(target, part.setting, outcome.problem);
+    }
   }
 }
 
@@ -388,14 +518,17 @@ std::vector<std::string> ShieldActions::Describe() const {
   std::vector<std::string> lines;
   for (const MapTarget *target : {nginx_.get(), apache_.get()}) {
     if (target == nullptr) continue;
-    std::string line = target->label + " " + target->file.Path();
-    if (target->reload.empty()) {
-      line += ", read by the web server itself";
-    } else {
-      line += ", reloaded by '" + Join(target->reload) + "'";
-      if (!target->test.empty()) line += " once '" + Join(target->test) + "' passes";
+    for (const MapPart &part : target->parts) {
+      std::string line = part.label + " " + part.file.Path();
+      if (part.wholeAddress) line += " (whole-address shields)";
+      if (target->reload.empty()) {
+        line += ", read by the web server itself";
+      } else {
+        line += ", reloaded by '" + Join(target->reload) + "'";
+        if (!target->test.empty()) line += " once '" + Join(target->test) + "' passes";
+      }
+      lines.push_back(std::move(line));
     }
-    lines.push_back(std::move(line));
   }
   if (nft_) lines.push_back("nftables sets shielded4 and shielded6 in table inet " + nft_->Table());
   if (command_)

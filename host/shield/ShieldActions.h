@@ -40,12 +40,14 @@ struct ShieldActionCounts {
   int64_t commandFailures = 0;  // of them, the ones that failed, timed out included
   int64_t commandTimeouts = 0;  // of them, the ones killed at the time limit
   int64_t fileFailures = 0;     // map files that could not be written
-  int64_t skipped = 0;          // shields passed in that no action could carry
+  // Shields passed in that no action could carry, and whole-address shields a web server
+  // without a map of whole addresses could not.
+  int64_t skipped = 0;
 
   ShieldActionCounts &operator+=(const ShieldActionCounts &other);
 };
 
-// The shield actions configured in flowdeck.conf (nginx map, Apache map, nftables sets,
+// The shield actions configured in flowdeck.conf (nginx maps, Apache maps, nftables sets,
 // command), carried out on threads of their own: the caller queues a cycle's changes and goes
 // on streaming requests. Map files, reloads and nft run on one thread, in the order the
 // batches came; commands run on a second one, so that a command that hangs until its time
@@ -74,7 +76,8 @@ class ShieldActions {
   // no command: a restored shield was raised before.
   void Start(std::vector<Shield> active, int64_t now);
   // Queues one cycle's changes and returns at once: lifts first, then raises. Each map file is
-  // written and reloaded at most once for the batch; nft gets one script; the command runs for
+  // written at most once for the batch, and each web server reloaded at most once for both
+  // of its maps; nft gets one script; the command runs for
   // each lift and each raise. A raise of an active shield renews it. Called at every cycle,
   // with no changes too: a map that could not be written, or whose reload failed, is written
   // and reloaded again until its server holds it.
@@ -90,6 +93,7 @@ class ShieldActions {
   std::vector<std::string> Describe() const;
 
  private:
+  struct MapPart;
   struct MapTarget;
 
   void StartNow(std::vector<Shield> active, int64_t now);
@@ -100,16 +104,18 @@ class ShieldActions {
   // Writes the map files that changed and reloads their servers; at start, files that hold
   // the same lines in another order are left as they are.
   void UpdateMaps(bool atStart);
-  void UpdateMap(MapTarget &target, bool atStart);
-  // Tests the map's server configuration when a test is set, then reloads it; false when the
-  // server may not hold the file.
+  void UpdateServer(MapTarget &target, bool atStart);
+  // Tests the server's configuration when a test is set, then reloads it; false when the
+  // server may not hold the files.
   bool Reload(MapTarget &target);
-  // A failed write, test or reload: said in full, or in short when it failed so before.
   void PutBack(MapTarget &target);
+  // A failed write, test or reload: said in full, or in short when it failed so before.
   void MapFailure(MapTarget &target, const std::string &setting, const std::string &reason);
   void RunCommand(const std::string &event, const Shield &shield);
   // Normalizes a shield; false (and a problem) when no configured action can carry it.
   bool Admit(Shield &shield);
+  // A whole-address shield that a web server with no map of whole addresses cannot carry.
+  void NoteUncarried(const Shield &shield);
   void Problem(const std::string &text, Level level = Level::kWarning);
   void Count(int64_t ShieldActionCounts::*counter);
 

@@ -46,13 +46,19 @@ unshare --mount bash -euo pipefail -c '
   fail() { echo "FAIL: $*" >&2; exit 1; }
   nginx_test() { "$NGINX_PROGRAM" -e stderr -p "$1/nginx" -c "$1/nginx/nginx.conf" -t >"$1/nginx/test" 2>&1; }
   "$DEBIAN/postinst" configure ""
-  [ -f /var/lib/flowdeck/maps/nginx-shields.map ] && [ ! -s /var/lib/flowdeck/maps/nginx-shields.map ] ||
-    fail "no empty map at /var/lib/flowdeck/maps/nginx-shields.map"
+  for map in nginx-shields.map nginx-address-shields.map; do
+    [ -f /var/lib/flowdeck/maps/$map ] && [ ! -s /var/lib/flowdeck/maps/$map ] ||
+      fail "no empty map at /var/lib/flowdeck/maps/$map"
+  done
   nginx_test "$1" || { cat "$1/nginx/test" >&2; fail "nginx -t with the installed snippets"; }
   echo "nginx -t passes with /etc/flowdeck/nginx-shields-*.conf before flowdeck first ran"
-  # The test reads the map where the package made it: without it, nginx refuses.
-  rm /var/lib/flowdeck/maps/nginx-shields.map
-  ! nginx_test "$1" || fail "nginx -t passed without the map: the snippets were not read"
-  grep -q "nginx-shields.map" "$1/nginx/test" || { cat "$1/nginx/test" >&2; fail "nginx names no map"; }
-  echo "without the map it fails: $(grep -m1 nginx-shields.map "$1/nginx/test")"
+  # The test reads each map where the package made it: without it, nginx refuses.
+  for map in nginx-shields.map nginx-address-shields.map; do
+    mv /var/lib/flowdeck/maps/$map "$1/$map"
+    ! nginx_test "$1" || fail "nginx -t passed without $map: the snippets were not read"
+    grep -q "/var/lib/flowdeck/maps/$map" "$1/nginx/test" ||
+      { cat "$1/nginx/test" >&2; fail "nginx names no $map"; }
+    echo "without $map it fails: $(grep -m1 "$map" "$1/nginx/test")"
+    mv "$1/$map" /var/lib/flowdeck/maps/$map
+  done
 ' deb-nginx "$work"

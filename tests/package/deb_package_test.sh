@@ -72,7 +72,7 @@ for file in etc/flowdeck/flowdeck.conf etc/flowdeck/nginx-shields-http.conf \
     usr/share/doc/flowdeck/examples/apache-shields.conf \
     usr/lib/systemd/system/flowdeck-nginx-reload.path; do
   expect_text "$root/$file" /var/lib/flowdeck/maps/
-  ! grep -E '/var/lib/flowdeck/[a-z]+-shields\.map' "$root/$file" || fail "$file names a map outside maps/"
+  ! grep -E '/var/lib/flowdeck/[a-z-]+-shields\.map' "$root/$file" || fail "$file names a map outside maps/"
 done
 expect_text "$root/usr/lib/systemd/system/flowdeck.service" StateDirectoryMode=0751
 # Every file of /etc/flowdeck that the snippets' and the units' comments tell the operator to

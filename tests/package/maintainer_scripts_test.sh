@@ -37,7 +37,8 @@ unshare --mount bash -euo pipefail -c '
     "maps/ flowdeck:flowdeck 755"
   # The maps the snippets include, there before flowdeck first runs: empty, readable by the
   # web server, writable by flowdeck.
-  for map in nginx-shields.map apache-shields.map; do
+  for map in nginx-shields.map nginx-address-shields.map apache-shields.map \
+      apache-address-shields.map; do
     [ "$(stat -c "%F %s %U:%G %a" /var/lib/flowdeck/maps/$map)" = \
       "regular empty file 0 flowdeck:flowdeck 644" ] ||
       fail "maps/$map is $(stat -c "%F %s %U:%G %a" /var/lib/flowdeck/maps/$map)"

@@ -7,6 +7,7 @@
 #include "ShieldTesting.h"
 #include "support/ApacheServer.h"
 #include "support/HttpClient.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -22,14 +23,16 @@ class ApacheDeflect : public ::testing::Test {
   void SetUp() override {
     if (!ApacheServer::Available()) GTEST_SKIP() << "Apache with mod_rewrite is not installed";
     server_ = std::make_unique<ApacheServer>();
-    server_->SetLines(shield_testing::ExampleWith(
-        "apache-shields.conf", "/var/lib/flowdeck/maps/apache-shields.map", MapPath()));
+    server_->SetLines(
+        shield_testing::SnippetWith("apache-shields.conf", MapPath(), AddressMapPath()));
     server_->WritePage("/index.html", "home");
     server_->WritePage("/admin/login.php", "real login");
     server_->WritePage("/caf\xC3\xA9/menu.php", "real menu");
     server_->WritePage("/a\"b;c{d}e'f", "real odd");
     server_->WritePage("/deflect.html", "deflected");
+    server_->WritePage("/sorry.html", "sorry");
     config_.Set("ApacheMapFile", MapPath(), "test");
+    config_.Set("ApacheAddressMapFile", AddressMapPath(), "test");
     actions_ = std::make_unique<ShieldActions>(config_);
     // Apache refuses a configuration whose map file is missing: it is written at start.
     actions_->Start({}, kNow);
@@ -37,6 +40,7 @@ class ApacheDeflect : public ::testing::Test {
   }
 
   std::string MapPath() const { return server_->File("shields.map"); }
+  std::string AddressMapPath() const { return server_->File("address-shields.map"); }
 
   // The page a visitor gets.
   std::string Page(const std::string &visitor, const std::string &target,
@@ -80,6 +84,35 @@ TEST_F(ApacheDeflect, DeflectsTheShieldedResourceOfTheShieldedVisitorUntilLifted
   EXPECT_EQ(Page("127.0.0.66", "/admin/login.php?user=x"), "real login");
   EXPECT_EQ(Page("127.0.0.66", "/caf%C3%A9/menu.php"), "real menu");
   EXPECT_EQ(Page("127.0.0.66", "/a%22b;c%7Bd%7De'f"), "deflected");
+}
+
+// A whole-address shield: every page of the address, for any host and path, until it is lifted;
+// every other visitor is served as before.
+TEST_F(ApacheDeflect, AWholeAddressShieldDeflectsEveryPageOfTheAddressUntilLifted) {
+  const Shield whole = MakeShield("127.0.0.66", "", "", "/sorry.html");
+  const Shield resource = MakeShield("127.0.0.67", "shop.test", "/admin/login.php");
+  ApplyAndWait({whole, resource}, {});
+  EXPECT_EQ(shield_testing::Texts(actions_->TakeProblems()), std::vector<std::string>());
+  EXPECT_EQ(testing_support::ReadFile(AddressMapPath()), "127.0.0.66 /sorry.html\n");
+  for (const auto &[host, target] :
+       std::vector<std::pair<std::string, std::string>>{{"shop.test", "/index.html"},
+                                                        {"shop.test", "/admin/login.php?user=x"},
+                                                        {"other.test", "/caf%C3%A9/menu.php"},
+                                                        {"SHOP.test", "/no/such/page"}}) {
+    EXPECT_EQ(Page("127.0.0.66", target, host), "sorry") << host << target;
+  }
+  EXPECT_EQ(Page("127.0.0.67", "/index.html"), "home");
+  EXPECT_EQ(Page("127.0.0.67", "/admin/login.php"), "deflected");
+  EXPECT_EQ(Page("127.0.0.68", "/admin/login.php", "other.test"), "real login");
+  // Shielded both ways: the whole address answers first.
+  ApplyAndWait({MakeShield("127.0.0.66", "shop.test", "/admin/login.php")}, {});
+  EXPECT_EQ(Page("127.0.0.66", "/admin/login.php"), "sorry");
+
+  ApplyAndWait({}, {whole});
+  EXPECT_EQ(testing_support::ReadFile(AddressMapPath()), "");
+  EXPECT_EQ(Page("127.0.0.66", "/index.html"), "home");
+  EXPECT_EQ(Page("127.0.0.66", "/caf%C3%A9/menu.php", "other.test"), "real menu");
+  EXPECT_EQ(Page("127.0.0.66", "/admin/login.php"), "deflected");  // its own shield stays
 }
 
 TEST_F(ApacheDeflect, RefusesWhatWouldDeflectAnybodyElseAndApacheKeepsWorking) {

@@ -58,4 +58,32 @@ TEST(ApacheMap, RefusesWhatApacheWouldReadDifferently) {
             "127.0.0.67|h|/x /deflect.html\n");
 }
 
+// The map of whole addresses: the address alone as its key, nothing Apache would split.
+TEST(ApacheMap, WritesTheMapOfWholeAddressesKeyedByTheAddressAlone) {
+  EXPECT_EQ(shield_testing::RenderMap(ApacheMap::AppendAddressEntry, false,
+                                      {MakeShield("127.0.0.66", "", ""),
+                                       MakeShield("2001:DB8:0:0:1:0:0:1", "", "", "/a\"b;c'd|e"),
+                                       MakeShield("::ffff:127.0.0.67", "", "", "/sorry.html")}),
+            "127.0.0.66 /deflect.html\n"
+            "2001:db8::1:0:0:1 /a\"b;c'd|e\n"
+            "127.0.0.67 /sorry.html\n");
+  for (const std::string &piece :
+       std::vector<std::string>{" ", "\t", "\r\n", "\n", std::string(1, '\0')}) {
+    EXPECT_EQ(ApacheMap::AddressRefusal(MakeShield("127.0.0.66", "", "", "/d" + piece + "e")),
+              "its deflect path holds white space or a NUL byte, which an Apache RewriteMap value "
+              "cannot hold");
+  }
+  EXPECT_EQ(ApacheMap::AddressRefusal(MakeShield("127.0.0.66", "", "", "")),
+            "it has no deflect path");
+  // "127.0.0.66 " and the deflect path: 1023 bytes at most.
+  EXPECT_EQ(ApacheMap::AddressRefusal(MakeShield("127.0.0.66", "", "", std::string(1012, 'd'))),
+            "");
+  EXPECT_EQ(ApacheMap::AddressRefusal(MakeShield("127.0.0.66", "", "", std::string(1013, 'd'))),
+            "its line would be longer than the 1023 bytes Apache reads from a RewriteMap text "
+            "file line");
+  std::string line;
+  EXPECT_FALSE(ApacheMap::AppendAddressEntry(line, MakeShield("127.0.0.66", "", "", "/a b")));
+  EXPECT_EQ(line, "");
+}
+
 }  // namespace

@@ -156,8 +156,7 @@ TEST(FollowDeflect, NginxDeflectsTheScriptFromTheTripwireForItsLifetimeOnly) {
   if (!testing_support::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
   testing_support::NginxServer server;
   const std::string map = server.File("shields.map");
-  server.SetHttpLines(shield_testing::ExampleWith("nginx-shields-http.conf",
-                                                  "/var/lib/flowdeck/maps/nginx-shields.map", map));
+  server.SetHttpLines(shield_testing::SnippetWith("nginx-shields-http.conf", map));
   server.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
   DeflectTheScriptForItsLifetime(
       server, {"NginxMapFile = " + map + "\nNginxReload = " + server.ReloadCommand() +
@@ -171,8 +170,7 @@ TEST(FollowDeflect, ApacheDeflectsTheScriptFromTheTripwireForItsLifetimeOnly) {
   }
   testing_support::ApacheServer server;
   const std::string map = server.File("shields.map");
-  server.SetLines(shield_testing::ExampleWith("apache-shields.conf",
-                                              "/var/lib/flowdeck/maps/apache-shields.map", map));
+  server.SetLines(shield_testing::SnippetWith("apache-shields.conf", map));
   DeflectTheScriptForItsLifetime(
       server, {"ApacheMapFile = " + map + "\n", map,
                "127.0.0.66|shop.test|/admin/login.php /sorry/login.htm\n", false});

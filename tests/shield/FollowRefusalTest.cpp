@@ -72,11 +72,9 @@ TEST(FollowRefusal, HostileShieldRequestsAreRefusedOrWrittenSafelyAndTheServersK
   testing_support::NginxServer nginx;
   testing_support::ApacheServer apache;
   const std::string nginxMap = nginx.File("shields.map"), apacheMap = apache.File("shields.map");
-  nginx.SetHttpLines(shield_testing::ExampleWith(
-      "nginx-shields-http.conf", "/var/lib/flowdeck/maps/nginx-shields.map", nginxMap));
+  nginx.SetHttpLines(shield_testing::SnippetWith("nginx-shields-http.conf", nginxMap));
   nginx.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
-  apache.SetLines(shield_testing::ExampleWith(
-      "apache-shields.conf", "/var/lib/flowdeck/maps/apache-shields.map", apacheMap));
+  apache.SetLines(shield_testing::SnippetWith("apache-shields.conf", apacheMap));
   for (WebServer *server : std::initializer_list<WebServer *>{&nginx, &apache}) {
     server->WritePage("/index.html", "home");
     server->WritePage("/admin/login.php", "real login");

@@ -23,8 +23,8 @@ class NginxDeflect : public ::testing::Test {
   void SetUp() override {
     if (!NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
     server_ = std::make_unique<NginxServer>();
-    std::string http = shield_testing::ExampleWith(
-        "nginx-shields-http.conf", "/var/lib/flowdeck/maps/nginx-shields.map", MapPath());
+    std::string http =
+        shield_testing::SnippetWith("nginx-shields-http.conf", MapPath(), AddressMapPath());
     if (const size_t at = http.find("map_hash_bucket_size 4096"); !bucketSize_.empty()) {
       ASSERT_NE(at, std::string::npos);
       http.replace(at, 25, "map_hash_bucket_size " + bucketSize_);
@@ -38,6 +38,7 @@ class NginxDeflect : public ::testing::Test {
     server_->WritePage("/deflect.html", "deflected");
     server_->WritePage("/sorry page.html", "sorry");
     config_.Set("NginxMapFile", MapPath(), "test");
+    if (addressMap_) config_.Set("NginxAddressMapFile", AddressMapPath(), "test");
     config_.Set("NginxReload", server_->ReloadCommand(), "test");
     config_.Set("NginxTest", server_->TestCommand(), "test");
     actions_ = std::make_unique<ShieldActions>(config_);
@@ -47,6 +48,7 @@ class NginxDeflect : public ::testing::Test {
   }
 
   std::string MapPath() const { return server_->File("shields.map"); }
+  std::string AddressMapPath() const { return server_->File("address-shields.map"); }
 
   // The page a visitor gets.
   std::string Page(const std::string &visitor, const std::string &target,
@@ -68,6 +70,7 @@ class NginxDeflect : public ::testing::Test {
 
   static constexpr int64_t kNow = 1700000000;
   std::string bucketSize_;  // when set, instead of the example's
+  bool addressMap_ = true;  // NginxAddressMapFile set
   HostConfig config_;
   std::unique_ptr<NginxServer> server_;
   std::unique_ptr<ShieldActions> actions_;
@@ -146,6 +149,38 @@ TEST_F(NginxDeflect, HostileValuesNeitherBreakTheConfigurationNorDeflectAnybodyE
   EXPECT_TRUE(server_->TestConfiguration(output)) << output;
 }
 
+// A whole-address shield: every page of the address, for any host and path, until it is lifted;
+// every other visitor is served as before.
+TEST_F(NginxDeflect, AWholeAddressShieldDeflectsEveryPageOfTheAddressUntilLifted) {
+  const Shield whole = MakeShield("127.0.0.66", "", "", "/sorry page.html");
+  const Shield resource = MakeShield("127.0.0.67", "shop.test", "/admin/login.php");
+  ApplyAndWait({whole, resource}, {});
+  EXPECT_EQ(actions_->Counts().reloads, 1);  // both maps, one reload
+  EXPECT_EQ(testing_support::ReadFile(AddressMapPath()), "\"127.0.0.66\" \"/sorry page.html\";\n");
+  for (const auto &[host, target] :
+       std::vector<std::pair<std::string, std::string>>{{"shop.test", "/index.html"},
+                                                        {"shop.test", "/admin/login.php?user=x"},
+                                                        {"other.test", "/caf%C3%A9/menu.php"},
+                                                        {"SHOP.test", "/no/such/page"}}) {
+    EXPECT_EQ(Page("127.0.0.66", target, host), "sorry") << host << target;
+  }
+  EXPECT_EQ(Page("127.0.0.67", "/index.html"), "home");
+  EXPECT_EQ(Page("127.0.0.67", "/admin/login.php"), "deflected");
+  EXPECT_EQ(Page("127.0.0.68", "/admin/login.php", "other.test"), "real login");
+  // Shielded both ways: the whole address answers first.
+  const Shield login = MakeShield("127.0.0.66", "shop.test", "/admin/login.php");
+  ApplyAndWait({login}, {});
+  EXPECT_EQ(Page("127.0.0.66", "/admin/login.php"), "sorry");
+
+  ApplyAndWait({}, {whole});
+  EXPECT_EQ(testing_support::ReadFile(AddressMapPath()), "");
+  EXPECT_EQ(Page("127.0.0.66", "/index.html"), "home");
+  EXPECT_EQ(Page("127.0.0.66", "/caf%C3%A9/menu.php", "other.test"), "real menu");
+  EXPECT_EQ(Page("127.0.0.66", "/admin/login.php"), "deflected");  // its own shield stays
+  EXPECT_EQ(actions_->Counts().reloads, 3);
+  EXPECT_EQ(actions_->Counts().reloadFailures, 0);
+}
+
 // Values that would take a visitor out of the site or make two keys one: none reaches the map,
 // the site's other files stay unseen, and nginx still takes the map.
 TEST_F(NginxDeflect, NoDeflectLeavesTheSiteAndNoTwoShieldsMakeOneKey) {
@@ -198,6 +233,7 @@ class NginxSmallBuckets : public NginxDeflect {
  protected:
   void SetUp() override {
     bucketSize_ = "64";
+    addressMap_ = false;  // the map of resources alone: nginx refuses it, not the other
     NginxDeflect::SetUp();
   }
 };

@@ -101,6 +101,34 @@ TEST(NginxMap, RefusesWhatItCannotWriteSafelyAndLeavesItOut) {
       "\"127.0.0.67 h /x\" /deflect.html;\n");
 }
 
+// The map of whole addresses over $remote_addr: the address as nginx prints it, alone in the
+// key; the deflect path written as in the map of resources.
+TEST(NginxMap, WritesTheMapOfWholeAddressesKeyedByTheAddressAlone) {
+  EXPECT_EQ(
+      shield_testing::RenderMap(
+          NginxMap::AppendAddressEntry, true,
+          {MakeShield("127.0.0.66", "", "", "/deflect.html"),
+           MakeShield("2001:DB8:0:0:1:0:0:1", "", "", "/sorry page.html"),
+           MakeShield("::ffff:127.0.0.67", "", "", "/d\"e\\f;g{h}#i"),
+           // The same address written otherwise: the shield renewed, with its new deflect path.
+           MakeShield("2001:db8::1:0:0:1", "", "", "/renewed.html")}),
+      "\"127.0.0.66\" /deflect.html;\n"
+      "\"127.0.0.67\" \"/d\\\"e\\\\f;g{h}#i\";\n"
+      "\"2001:db8::1:0:0:1\" /renewed.html;\n");
+  EXPECT_EQ(NginxMap::AddressRefusal(MakeShield("127.0.0.66", "", "", "/d$remote_addr")),
+            "its deflect path holds '$', which nginx would read as a variable");
+  EXPECT_EQ(NginxMap::AddressRefusal(MakeShield("127.0.0.66", "", "", "")),
+            "it has no deflect path");
+  EXPECT_EQ(
+      NginxMap::AddressRefusal(MakeShield("127.0.0.66", "", "", "/" + std::string(3999, 'd'))), "");
+  EXPECT_EQ(
+      NginxMap::AddressRefusal(MakeShield("127.0.0.66", "", "", "/" + std::string(4000, 'd'))),
+      "its map entry would hold a parameter longer than nginx reads (4000 bytes)");
+  std::string line;
+  EXPECT_FALSE(NginxMap::AppendAddressEntry(line, MakeShield("127.0.0.66", "", "", "/$x")));
+  EXPECT_EQ(line, "");
+}
+
 // Values that try to end an entry, open or close a block, or add a line, in every field.
 std::vector<Shield> HostileShields() {
   std::vector<Shield> shields;
@@ -119,14 +147,25 @@ std::vector<Shield> HostileShields() {
 
 TEST(NginxMap, NginxAcceptsAMapOfHostileValues) {
   if (!testing_support::NginxServer::Available()) GTEST_SKIP() << "nginx is not installed";
-  testing_support::NginxServer server(shield_testing::ExampleWith(
-      "nginx-shields-http.conf", "/var/lib/flowdeck/maps/nginx-shields.map", "shields.map"));
+  testing_support::NginxServer server;
+  server.SetHttpLines(
+      shield_testing::SnippetWith("nginx-shields-http.conf", server.File("shields.map")));
   const std::vector<Shield> shields = HostileShields();
   const std::string map = Render(shields);
   EXPECT_EQ(std::count(map.begin(), map.end(), '\n'), static_cast<long>(shields.size()));
   testing_support::WriteFile(server.File("shields.map"), map);
+  // The same deflect paths in the map of whole addresses.
+  std::vector<Shield> whole;
+  for (size_t i = 0; i < shields.size(); ++i)
+    whole.push_back(MakeShield("127.0.3." + std::to_string(i), "", "", shields[i].deflect));
+  whole.push_back(MakeShield("2001:db8::1", "", "", "/sorry page.html"));
+  const std::string addressMap =
+      shield_testing::RenderMap(NginxMap::AppendAddressEntry, true, whole);
+  EXPECT_EQ(std::count(addressMap.begin(), addressMap.end(), '\n'),
+            static_cast<long>(whole.size()));
+  testing_support::WriteFile(server.File("address-shields.map"), addressMap);
   std::string output;
-  EXPECT_TRUE(server.TestConfiguration(output)) << output << "\n" << map;
+  EXPECT_TRUE(server.TestConfiguration(output)) << output << "\n" << map << addressMap;
 }
 
 }  // namespace

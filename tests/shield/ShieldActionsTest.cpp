@@ -50,6 +50,20 @@ TEST(ShieldActions, NamesTheSettingItCannotUse) {
   config.Set("NginxReload", "nginx -s \"reload", "test");
   EXPECT_THROW(ShieldActions{config}, std::runtime_error);
   EXPECT_FALSE(ShieldActions(HostConfig()).Configured());
+  // Two maps in one file would overwrite each other's shields.
+  HostConfig shared;
+  shared.Set("NginxMapFile", dir.File("shields.map"), "test");
+  shared.Set("ApacheAddressMapFile", dir.File("./shields.map"), "test");
+  try {
+    ShieldActions actions(shared);
+    ADD_FAILURE() << "two maps in one file were taken";
+  } catch (const std::runtime_error &error) {
+    EXPECT_EQ(std::string(error.what()), "ApacheAddressMapFile = '" + dir.File("./shields.map") +
+                                             "': the file of NginxMapFile too");
+  }
+  HostConfig addressOnly;
+  addressOnly.Set("NginxAddressMapFile", dir.File("address.map"), "test");
+  EXPECT_TRUE(ShieldActions(addressOnly).Configured());
 }
 
 class ShieldActionsFiles : public ::testing::Test {
@@ -310,6 +324,155 @@ TEST_F(ShieldActionsFiles, AFailedReloadIsSaidInFullAndTriedAgainUntilItSucceeds
   tested.Drain();
   EXPECT_EQ(Reloads(), 4);
   EXPECT_EQ(tested.Counts().reloads, 1);
+}
+
+}  // namespace
+
+namespace {
+
+class ShieldActionsAddressFiles : public ShieldActionsFiles {
+ protected:
+  ShieldActionsAddressFiles() {
+    config_.Set("NginxAddressMapFile", dir_.File("nginx-address.map"), "test");
+    config_.Set("ApacheAddressMapFile", dir_.File("apache-address.map"), "test");
+  }
+  std::string NginxAddress() const { return ReadFile(dir_.File("nginx-address.map")); }
+  std::string ApacheAddress() const { return ReadFile(dir_.File("apache-address.map")); }
+
+  static Shield Whole(const std::string &address, const std::string &deflect = "/sorry.html") {
+    return MakeShield(address, "", "", deflect);
+  }
+};
+
+// Whole-address shields fill the maps of addresses, the others those of resources, and nginx
+// is tested and reloaded once for both of its files.
+TEST_F(ShieldActionsAddressFiles, EachShieldReachesItsOwnMapAndABatchReloadsOnce) {
+  ShieldActions actions(config_);
+  const std::string reload = "reloaded by 'sh -c echo >> " + dir_.File("reloads") +
+                             "' once 'sh -c echo >> " + dir_.File("tests") + "' passes";
+  EXPECT_EQ(actions.Describe(),
+            (std::vector<std::string>{
+                "nginx map " + dir_.File("nginx.map") + ", " + reload,
+                "nginx address map " + dir_.File("nginx-address.map") +
+                    " (whole-address shields), " + reload,
+                "Apache map " + dir_.File("apache.map") + ", read by the web server itself",
+                "Apache address map " + dir_.File("apache-address.map") +
+                    " (whole-address shields), read by the web server itself"}));
+  actions.Start({}, kNow);
+  EXPECT_EQ(actions.Counts().mapWrites, 4);
+  EXPECT_EQ(NginxAddress(), "");
+  std::string why;
+  EXPECT_TRUE(actions.Acceptable(Whole("2001:DB8::7"), why)) << why;
+
+  // Host or resource missing alone: a shield of a resource all the same.
+  actions.Apply({Whole("2001:DB8::7"), MakeShield("127.0.0.67"), MakeShield("127.0.0.68", "", "/a"),
+                 MakeShield("127.0.0.69", "shop.test", "")},
+                {}, kNow);
+  actions.Drain();
+  EXPECT_EQ(Reloads(), 1);
+  EXPECT_EQ(Tests(), 1);
+  EXPECT_EQ(NginxAddress(), "\"2001:db8::7\" /sorry.html;\n");
+  EXPECT_EQ(ApacheAddress(), "2001:db8::7 /sorry.html\n");
+  EXPECT_EQ(Nginx(),
+            "\"127.0.0.67 shop.test /admin/login.php\" /deflect.html;\n"
+            "\"127.0.0.68  /a\" /deflect.html;\n"
+            "\"127.0.0.69 shop.test \" /deflect.html;\n");
+  EXPECT_EQ(Apache(),
+            "127.0.0.67|shop.test|/admin/login.php /deflect.html\n"
+            "127.0.0.68||/a /deflect.html\n"
+            "127.0.0.69|shop.test| /deflect.html\n");
+
+  // A change to the map of addresses alone: written and reloaded, the other left as it is.
+  const int64_t writes = actions.Counts().mapWrites;
+  actions.Apply({Whole("127.0.0.70")}, {Whole("2001:db8::7")}, kNow);
+  actions.Drain();
+  EXPECT_EQ(Reloads(), 2);
+  EXPECT_EQ(actions.Counts().mapWrites, writes + 2);
+  EXPECT_EQ(NginxAddress(), "\"127.0.0.70\" /sorry.html;\n");
+  EXPECT_EQ(ApacheAddress(), "127.0.0.70 /sorry.html\n");
+  EXPECT_EQ(Lines("nginx.map"), 3);
+  // One lifted of each kind: both files, one reload.
+  actions.Apply({}, {Whole("127.0.0.70"), MakeShield("127.0.0.67")}, kNow);
+  actions.Drain();
+  EXPECT_EQ(Reloads(), 3);
+  EXPECT_EQ(NginxAddress(), "");
+  EXPECT_EQ(ApacheAddress(), "");
+  EXPECT_EQ(Apache(),
+            "127.0.0.68||/a /deflect.html\n"
+            "127.0.0.69|shop.test| /deflect.html\n");
+  EXPECT_EQ(actions.Counts().skipped, 0);
+  EXPECT_EQ(shield_testing::Texts(actions.TakeProblems()), std::vector<std::string>());
+}
+
+// nginx refuses the new maps: neither is reloaded, both go back to what nginx holds, and both
+// are tried again until nginx takes them.
+TEST_F(ShieldActionsAddressFiles, ARefusedTestPutsBothMapsBack) {
+  const std::string broken = dir_.File("broken");
+  config_.Set("NginxTest", "sh -c 'test ! -e " + broken + "'", "test");
+  ShieldActions actions(config_);
+  actions.Start({MakeShield("127.0.0.66")}, kNow);
+  const std::string nginx = Nginx();
+  std::ofstream(broken) << "";
+  actions.Apply({Whole("127.0.0.70"), MakeShield("127.0.0.67")}, {}, kNow);
+  actions.Drain();
+  const std::vector<host::ShieldProblem> problems = actions.TakeProblems();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_TRUE(
+      problems[0].text.starts_with("NginxTest: the web server refuses its configuration "
+                                   "with the new nginx maps, which is therefore not "
+                                   "reloaded"))
+      << problems[0].text;
+  EXPECT_EQ(Reloads(), 0);
+  EXPECT_EQ(Nginx(), nginx);
+  EXPECT_EQ(NginxAddress(), "");
+  EXPECT_EQ(ApacheAddress(), "127.0.0.70 /sorry.html\n");  // Apache has no test
+
+  std::remove(broken.c_str());
+  actions.Apply({}, {}, kNow);
+  actions.Drain();
+  EXPECT_EQ(Reloads(), 1);
+  EXPECT_EQ(NginxAddress(), "\"127.0.0.70\" /sorry.html;\n");
+  EXPECT_EQ(Lines("nginx.map"), 2);
+  EXPECT_EQ(shield_testing::Texts(actions.TakeProblems()),
+            std::vector<std::string>{"nginx maps " + dir_.File("nginx.map") + " and " +
+                                     dir_.File("nginx-address.map") +
+                                     " are in force again after 1 failed attempt(s)"});
+}
+
+// A server with a map of resources only cannot deflect a whole address: said once a run with
+// the setting to add, each such shield counted as skipped, and the other actions carry it.
+TEST_F(ShieldActionsFiles, AServerWithoutAMapOfAddressesLeavesWholeAddressesToTheOthers) {
+  config_.Set("ShieldCommand",
+              "sh -c 'echo \"$FLOWDECK_EVENT $FLOWDECK_ADDRESS [$FLOWDECK_HOST] "
+              "[$FLOWDECK_RESOURCE] $FLOWDECK_DEFLECT\" >> " +
+                  dir_.File("commands") + "'",
+              "test");
+  ShieldActions actions(config_);
+  actions.Start({MakeShield("127.0.0.70", "", "", "/sorry.html")}, kNow);
+  const std::string told = " cannot deflect whole-address shields (the first: 127.0.0.70): set ";
+  const std::string rest =
+      " and include that map as the example snippets show; until then the other actions carry "
+      "them, and each is counted as skipped";
+  const std::vector<host::ShieldProblem> problems = actions.TakeProblems();
+  EXPECT_EQ(shield_testing::Texts(problems),
+            (std::vector<std::string>{"nginx" + told + "NginxAddressMapFile" + rest,
+                                      "Apache" + told + "ApacheAddressMapFile" + rest}));
+  for (const host::ShieldProblem &problem : problems)
+    EXPECT_EQ(problem.level, host::Level::kWarning);
+  std::string why;
+  EXPECT_TRUE(actions.Acceptable(MakeShield("127.0.0.71", "", "", "/sorry.html"), why)) << why;
+  actions.Apply({MakeShield("127.0.0.71", "", "", "/sorry.html"), MakeShield("127.0.0.72")}, {},
+                kNow);
+  actions.Apply({}, {MakeShield("127.0.0.71", "", "", "/sorry.html")}, kNow);
+  actions.Drain();
+  EXPECT_EQ(shield_testing::Texts(actions.TakeProblems()), std::vector<std::string>());
+  EXPECT_EQ(actions.Counts().skipped, 2);  // the restored one and the raised one
+  EXPECT_EQ(Nginx(), "\"127.0.0.72 shop.test /admin/login.php\" /deflect.html;\n");
+  EXPECT_EQ(Apache(), "127.0.0.72|shop.test|/admin/login.php /deflect.html\n");
+  EXPECT_EQ(ReadFile(dir_.File("commands")),
+            "raise 127.0.0.71 [] [] /sorry.html\n"
+            "raise 127.0.0.72 [shop.test] [/admin/login.php] /deflect.html\n"
+            "lift 127.0.0.71 [] [] /sorry.html\n");
 }
 
 }  // namespace

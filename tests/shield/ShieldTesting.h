@@ -37,6 +37,13 @@ std::vector<std::string> Texts(const Problems &problems) {
 // The text of an example file with its placeholder map path replaced.
 std::string ExampleWith(const std::string &name, const std::string &from, const std::string &to);
 
+// The text of a web server snippet of the examples with its maps at these paths instead of
+// /var/lib/flowdeck/maps: `map` for the shields of resources, `addressMap` (by default
+// "address-" and the name of `map`, beside it) for those of whole addresses, created empty when
+// missing, as the package does, so that the server starts where no test writes it.
+std::string SnippetWith(const std::string &name, const std::string &map,
+                        std::string addressMap = "");
+
 // Puts the example nginx snippets in the server's configuration, with the map in its prefix;
 // returns the map's path.
 std::string UseShieldSnippets(testing_support::NginxServer &nginx);

@@ -83,4 +83,17 @@ TEST(ShieldValues, AHostHoldsNothingThatMovesTheSplitOfAKey) {
             "its deflect path holds a '.' or '..' segment");
 }
 
+// A whole-address shield has neither host nor resource; one of them missing alone does not make
+// a shield of every page.
+TEST(ShieldValues, OnlyAShieldWithNeitherHostNorResourceCoversTheWholeAddress) {
+  using shield_testing::MakeShield;
+  EXPECT_TRUE(ShieldValues::WholeAddress(MakeShield("127.0.0.66", "", "")));
+  EXPECT_FALSE(ShieldValues::WholeAddress(MakeShield("127.0.0.66", "", "/admin/login.php")));
+  EXPECT_FALSE(ShieldValues::WholeAddress(MakeShield("127.0.0.66", "shop.test", "")));
+  EXPECT_FALSE(ShieldValues::WholeAddress(MakeShield()));
+  EXPECT_EQ(ShieldValues::Refusal(MakeShield("127.0.0.66", "", "")), "");
+  EXPECT_EQ(ShieldValues::Refusal(MakeShield("127.0.0.66", "", "", "/../secret.txt")),
+            "its deflect path holds a '.' or '..' segment");
+}
+
 }  // namespace

@@ -43,7 +43,9 @@ bool WebServer::Start() {
   }
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   while (std::chrono::steady_clock::now() < deadline) {
-    if (CanConnect("127.0.0.1", "127.0.0.1", port_, 200)) return true;
+    // The main process listens before it starts its workers: a test that takes the workers
+    // as they are now, to wait for new ones after a reload, must find the first ones there.
+    if (CanConnect("127.0.0.1", "127.0.0.1", port_, 200) && !Workers().empty()) return true;
     if (!process_->Running()) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }

@@ -20,7 +20,8 @@ class WebServer {
   WebServer &operator=(const WebServer &) = delete;
   virtual ~WebServer();
 
-  // False, with Problem() saying why, when the server did not come up.
+  // False, with Problem() saying why, when the server did not come up. Returns once it takes
+  // connections and its first workers are there.
   bool Start();
   void Stop();
   const std::string &Problem() const { return problem_; }
