@@ -22,7 +22,10 @@ struct Shield {
   // starts. A pending raise without an expiry gets the lifetime its offences give it then.
   std::string pending;
 
-  // A shield without host and resource covers every request of its address.
+  // A shield without host and resource covers every request of its address (an operator's
+  // shield of an address, or a repeat offender's). One of them empty alone is a shield of a
+  // resource, never of the whole address: a value lost on its way must not widen a shield to
+  // every page.
   bool WholeAddress() const { return host.empty() && resource.empty(); }
 };
 

@@ -63,7 +63,7 @@ std::string Join(const std::vector<std::string> &words) {
 }
 
 std::string ShieldText(const Shield &shield) {
-  if (ShieldValues::WholeAddress(shield)) return shield.address + " (the whole address)";
+  if (shield.WholeAddress()) return shield.address + " (the whole address)";
   return shield.address + " " + shield.host + " " + shield.resource;
 }
 
@@ -158,7 +158,7 @@ struct ShieldActions::MapTarget {
 
   // The map that carries the shield, or none.
   const MapPart *PartFor(const Shield &shield) const {
-    const bool wholeAddress = ShieldValues::WholeAddress(shield);
+    const bool wholeAddress = shield.WholeAddress();
     for (const MapPart &part : parts) {
       if (part.wholeAddress == wholeAddress) return &part;
     }
@@ -267,7 +267,7 @@ bool ShieldActions::Admit(Shield &shield) {
   std::string why;
   if (Acceptable(shield, why)) {
     ActiveShields::Normalize(shield);
-    if (ShieldValues::WholeAddress(shield)) NoteUncarried(shield);
+    if (shield.WholeAddress()) NoteUncarried(shield);
     return true;
   }
   Count(&ShieldActionCounts::skipped);

@@ -20,13 +20,6 @@ class ShieldValues {
   // passes the same checks: its empty host is no host at all, its deflect is checked as any.
   static std::string Refusal(const Shield &shield);
 
-  // True for a shield of the whole address: host and resource both empty (an operator's shield
-  // of an address, or a repeat offender's). One of them empty alone is a shield of a resource,
-  // never of the whole address: a value lost on its way must not widen a shield to every page.
-  static bool WholeAddress(const Shield &shield) {
-    return shield.host.empty() && shield.resource.empty();
-  }
-
   // Why the deflect path could reach anything but a page of the site, or empty. It must begin
   // with exactly one '/' (no scheme, no "//host"), and neither it nor its percent-decodings
   // may hold a "." or ".." segment, an encoded '/' or '\', a '\' or a control character. No

@@ -87,10 +87,10 @@ TEST(ShieldValues, AHostHoldsNothingThatMovesTheSplitOfAKey) {
 // a shield of every page.
 TEST(ShieldValues, OnlyAShieldWithNeitherHostNorResourceCoversTheWholeAddress) {
   using shield_testing::MakeShield;
-  EXPECT_TRUE(ShieldValues::WholeAddress(MakeShield("127.0.0.66", "", "")));
-  EXPECT_FALSE(ShieldValues::WholeAddress(MakeShield("127.0.0.66", "", "/admin/login.php")));
-  EXPECT_FALSE(ShieldValues::WholeAddress(MakeShield("127.0.0.66", "shop.test", "")));
-  EXPECT_FALSE(ShieldValues::WholeAddress(MakeShield()));
+  EXPECT_TRUE(MakeShield("127.0.0.66", "", "").WholeAddress());
+  EXPECT_FALSE(MakeShield("127.0.0.66", "", "/admin/login.php").WholeAddress());
+  EXPECT_FALSE(MakeShield("127.0.0.66", "shop.test", "").WholeAddress());
+  EXPECT_FALSE(MakeShield().WholeAddress());
   EXPECT_EQ(ShieldValues::Refusal(MakeShield("127.0.0.66", "", "")), "");
   EXPECT_EQ(ShieldValues::Refusal(MakeShield("127.0.0.66", "", "", "/../secret.txt")),
             "its deflect path holds a '.' or '..' segment");
