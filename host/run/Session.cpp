@@ -358,6 +358,8 @@ ControlReply Session::Steer(const std::vector<std::string> &words) {
         return {kSteerFailed, "", why + "\n"};
       }
       for (const Shield &raised : changes.raised) {
+        // An address the monitor has not seen yet is locked when it comes.
+        relock_.insert(raised.address);
         reply.out += "shielded: " + Named(raised) + " -> " + raised.deflect + " until " +
                      IsoTime(raised.expiresAt) + "\n";
       }
