@@ -94,10 +94,15 @@ constexpr uint32_t Stem(const char (&s)[4]) {
 }
 constexpr uint32_t kStems[] = {Stem("bot"), Stem("goo"), Stem("yan"), Stem("spi"), Stem("pre")};
 
+constexpr size_t kTokenCount = sizeof kTokens / sizeof kTokens[0];
+
 struct Tables {
   std::array<unsigned char, 256> lower{};
   std::array<bool, 256> stemStart{};
   std::array<bool, 256> alnum{};
+  // The tokens by their first letter, so that a word start is compared with those alone.
+  std::array<std::array<uint8_t, kTokenCount>, 26> byLetter{};
+  std::array<uint8_t, 26> letterCount{};
 };
 
 constexpr Tables MakeTables() {
@@ -110,6 +115,10 @@ constexpr Tables MakeTables() {
     const unsigned char first = static_cast<unsigned char>(stem >> 16);
     t.stemStart[first] = true;
     t.stemStart[first - 'a' + 'A'] = true;
+  }
+  for (size_t i = 0; i < kTokenCount; ++i) {
+    const size_t letter = static_cast<size_t>(kTokens[i].word[0] - 'a');
+    t.byLetter[letter][t.letterCount[letter]++] = static_cast<uint8_t>(i);
   }
   return t;
 }
@@ -197,8 +206,10 @@ std::string_view BotClaims::Claimed(std::string_view userAgent) const {
     const bool wordStart = at == 0 || !kTables.alnum[Byte(userAgent, at - 1)];
     if (!wordStart || !kTables.alnum[Byte(userAgent, at)]) continue;
     const unsigned char first = kTables.lower[Byte(userAgent, at)];
-    for (const Token &token : kTokens) {
-      if (static_cast<unsigned char>(token.word[0]) != first) continue;
+    if (first < 'a' || first > 'z') continue;
+    const size_t letter = first - 'a';
+    for (size_t i = 0; i < kTables.letterCount[letter]; ++i) {
+      const Token &token = kTokens[kTables.byLetter[letter][i]];
       if ((active_ >> token.crawler & 1u) == 0) continue;
       if (WordAt(userAgent, at, token.word)) return kCrawlerNames[token.crawler];
     }
