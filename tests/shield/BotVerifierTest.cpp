@@ -56,10 +56,11 @@ host::HostConfig Config(
   return config;
 }
 
-// Asks until the answer is no longer pending (at most 10 s), as the keeper does each cycle.
+// Asks until the answer is no longer pending (at most `most`), as the keeper does each cycle.
 BotVerifier::Answer Settle(BotVerifier &verifier, const std::string &address,
-                           std::string_view claimed = "googlebot", int64_t now = kNow) {
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
+                           std::string_view claimed = "googlebot", int64_t now = kNow,
+                           std::chrono::milliseconds most = 10s) {
+  const auto deadline = std::chrono::steady_clock::now() + most;
   for (;;) {
     BotVerifier::Answer answer = verifier.Check(address, claimed, now);
     if (answer.verdict != Verdict::kPending || std::chrono::steady_clock::now() > deadline)
@@ -175,7 +176,9 @@ TEST(BotVerifier, ASilentResolverFailsAtTheTimeLimitWithoutHoldingUpTheCaller) {
 
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(verifier.Check("66.249.66.1", "googlebot", kNow).verdict, Verdict::kPending);
-  const BotVerifier::Answer answer = Settle(verifier, "66.249.66.1");
+  // Given up at the limit, not whenever the resolver's own retries end (the margin is for a
+  // busy machine).
+  const BotVerifier::Answer answer = Settle(verifier, "66.249.66.1", "googlebot", kNow, limit + 2s);
   EXPECT_GE(std::chrono::steady_clock::now() - start, limit);
   EXPECT_EQ(answer.verdict, Verdict::kFailed);
   EXPECT_EQ(answer.why, "no answer from DNS within 300 ms");
