@@ -287,6 +287,7 @@ void CrawlerDns::OnReverse(Lookup &lookup, int status, const unsigned char *answ
     names.emplace_back(*alias);
   }
   ares_free_hostent(host);
+  if (names.empty()) return Finish(lookup, Outcome::kNoName);
 
   std::string firstClean;
   for (const std::string &raw : names) {

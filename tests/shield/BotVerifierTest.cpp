@@ -263,6 +263,9 @@ TEST(BotVerifier, ResolverAndReverseNamesAreCheckedBeforeUse) {
   EXPECT_EQ(BotVerifier::ResolverServers("[::1]:5353"), "[::1]:5353");
   EXPECT_EQ(BotVerifier::ResolverServers("[::1]"), "[::1]:53");
   EXPECT_EQ(BotVerifier::ResolverServers("2001:DB8::1"), "[2001:db8::1]:53");
+  // c-ares takes what ResolverServers gives it, IPv6 included.
+  EXPECT_NO_THROW(BotVerifier(Config("[::1]:5353")));
+  EXPECT_NO_THROW(BotVerifier(Config("127.0.0.53")));
   for (const char *bad : {"dns.example.com", "10.0.0.2:0", "10.0.0.2:65536", "10.0.0.2:", "[::1",
                           "[::1]5353", "[10.0.0.2]:53", "10.0.0.2:53,10.0.0.3:53", "1.2.3.4 "}) {
     EXPECT_THROW(BotVerifier::ResolverServers(bad), std::runtime_error) << bad;
