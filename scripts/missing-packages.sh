@@ -17,6 +17,8 @@ need_build_tools() {
   need zlib1g-dev /usr/include/zlib.h
   need libxml2-dev /usr/include/libxml2/libxml/xmlreader.h
   need libsimdjson-dev /usr/include/simdjson.h
+  need pkg-config pkg-config
+  need libc-ares-dev /usr/include/ares.h
 }
 
 # install_missing WHO: installs what was noted, as root or through sudo.

@@ -27,7 +27,7 @@ for path in ./usr/bin/flowdeck ./usr/lib/flowdeck/KvVantrel.so ./usr/lib/flowdec
     ./usr/share/doc/flowdeck/changelog.Debian.gz \
     ./usr/lib/systemd/system/flowdeck.service ./usr/share/doc/flowdeck/README.md \
     ./usr/share/doc/flowdeck/examples/flowdeck.conf ./usr/share/doc/flowdeck/examples/tripwires.cfg \
-    ./usr/share/doc/flowdeck/examples/sample.log; do
+    ./usr/share/doc/flowdeck/examples/sample.log ./usr/share/flowdeck/verified-bot-ranges; do
   grep -q " $path\$" "$work/contents" || { cat "$work/contents"; fail "the package lacks $path"; }
 done
 ! grep -v ' root/root ' "$work/contents" || fail "files not owned by root"
@@ -55,6 +55,7 @@ package_of() {
     libz.so.*) echo zlib1g ;;
     libxml2.so.*) echo libxml2 ;;
     libsimdjson.so.*) echo libsimdjson ;;
+    libcares.so.*) echo libc-ares2 ;;
     *) fail "a program links $1: add its package to this test" ;;
   esac
 }
@@ -75,6 +76,9 @@ for file in etc/flowdeck/flowdeck.conf etc/flowdeck/nginx-shields-http.conf \
   ! grep -E '/var/lib/flowdeck/[a-z-]+-shields\.map' "$root/$file" || fail "$file names a map outside maps/"
 done
 expect_text "$root/usr/lib/systemd/system/flowdeck.service" StateDirectoryMode=0751
+# The packaged settings verify crawlers against the ranges the package ships.
+expect_text "$root/etc/flowdeck/flowdeck.conf" \
+  "VerifiedBotRanges = /usr/share/flowdeck/verified-bot-ranges"
 # Every file of /etc/flowdeck that the snippets' and the units' comments tell the operator to
 # include or load is where they say.
 named=$(cat "$root"/etc/flowdeck/* "$root"/usr/lib/systemd/system/flowdeck* |

@@ -15,9 +15,13 @@ for file in bin/flowdeck lib/flowdeck/KvVantrel.so lib/flowdeck/KvCorvane.so \
     etc/flowdeck/apache-shields.conf etc/flowdeck/nftables-shields.nft \
     lib/systemd/system/flowdeck.service share/doc/flowdeck/README.md share/man/man1/flowdeck.1.gz \
     share/doc/flowdeck/examples/flowdeck.conf share/doc/flowdeck/examples/tripwires.cfg \
-    share/doc/flowdeck/examples/sample.log share/doc/flowdeck/examples/flowdeck.service; do
+    share/doc/flowdeck/examples/sample.log share/doc/flowdeck/examples/flowdeck.service \
+    share/flowdeck/verified-bot-ranges; do
   expect_file "$prefix/$file"
 done
+# The installed settings name the crawlers' ranges installed beside them.
+expect_text "$prefix/etc/flowdeck/flowdeck.conf" \
+  "VerifiedBotRanges = $prefix/share/flowdeck/verified-bot-ranges"
 [ -x "$prefix/bin/flowdeck" ] || fail "bin/flowdeck is not executable"
 cmp -s "$source/examples/flowdeck.logrotate" "$prefix/etc/logrotate.d/flowdeck" ||
   fail "etc/logrotate.d/flowdeck is not examples/flowdeck.logrotate"
