@@ -69,7 +69,11 @@ void PrintShieldTally(std::ostream &out, const Session &session) {
     out << "  " << shield.address << "  " << shield.host << shield.resource << "  pace  at "
         << IsoTime(shield.raisedAt) << "  " << report::PaceDescription(shield.figures) << "\n";
   }
-  for (const std::string &shield : tally.sparedShields) out << "  not acted on: " << shield << "\n";
+  for (const std::string &shield : tally.sparedShields) out << "  spared: " << shield << "\n";
+  if (tally.verified + tally.falseClaims > 0) {
+    out << "search engines' crawlers: " << tally.verified << " shield(s) spared as verified, "
+        << tally.falseClaims << " acted on as claiming a crawler they are not\n";
+  }
   if (tally.repeat > 0 || tally.wholeAddress > 0) {
     out << "shields of repeat offenders (longer each time): " << tally.repeat
         << ", of the whole address: " << tally.wholeAddress << "\n";

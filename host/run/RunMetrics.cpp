@@ -164,6 +164,24 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
         "Shields filed but never acted on, by what spared them.", shields.spared,
         "by=\"never_shield\"");
   p.Add("flowdeck_shields_spared_total", "counter", "", shields.allowed, "by=\"allow_list\"");
+  p.Add("flowdeck_shields_spared_total", "counter", "", shields.verified,
+        "by=\"verified_crawler\"");
+  p.Add("flowdeck_shields_false_crawler_total", "counter",
+        "Shields of addresses whose user agent claims a crawler that did not verify.",
+        shields.falseClaims);
+  if (const std::optional<BotVerifier::Counts> verifier = session.Shields().VerifierCounts()) {
+    const char *name = "flowdeck_crawler_verifications_total";
+    p.Add(name, "counter", "Crawler verifications by DNS, by outcome.", verifier->verified,
+          "outcome=\"verified\"");
+    p.Add(name, "counter", "", verifier->failed - verifier->timeouts, "outcome=\"failed\"");
+    p.Add(name, "counter", "", verifier->timeouts, "outcome=\"timeout\"");
+    p.Add("flowdeck_crawler_verification_cache_hits_total", "counter",
+          "Crawler verifications answered from the cache.", verifier->cacheHits);
+    p.Add("flowdeck_crawler_verification_ranges_total", "counter",
+          "Crawler verifications answered from VerifiedBotRanges.", verifier->inRanges);
+    p.Add("flowdeck_crawler_verification_seconds_total", "counter",
+          "Time the finished DNS verifications took.", verifier->secondsTotal);
+  }
   p.Add("flowdeck_shields_repeat_total", "counter",
         "Shields raised for an address with offences within OffenceMemory.", shields.repeat);
   p.Add("flowdeck_shields_whole_address_total", "counter",

@@ -61,6 +61,7 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
       route_(config_),
       listener_(config_.Get("Server"), options.shieldPort, route_),
       fields_(options.fields),
+      claims_(config_),
       ignore_(AddressRanges::Parse(config_.Get("IgnoreAddresses"))) {
   if (config_.Get("FernwickPath").empty()) config_.Set("FernwickPath", outDir_ + "/", "default");
   if (!options.restore) {
@@ -157,6 +158,11 @@ void Session::Request(const LogRecord &record, std::string_view serverName) {
     ++ignored_;
     return;
   }
+  // Few user agents claim a crawler: most are turned away by one pass over their bytes.
+  if (claims_.Active() != 0) {
+    if (const std::string_view crawler = claims_.Claimed(record.userAgent); !crawler.empty())
+      keeper_->NoteClaim(record.client, crawler, utcMilliseconds_);
+  }
   const bool locked = keeper_->Shielded(record.client);
   const flowdeck_text *fields = fields_.Build(record, locked ? "1" : "0", serverName);
   Send(*shield_, fields);
@@ -177,7 +183,9 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
   const std::string definitions = tripwires.empty() ? "" : TripwireCheck::Checked(tripwires);
   if (config.Get("FernwickPath").empty()) config.Set("FernwickPath", outDir_ + "/", "default");
   AddressRanges ignore = AddressRanges::Parse(config.Get("IgnoreAddresses"));
+  BotClaims claims(config);
   const ShieldChanges covered = keeper_->Reconfigure(config, utcMilliseconds_);
+  claims_ = claims;
   ignore_ = std::move(ignore);
   std::string said;
   if (!tripwires.empty()) {
@@ -224,6 +232,8 @@ void Session::PlaceDefinitions(const std::string &text) {
 }
 
 void Session::Finish() {
+  // Shields that wait for a crawler's verification are carried out before the end.
+  Tell(keeper_->Settle(utcMilliseconds_));
   Settle();
   keeper_->Finish();
   SayProblems();

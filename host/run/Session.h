@@ -8,6 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "BotClaims.h"
 #include "ControlReply.h"
 #include "ControlSocket.h"
 #include "DistinctKeys.h"
@@ -150,6 +151,7 @@ class Session {
   ShieldListener listener_;
   OwnAddresses ownAddresses_;
   RequestFields fields_;
+  BotClaims claims_;  // the crawlers VerifiedBots names, claimed by a request's user agent
   AddressRanges ignore_;
   std::unique_ptr<ShieldKeeper> keeper_;
   std::unique_ptr<PaceTest> pace_;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <thread>
 
 #include "IpAddress.h"
 #include "RunFiles.h"
@@ -63,6 +64,7 @@ ShieldKeeper::ShieldKeeper(const HostConfig &config, const Options &options)
   auto actions = std::make_unique<ShieldActions>(config);
   configured_ = actions->Configured();
   if (options.act && configured_) actions_ = std::move(actions);
+  if (!config.Get("VerifiedBots").empty()) verifier_ = std::make_unique<BotVerifier>(config);
 }
 
 void ShieldKeeper::TakeSettings(const HostConfig &config) {
@@ -120,6 +122,13 @@ ShieldChanges ShieldKeeper::Reconfigure(const HostConfig &config, int64_t nowMil
       if (!active.empty()) actions_->Apply(active, {}, now);
     }
     actionSettings_ = actionSettings;
+  }
+  if (config.Get("VerifiedBots").empty()) {
+    verifier_.reset();
+  } else if (verifier_) {
+    verifier_->Reconfigure(config);
+  } else {
+    verifier_ = std::make_unique<BotVerifier>(config);
   }
   neverShield_ = std::move(neverShield);
   TakeSettings(config);
@@ -188,8 +197,13 @@ ShieldChanges ShieldKeeper::Start(int64_t nowMilliseconds) {
 ShieldChanges ShieldKeeper::Cycle(std::vector<ShieldRequest> requests, int64_t nowMilliseconds) {
   const int64_t now = nowMilliseconds / 1000;
   ShieldChanges changes;
+  ReceiveWaiting(now, changes);
   for (ShieldRequest &request : requests) Receive(request, now, changes);
   for (const AllowEntry &entry : allow_.Expire(now)) NoteAllow(now, "allow-lapse", entry);
+  // Claims are kept as long as a visitor is: an address quiet for an hour claims nothing.
+  if (claims_.size() >= kMostClaims / 2) {
+    std::erase_if(claims_, [&](const auto &entry) { return now - entry.second.seen > 3600; });
+  }
   changes.lifted = book_.Expire(now);
   for (const Shield &shield : changes.lifted) {
     Note(now, "lift", shield);
@@ -242,6 +256,8 @@ void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &c
   } else if (book_.InForce(whole) || book_.InForce(shield)) {
     ++tally_.repeated;  // the whole address, or this very shield, is shielded already
     return;
+  } else if (!Verify(shield, now)) {
+    return;  // a search engine's crawler, spared; or waiting for its verification
   } else if (book_.Size() >= maxShields_) {
     why = "MaxShields (" + std::to_string(maxShields_) + ") are in force";
     if (tally_.overLimit++ == 0) {
@@ -255,6 +271,74 @@ void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &c
   }
   ++tally_.refused;
   Note(now, "refuse", shield, why);
+}
+
+bool ShieldKeeper::Verify(Shield &shield, int64_t now) {
+  if (!verifier_) return true;
+  const auto claim = claims_.find(shield.address);
+  if (claim == claims_.end()) return true;
+  const BotVerifier::Answer answer =
+      verifier_->Check(shield.address, claim->second.crawler, now * 1000);
+  switch (answer.verdict) {
+    case BotVerifier::Verdict::kPending:
+      waiting_.push_back({shield.address, shield.host, shield.resource, shield.deflect,
+                          shield.source, shield.figures});
+      return false;
+    case BotVerifier::Verdict::kVerified:
+      ++tally_.verified;
+      if (tally_.sparedShields.size() < ShieldTally::kListed) {
+        tally_.sparedShields.push_back(shield.address + " " + shield.host + shield.resource +
+                                       " (verified " + answer.bot + ")");
+      }
+      Note(now, "spare", shield, "verified " + answer.bot);
+      return false;
+    case BotVerifier::Verdict::kFailed:
+      ++tally_.falseClaims;
+      shield.figures += std::string(shield.figures.empty() ? "" : "; ") + "claims to be " +
+                        answer.bot + ", is not (" + answer.why + ")";
+      return true;
+  }
+  return true;
+}
+
+void ShieldKeeper::ReceiveWaiting(int64_t now, ShieldChanges &changes) {
+  std::vector<ShieldRequest> waiting = std::move(waiting_);
+  waiting_.clear();
+  for (ShieldRequest &request : waiting) Receive(request, now, changes);
+}
+
+void ShieldKeeper::NoteClaim(std::string_view address, std::string_view crawler,
+                             int64_t nowMilliseconds) {
+  if (!verifier_) return;
+  const auto held = claims_.find(std::string(address));
+  if (held != claims_.end()) {
+    held->second = {crawler, nowMilliseconds / 1000};
+  } else if (claims_.size() < kMostClaims) {
+    claims_.emplace(address, Claim{crawler, nowMilliseconds / 1000});
+  }
+}
+
+ShieldChanges ShieldKeeper::Settle(int64_t nowMilliseconds) {
+  // A lookup ends by its time limit: waiting a little longer than that settles every one.
+  ShieldChanges settled;
+  for (int round = 0; round < 60 && !waiting_.empty(); ++round) {
+    if (round > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ShieldChanges changes = Cycle({}, nowMilliseconds);
+    for (auto [to, from] : {std::pair{&settled.raised, &changes.raised},
+                            std::pair{&settled.lifted, &changes.lifted}}) {
+      std::move(from->begin(), from->end(), std::back_inserter(*to));
+    }
+    for (auto [to, from] :
+         {std::pair{&settled.lock, &changes.lock}, std::pair{&settled.unlock, &changes.unlock}}) {
+      std::move(from->begin(), from->end(), std::back_inserter(*to));
+    }
+  }
+  return settled;
+}
+
+std::optional<BotVerifier::Counts> ShieldKeeper::VerifierCounts() const {
+  if (!verifier_) return std::nullopt;
+  return verifier_->Stats();
 }
 
 bool ShieldKeeper::PutInForce(Shield &shield, int64_t lifetime, int64_t now,

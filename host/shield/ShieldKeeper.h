@@ -6,10 +6,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "AddressRanges.h"
 #include "AllowList.h"
+#include "BotVerifier.h"
 #include "HostConfig.h"
 #include "OffenceBook.h"
 #include "ShieldActions.h"
@@ -38,6 +40,8 @@ struct ShieldTally {
   uint64_t allowed = 0;             // spared by the allow list
   uint64_t raisedByHand = 0, liftedByHand = 0;
   uint64_t liftedCovered = 0;  // lifted because NeverShield or the allow list came to cover them
+  uint64_t verified = 0;       // spared: a search engine's crawler that verified
+  uint64_t falseClaims = 0;    // of those raised, a crawler's name claimed by another address
 };
 
 // Which shields an operator lifts: those of the addresses a selector covers, narrowed to one
@@ -111,8 +115,16 @@ class ShieldKeeper {
   void NoteForged(int64_t nowMilliseconds, const ForgedRequest &forged);
   // Whether the address has a shield in force: asked for every request.
   bool Shielded(std::string_view address) const { return book_.Shielded(address); }
+  // The address's user agent claims to be a crawler VerifiedBots names (BotClaims): its shields
+  // are verified before they act. Called for the requests that claim one, which are few.
+  void NoteClaim(std::string_view address, std::string_view crawler, int64_t nowMilliseconds);
+  // At the end of a run: waits for the verifications under way (at most their time limit) and
+  // carries out the shields that waited for them.
+  ShieldChanges Settle(int64_t nowMilliseconds);
   // Waits until the actions have carried out everything handed to them.
   void Finish();
+  // What verifying crawlers has done; empty when VerifiedBots is.
+  std::optional<BotVerifier::Counts> VerifierCounts() const;
 
   const ShieldTally &Tally() const { return tally_; }
   size_t InForce() const { return book_.Size(); }
@@ -126,6 +138,10 @@ class ShieldKeeper {
 
  private:
   void Receive(ShieldRequest &request, int64_t now, ShieldChanges &changes);
+  // Whether the shield may act: false when it is a verified crawler's (spared) or waits for its
+  // verification (kept in waiting_); a false claim is marked in its figures.
+  bool Verify(Shield &shield, int64_t now);
+  void ReceiveWaiting(int64_t now, ShieldChanges &changes);
   // Why a shield cannot be carried safely, or empty.
   std::string Refusal(const Shield &shield) const;
   // Puts a checked shield in force as its address's next offence; false when it already is.
@@ -155,6 +171,14 @@ class ShieldKeeper {
   size_t maxShields_;
   size_t forgedNoted_ = 0;
   std::unique_ptr<ShieldActions> actions_;
+  std::unique_ptr<BotVerifier> verifier_;  // when VerifiedBots names any
+  struct Claim {
+    std::string_view crawler;  // BotClaims' own name
+    int64_t seen = 0;          // Unix seconds
+  };
+  static constexpr size_t kMostClaims = 65536;
+  std::unordered_map<std::string, Claim> claims_;  // by address, the latest claim of each
+  std::vector<ShieldRequest> waiting_;             // for their verification
   bool restore_;
   bool configured_;  // an action is configured, whether or not this run acts
   std::string eventsPath_;

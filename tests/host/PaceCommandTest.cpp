@@ -84,10 +84,10 @@ TEST(PaceCommand, ShieldsARandomizedClientOnceMarkedPaceAndATimerOnceMarkedRegul
             1u)
       << run.events;
   // Delays drawn from 5 to 15 s scatter about 0.29 of their mean: the figures say so.
-  EXPECT_TRUE(std::regex_search(run.events,
-                                std::regex(" raise pace 203\\.0\\.113\\.20 .* until \\S+ \\(hits "
-                                           "\\d+, mean gap \\d+\\.\\d{3} s, spread "
-                                           "0\\.[123]\\d\\d\\)\n")))
+  EXPECT_TRUE(std::regex_search(
+      run.events, std::regex(" raise pace 203\\.0\\.113\\.20 .* until \\S+ offence 1 \\(hits "
+                             "\\d+, mean gap \\d+\\.\\d{3} s, spread "
+                             "0\\.[123]\\d\\d\\)\n")))
       << run.events;
   EXPECT_NE(run.output.find("  pace  at "), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("  even, "), std::string::npos) << run.output;
