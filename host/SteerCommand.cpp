@@ -37,8 +37,7 @@ std::string SteerHelp(const std::string &verb) {
            "--deflect defaults to /flowdeck-slow-down.html.\n";
   }
   return "usage: flowdeck allow DIR ADDRESS|CIDR [--for DURATION] [--why TEXT]\n"
-         "       flowdeck allow DIR --remove ADDRESS|CIDR\n"
-         "       flowdeck allow DIR --list\n\n"
+         "       flowdeck allow DIR --remove ADDRESS|CIDR | --list\n\n"
          "Keeps an address or range out of the shields' reach, as NeverShield does, for good\n"
          "or for a DURATION (90s, 15m, 12h, 7d, 1w or seconds); adding it lifts the shields\n"
          "it covers.\n";
