@@ -121,6 +121,7 @@ void PaceTest::Request(const flowdeck_text fields[FLOWDECK_FIELD_COUNT], int64_t
   if (entry == visitors_.end()) {
     entry = visitors_.emplace(std::string(key), Visitor{}).first;
     entry->second.remoteAddr = View(fields[kRemoteAddr]);
+    if (entry->second.remoteAddr != key) keysAreAddresses_ = false;
   }
   Visitor &visitor = entry->second;
   visitor.expires = now + kVisitorLifetime;
@@ -231,11 +232,23 @@ bool PaceTest::ReadDefinitionsIfChanged() {
   return true;
 }
 
+template <typename Change>
+void PaceTest::ForVisitorsOf(std::string_view address, Change change) {
+  // Visitors keyed by their address alone (the default) are looked up; others are walked.
+  if (keysAreAddresses_) {
+    const auto entry = visitors_.find(address);
+    if (entry != visitors_.end()) change(entry->second);
+    return;
+  }
+  for (auto &[name, visitor] : visitors_) {
+    if (visitor.remoteAddr == address) change(visitor);
+  }
+}
+
 void PaceTest::Lapsed(std::string_view address, std::string_view host, std::string_view resource) {
   const bool whole = host.empty() && resource.empty();
   const uint64_t key = RecordKey(host, resource);
-  for (auto &[name, visitor] : visitors_) {
-    if (visitor.remoteAddr != address) continue;
+  ForVisitorsOf(address, [&](Visitor &visitor) {
     for (Record &record : visitor.records) {
       if (!whole && record.key != key) continue;
       // The hits before the lift were judged already: only those after it count.
@@ -243,18 +256,17 @@ void PaceTest::Lapsed(std::string_view address, std::string_view host, std::stri
       record.shielded = false;
       record.regularity = std::make_unique<common::GapSums>();
     }
-  }
+  });
 }
 
 void PaceTest::ShieldedElsewhere(std::string_view address, std::string_view host,
                                  std::string_view resource) {
   const uint64_t key = RecordKey(host, resource);
-  for (auto &[name, visitor] : visitors_) {
-    if (visitor.remoteAddr != address) continue;
+  ForVisitorsOf(address, [&](Visitor &visitor) {
     for (Record &record : visitor.records) {
       if (record.key == key) record.shielded = true;
     }
-  }
+  });
 }
 
 }  // namespace host

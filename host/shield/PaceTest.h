@@ -110,6 +110,9 @@ class PaceTest {
              const flowdeck_text fields[FLOWDECK_FIELD_COUNT]);
   // Reads the definitions file again when it changed since it was last read.
   bool ReadDefinitionsIfChanged();
+  // Calls `change` for each visitor of the address.
+  template <typename Change>
+  void ForVisitorsOf(std::string_view address, Change change);
 
   std::string runDirectory_;
   common::clsConfig settings_{common::ConfigLayout::kVantrel};
@@ -121,6 +124,7 @@ class PaceTest {
   std::unordered_map<std::string, Visitor, KeyHash, KeyEqual> visitors_;
   std::vector<ShieldRequest> judged_;  // shielded since the last cycle
   size_t records_ = 0;
+  bool keysAreAddresses_ = true;  // every visitor seen so far is keyed by its address alone
 };
 
 }  // namespace host

@@ -93,9 +93,13 @@ SteerOrder SteerOrder::Parse(const std::vector<std::string> &words) {
       order.all = true;
     } else if ((word == "--host" || word == "--resource") &&
                (verb == Verb::kLift || verb == Verb::kShield)) {
-      (word == "--host" ? order.host : order.resource) = rest.Value(word);
-      if ((word == "--host" ? order.host : order.resource).empty())
-        throw OrderError(word + " cannot be empty");
+      std::string &value = word == "--host" ? order.host : order.resource;
+      value = rest.Value(word);
+      if (value.empty()) throw OrderError(word + " cannot be empty");
+      // Shields key their host in lower case, as the web servers' maps do.
+      if (word == "--host") {
+        for (char &c : value) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
+      }
     } else if (word == "--seconds" && verb == Verb::kShield) {
       order.seconds = Seconds(word, rest.Value(word));
     } else if (word == "--deflect" && verb == Verb::kShield) {

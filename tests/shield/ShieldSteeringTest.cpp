@@ -221,6 +221,7 @@ TEST(SteerOrder, ReadsEachCommandsOptionsAndRefusesWhatCannotBeMeant) {
   const host::SteerOrder shield = host::SteerOrder::Parse(
       {"shield", "2001:DB8::1", "--host", "Shop.example", "--resource", "/a b", "--seconds", "2h"});
   EXPECT_EQ(shield.target->text, "2001:db8::1");
+  EXPECT_EQ(shield.host, "shop.example") << "hosts are keyed in lower case";
   EXPECT_EQ(shield.seconds, 7200);
   EXPECT_EQ(shield.deflect, "/flowdeck-slow-down.html");
   EXPECT_EQ(host::SteerOrder::Parse(shield.Words()).Words(), shield.Words());
