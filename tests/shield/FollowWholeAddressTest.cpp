@@ -18,7 +18,7 @@ using testing_support::ReadFile;
 
 constexpr const char *kShielded = "127.0.0.66";
 constexpr const char *kOther = "127.0.0.67";
-constexpr const char *kDeflected = "slow down";
+constexpr const char *kDeflected = "429 slow down";
 
 struct Command {
   int status = -1;
@@ -38,10 +38,12 @@ TEST(FollowWholeAddress, AShieldByHandDeflectsEveryPageOfTheAddressUntilLiftedBy
   testing_support::NginxServer nginx;
   const std::string map = nginx.File("shields.map"), addressMap = nginx.File("address.map");
   nginx.SetHttpLines(shield_testing::SnippetWith("nginx-shields-http.conf", map, addressMap));
-  nginx.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf", "", ""));
+  // The slow-down page from the document root, answered with 429 as the snippet answers it.
+  nginx.SetServerLines(shield_testing::ExampleWith("nginx-shields-server.conf",
+                                                   "/usr/share/flowdeck/html", nginx.Root()));
   for (const char *page : {"/index.html", "/shop/cart.html", "/admin/login.php"})
     nginx.WritePage(page, std::string("page ") + page);
-  nginx.WritePage("/flowdeck-slow-down.html", kDeflected);
+  nginx.WritePage("/flowdeck-slow-down.html", "slow down");
   testing_support::TempDir dir;
   FollowProcess follow(dir.Path(),
                        "NeverShield =\nNginxMapFile = " + map + "\nNginxAddressMapFile = " +
@@ -53,8 +55,12 @@ TEST(FollowWholeAddress, AShieldByHandDeflectsEveryPageOfTheAddressUntilLiftedBy
   testing_support::WriteFile(map, "");  // as the package creates it
   ASSERT_TRUE(nginx.Start()) << nginx.Problem();
   ASSERT_TRUE(follow.Start()) << follow.Output();
+  // The page a visitor is served, "429 " before it when it is answered so.
   auto page = [&](const char *visitor, const char *host, const char *target) {
-    return testing_support::PageSeen(visitor, nginx.Port(), host, target);
+    const testing_support::HttpResponse answer =
+        testing_support::HttpGet(visitor, nginx.Port(), host, target);
+    if (answer.status == 429) return "429 " + answer.body;
+    return answer.status == 200 ? answer.body : std::to_string(answer.status) + answer.problem;
   };
   EXPECT_EQ(page(kShielded, "shop.test", "/index.html"), "page /index.html");
 

@@ -39,7 +39,7 @@ void ApacheServer::WriteConfiguration() const {
   config += "Listen 127.0.0.1:" + std::to_string(Port()) + "\n";
   config += "PidFile " + File("run/httpd.pid") + "\nDefaultRuntimeDir " + File("run") + "\n";
   config += "ErrorLog " + ErrorLog() + "\nLogLevel warn\n";
-  for (const char *module : {"mpm_event", "authz_core", "rewrite"}) {
+  for (const char *module : {"mpm_event", "authz_core", "rewrite", "alias", "headers"}) {
     config +=
         std::string("LoadModule ") + module + "_module " + kModules + "mod_" + module + ".so\n";
   }

@@ -105,6 +105,8 @@ HttpResponse HttpGet(const std::string &source, int port, const std::string &hos
     return response;
   }
   response.status = std::atoi(raw.c_str() + space + 1);
+  const size_t firstLineEnd = raw.find("\r\n");
+  response.headers = raw.substr(firstLineEnd + 2, bodyStart + 2 - (firstLineEnd + 2));
   response.body = raw.substr(bodyStart + 4);
   return response;
 }

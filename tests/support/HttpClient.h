@@ -7,6 +7,7 @@ namespace testing_support {
 struct HttpResponse {
   int status = 0;  // 0 when there was no answer
   std::string body;
+  std::string headers;  // the header lines as they came, "Name: value\r\n" each
   std::string problem;  // why there was no answer
 };
 
