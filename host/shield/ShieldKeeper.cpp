@@ -190,6 +190,12 @@ ShieldChanges ShieldKeeper::Cycle(std::vector<ShieldRequest> requests, int64_t n
   ShieldChanges changes;
   for (ShieldRequest &request : requests) Receive(request, now, changes);
   for (const AllowEntry &entry : allow_.Expire(now)) NoteAllow(now, "allow-lapse", entry);
+  // Its entry lapsed or removed, a spared visitor is no more out of reach.
+  std::erase_if(allowSpared_, [&](const Shield &shield) {
+    if (allow_.Contains(shield.address, now)) return false;
+    changes.unspared.push_back(shield);
+    return true;
+  });
   changes.lifted = book_.Expire(now);
   for (const Shield &shield : changes.lifted) {
     Note(now, "lift", shield);
@@ -235,6 +241,7 @@ void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &c
     ++(never ? tally_.spared : tally_.allowed);
     tally_.sparedShields.push_back(shield.address + " " + shield.host + shield.resource);
     Note(now, "spare", shield, spareReason);
+    if (!never && allowSpared_.size() < kMostAllowSpared) allowSpared_.push_back(shield);
     return;
   } else if (book_.InForce(whole) || book_.InForce(shield)) {
     ++tally_.repeated;  // the whole address, or this very shield, is shielded already
