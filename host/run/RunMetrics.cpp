@@ -159,6 +159,19 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
   p.Add("flowdeck_shields_over_limit_total", "counter",
         "Shields refused (and counted as refused) while MaxShields were in force.",
         shields.overLimit);
+  if (const ControlSocket *control = session.Control()) {
+    // The operator's commands on the control socket; "refused" is a peer without rights,
+    // closed before a byte of it was read.
+    const ControlSocket::Counts &asked = control->Stats();
+    const char *name = "flowdeck_control_requests_total";
+    p.Add(name, "counter", "Commands on the control socket, by what became of them.",
+          asked.answered, "outcome=\"answered\"");
+    p.Add(name, "counter", "", asked.refused, "outcome=\"refused\"");
+    p.Add(name, "counter", "", asked.unreadable, "outcome=\"unreadable\"");
+    p.Add(name, "counter", "", asked.slow, "outcome=\"slow\"");
+    p.Add(name, "counter", "", asked.oversized, "outcome=\"oversized\"");
+    p.Add(name, "counter", "", asked.crowded, "outcome=\"crowded\"");
+  }
   if (syslog != nullptr) {
     // What the syslog listener refused, by cause: "sender", a datagram or connection from outside
     // SyslogSenders, dropped unread (or a connection from an address a reload took off the list);
