@@ -114,10 +114,10 @@ void BM_SteerRunningFollow(benchmark::State &state) {
     state.SetIterationTime(shields.back());
   }
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-  // Metrics are written after each cycle: read within a second of the end.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   state.counters["lines_per_s_written"] =
       static_cast<double>(writer.Written() - writtenBefore) / elapsed;
+  // Metrics are written after each cycle: read within a second of the end.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   state.counters["lines_per_s_read"] =
       (follow.Metric("flowdeck_lines_read_total") - readBefore) / (elapsed + 1.1);
   Report(state, "shields", shields);
