@@ -86,10 +86,10 @@ class SteeredSite {
   bool WaitForDeflect(const std::string &visitor, double seconds) const {
     return WaitUntil([&] { return ReadFile(map_).find(MapEntry(visitor)) != std::string::npos; },
                      seconds) &&
-           WaitUntil([&] { return Login(visitor) == kDeflected; }, 10);
+           WaitForLoginPage(visitor, kDeflected, 10);
   }
   bool WaitForLogin(const std::string &visitor, double seconds) const {
-    return WaitUntil([&] { return Login(visitor) == kRealLogin; }, seconds);
+    return WaitForLoginPage(visitor, kRealLogin, seconds);
   }
 
   FollowProcess &Follow() { return follow_; }
@@ -98,6 +98,17 @@ class SteeredSite {
   std::string Problems() const { return ReadFile(map_) + follow_.Output() + follow_.Events(); }
 
  private:
+  // A reload leaves the old worker answering as before for a moment: an answer counts when the
+  // one worker there before and after it is the only one (this nginx runs one).
+  bool WaitForLoginPage(const std::string &visitor, const std::string &page, double seconds) const {
+    return WaitUntil(
+        [&] {
+          return nginx_.Workers().size() == 1 && Login(visitor) == page &&
+                 nginx_.Workers().size() == 1;
+        },
+        seconds);
+  }
+
   testing_support::NginxServer nginx_;
   testing_support::TempDir dir_;
   std::string map_;
@@ -455,7 +466,7 @@ TEST(FollowSteering, OrdersGivenWhileNoFollowRunsAreCarriedOutAtItsStart) {
   EXPECT_EQ(listed[0].address, "127.0.0.77");
   EXPECT_EQ(listed[0].source, "manual");
   // Nothing acts while nobody runs: nginx deflects as before.
-  EXPECT_EQ(site.Login(kClient), kDeflected);
+  EXPECT_EQ(site.Login(kClient), kDeflected) << site.Problems();
   EXPECT_EQ(site.Login("127.0.0.77"), kRealLogin);
 
   ASSERT_TRUE(follow.Start()) << follow.Output();
