@@ -1,7 +1,8 @@
 // How long an operator waits for `flowdeck shields DIR` and `flowdeck lift DIR ADDRESS` (the
 // whole command: start, the control socket's round trip, the answer printed) against a running
 // follow, idle or reading a log appended to at about 100,000 lines a second. The counters give
-// the lines a second the follow actually read meanwhile, and the latencies per command.
+// the lines a second the follow actually read meanwhile, the plug-ins' mean cycle times and the
+// latencies per command.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -83,7 +84,11 @@ void BM_SteerRunningFollow(benchmark::State &state) {
   testing_support::TempDir dir;
   const std::string log = dir.File("site.log");
   shield_testing::AppendTo(log, "");
-  shield_testing::FollowProcess follow(dir.Path(), "NeverShield =\n", {log});
+  // A shield cycle every second, as the tests run it; the monitor's cycle, which writes the
+  // snapshot of every visitor and answers nothing meanwhile, every second or every minute.
+  shield_testing::FollowProcess follow(
+      dir.Path(), "NeverShield =\n", {log},
+      {"--shield-cycle", "1", "--monitor-cycle", std::to_string(state.range(1))});
   if (!follow.Start()) {
     state.SkipWithError("flowdeck follow did not start");
     return;
@@ -120,13 +125,23 @@ void BM_SteerRunningFollow(benchmark::State &state) {
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   state.counters["lines_per_s_read"] =
       (follow.Metric("flowdeck_lines_read_total") - readBefore) / (elapsed + 1.1);
+  for (const char *plugin : {"KvVantrel", "KvCorvane"}) {
+    const std::string label = std::string("{plugin=\"") + plugin + "\"}";
+    const double cycles = follow.Metric("flowdeck_cycles_total" + label);
+    if (cycles > 0) {
+      state.counters[std::string(plugin) + "_cycle_ms"] =
+          1000 * follow.Metric("flowdeck_cycle_seconds_total" + label) / cycles;
+    }
+  }
   Report(state, "shields", shields);
   Report(state, "lift", lifts);
   follow.Stop();
 }
 BENCHMARK(BM_SteerRunningFollow)
-    ->Arg(0)
-    ->Arg(100000)
+    ->ArgNames({"lines_per_s", "monitor_cycle_s"})
+    ->Args({0, 1})
+    ->Args({100000, 1})
+    ->Args({100000, 60})
     ->UseManualTime()
     ->Iterations(30)
     ->Unit(benchmark::kMillisecond);
