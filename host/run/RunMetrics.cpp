@@ -193,18 +193,17 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
         "Shields lifted because NeverShield or the allow list came to cover them.",
         shields.liftedCovered);
   if (const ControlSocket *control = session.Control()) {
-    const ControlSocket::Counts &counts = control->Stats();
-    p.Add("flowdeck_control_commands_total", "counter", "Commands answered on the control socket.",
-          counts.answered);
-    const char *name = "flowdeck_control_refused_total";
-    p.Add(name, "counter",
-          "Connections to the control socket refused or dropped, by cause: a peer without "
-          "rights, a line that is no command, too slow, too long, or crowded out.",
-          counts.refused, "cause=\"peer\"");
-    p.Add(name, "counter", "", counts.unreadable, "cause=\"unreadable\"");
-    p.Add(name, "counter", "", counts.slow, "cause=\"slow\"");
-    p.Add(name, "counter", "", counts.oversized, "cause=\"oversized\"");
-    p.Add(name, "counter", "", counts.crowded, "cause=\"crowded\"");
+    // The operator's commands on the control socket; "refused" is a peer without rights,
+    // closed before a byte of it was read.
+    const ControlSocket::Counts &asked = control->Stats();
+    const char *name = "flowdeck_control_requests_total";
+    p.Add(name, "counter", "Commands on the control socket, by what became of them.",
+          asked.answered, "outcome=\"answered\"");
+    p.Add(name, "counter", "", asked.refused, "outcome=\"refused\"");
+    p.Add(name, "counter", "", asked.unreadable, "outcome=\"unreadable\"");
+    p.Add(name, "counter", "", asked.slow, "outcome=\"slow\"");
+    p.Add(name, "counter", "", asked.oversized, "outcome=\"oversized\"");
+    p.Add(name, "counter", "", asked.crowded, "outcome=\"crowded\"");
   }
   if (syslog != nullptr) {
     // What the syslog listener refused, by cause: "sender", a datagram or connection from outside

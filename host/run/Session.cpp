@@ -307,6 +307,9 @@ void Session::Tell(const ShieldChanges &changes) {
     pace_->Lapsed(shield.address, shield.host, shield.resource);
     Print("lifted", shield);
   }
+  // Likewise one still at it after the allow list stopped sparing it.
+  for (const Shield &shield : changes.unspared)
+    pace_->Lapsed(shield.address, shield.host, shield.resource);
 }
 
 void Session::Print(const char *event, const Shield &shield) {

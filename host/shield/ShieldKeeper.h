@@ -58,6 +58,9 @@ struct LiftSelector {
 struct ShieldChanges {
   std::vector<Shield> raised, lifted;
   std::vector<std::string> lock, unlock;
+  // Spared by the allow list, which covers their address no more: a visitor that kept its pace
+  // is judged afresh, as after a lift.
+  std::vector<Shield> unspared;
 };
 
 // Carries the shield plug-in's requests out: checks each, puts it in force for ShieldSeconds
@@ -186,6 +189,9 @@ class ShieldKeeper {
   std::vector<std::string> problems_;
   std::vector<ShieldProblem> actionProblems_;  // of the actions a new configuration replaced
   ShieldActionCounts retiredCounts_;           // likewise
+  // The shields the allow list spared, kept until no entry covers their address.
+  std::vector<Shield> allowSpared_;
+  static constexpr size_t kMostAllowSpared = 100000;
 };
 
 }  // namespace host

@@ -97,6 +97,10 @@ bool SendShieldRequest(const std::string &target) {
   return sent;
 }
 
+std::string FlowdeckBinary() {
+  return FLOWDECK_BIN;
+}
+
 FollowProcess::FollowProcess(std::string dir, std::string settings, std::vector<std::string> logs,
                              std::vector<std::string> options)
     : dir_(std::move(dir)), logs_(std::move(logs)), options_(std::move(options)) {
@@ -158,6 +162,25 @@ bool FollowProcess::Stop() {
   const int status = process_->Stop(SIGTERM, 30);
   process_.reset();
   return status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool FollowProcess::Reload(const std::string &settings) {
+  testing_support::WriteFile(dir_ + "/flowdeck.conf",
+                             std::string("Server = ") + kShieldServer + "\n" + settings);
+  return process_ && process_->Running() && kill(process_->Pid(), SIGHUP) == 0;
+}
+
+int FollowProcess::Steer(const std::vector<std::string> &words, std::string &output,
+                         double *seconds) const {
+  std::vector<std::string> argv = {FLOWDECK_BIN};
+  if (!words.empty()) argv.push_back(words[0]);
+  argv.push_back(RunDirectory());
+  if (!words.empty()) argv.insert(argv.end(), words.begin() + 1, words.end());
+  const auto start = std::chrono::steady_clock::now();
+  const int status = testing_support::RunProgram(argv, output, 30);
+  if (seconds != nullptr)
+    *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return status;
 }
 
 std::string FollowProcess::Output() const {

@@ -22,6 +22,9 @@ std::vector<std::string> LinesOf(const std::string &path);
 std::string ShieldRequestTarget(const std::string &address, const std::string &host,
                                 const std::string &resource, const std::string &deflect);
 
+// The flowdeck command the tests run.
+std::string FlowdeckBinary();
+
 // The Server of every flowdeck the tests run: it listens on port 80 of this loopback address,
 // where no flowdeck run by anything else on the machine (which listens on 127.0.0.1) sends its
 // plug-in's shield requests, nor takes ours.
@@ -49,6 +52,17 @@ class FollowProcess {
   bool Start();
   // Ends it with SIGTERM, as a service manager does; true when it exited with status 0.
   bool Stop();
+  // Writes flowdeck.conf anew with `settings` (as the constructor does) and sends SIGHUP, as
+  // `systemctl reload` does; false when it does not run.
+  bool Reload(const std::string &settings);
+
+  // Its --out, the DIR an operator names to the steering commands.
+  std::string RunDirectory() const { return dir_ + "/out"; }
+  // Runs `flowdeck VERB RunDirectory() ARGS...` (`words` = VERB ARGS...) to its end; returns
+  // its exit status (-1 when it did not exit), with what it wrote (both streams) in `output`
+  // and, when given, the time from its start to its end in `seconds`.
+  int Steer(const std::vector<std::string> &words, std::string &output,
+            double *seconds = nullptr) const;
 
   std::string Output() const;
   std::string OutFile(const std::string &name) const { return dir_ + "/out/" + name; }

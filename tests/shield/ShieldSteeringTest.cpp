@@ -134,10 +134,18 @@ TEST(AllowList, AnEntryLiftsWhatItCoversSparesUntilItsExpiryAndNeverShieldWidene
   EXPECT_EQ(allowed.lifted.size(), 2u);
   EXPECT_EQ(allowed.unlock, (std::vector<std::string>{"198.51.100.4", "198.51.100.5"}));
   // While the entry lasts its addresses are spared, and counted so.
-  EXPECT_TRUE(keeper->Cycle({Request("198.51.100.5", "/x")}, kStart + 29 * kSecond).raised.empty());
+  const host::ShieldChanges spared =
+      keeper->Cycle({Request("198.51.100.5", "/x")}, kStart + 29 * kSecond);
+  EXPECT_TRUE(spared.raised.empty());
+  EXPECT_TRUE(spared.unspared.empty()) << "out of reach while the entry lasts";
   EXPECT_EQ(keeper->Tally().allowed, 1u);
-  EXPECT_EQ(keeper->Cycle({Request("198.51.100.5", "/x")}, kStart + 30 * kSecond).raised.size(), 1u)
-      << "the entry lapsed at its expiry";
+  const host::ShieldChanges lapsed =
+      keeper->Cycle({Request("198.51.100.5", "/y")}, kStart + 30 * kSecond);
+  EXPECT_EQ(lapsed.raised.size(), 1u) << "the entry lapsed at its expiry";
+  // The visitor it spared is judged afresh from then on, once.
+  ASSERT_EQ(lapsed.unspared.size(), 1u);
+  EXPECT_EQ(lapsed.unspared[0].address + lapsed.unspared[0].resource, "198.51.100.5/x");
+  EXPECT_TRUE(keeper->Cycle({}, kStart + 31 * kSecond).unspared.empty());
   EXPECT_TRUE(keeper->Allowed().Entries().empty());
   EXPECT_FALSE(keeper->Disallow(*host::AddressSelector::Parse("198.51.100.4/31"), kStart));
 
