@@ -204,9 +204,10 @@ ShieldChanges ShieldKeeper::Cycle(std::vector<ShieldRequest> requests, int64_t n
   if (claims_.size() >= kMostClaims / 2) {
     std::erase_if(claims_, [&](const auto &entry) { return now - entry.second.seen > 3600; });
   }
-  // Its entry lapsed or removed, a spared visitor is no more out of reach.
-  std::erase_if(allowSpared_, [&](const Shield &shield) {
-    if (allow_.Contains(shield.address, now)) return false;
+  // No longer covered (an allow entry lapsed or removed, NeverShield narrowed by a reload), a
+  // spared visitor is within reach again.
+  std::erase_if(spared_, [&](const Shield &shield) {
+    if (neverShield_.Contains(shield.address) || allow_.Contains(shield.address, now)) return false;
     changes.unspared.push_back(shield);
     return true;
   });
@@ -258,7 +259,7 @@ void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &c
                                      spareReason + ")");
     }
     Note(now, "spare", shield, spareReason);
-    if (!never && allowSpared_.size() < kMostAllowSpared) allowSpared_.push_back(shield);
+    if (spared_.size() < kMostSpared) spared_.push_back(shield);
     return;
   } else if (book_.InForce(whole) || book_.InForce(shield)) {
     ++tally_.repeated;  // the whole address, or this very shield, is shielded already

@@ -58,8 +58,8 @@ struct LiftSelector {
 struct ShieldChanges {
   std::vector<Shield> raised, lifted;
   std::vector<std::string> lock, unlock;
-  // Spared by the allow list, which covers their address no more: a visitor that kept its pace
-  // is judged afresh, as after a lift.
+  // Spared by NeverShield or the allow list, which cover their address no more: a visitor that
+  // kept its pace is judged afresh, as after a lift.
   std::vector<Shield> unspared;
 };
 
@@ -189,9 +189,10 @@ class ShieldKeeper {
   std::vector<std::string> problems_;
   std::vector<ShieldProblem> actionProblems_;  // of the actions a new configuration replaced
   ShieldActionCounts retiredCounts_;           // likewise
-  // The shields the allow list spared, kept until no entry covers their address.
-  std::vector<Shield> allowSpared_;
-  static constexpr size_t kMostAllowSpared = 100000;
+  // The shields NeverShield or the allow list spared, kept until neither covers their address
+  // (an entry lapsed or removed, NeverShield narrowed by a reload).
+  std::vector<Shield> spared_;
+  static constexpr size_t kMostSpared = 100000;
 };
 
 }  // namespace host

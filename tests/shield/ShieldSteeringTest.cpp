@@ -156,6 +156,15 @@ TEST(AllowList, AnEntryLiftsWhatItCoversSparesUntilItsExpiryAndNeverShieldWidene
   EXPECT_EQ(widened.lifted[0].address, "192.0.2.8");
   EXPECT_EQ(widened.unlock, std::vector<std::string>{"192.0.2.8"});
   EXPECT_EQ(keeper->Tally().liftedCovered, 3u);
+  // Spared by NeverShield, then out of its reach after a reload narrows it: the pace test is
+  // told to judge the visitor afresh.
+  EXPECT_TRUE(keeper->Cycle({Request("192.0.2.8", "/y")}, kStart + 32 * kSecond).raised.empty());
+  run.config.Set("NeverShield", "127.0.0.1", "test");
+  keeper->Reconfigure(run.config, kStart + 33 * kSecond);
+  const host::ShieldChanges narrowed = keeper->Cycle({}, kStart + 34 * kSecond);
+  ASSERT_EQ(narrowed.unspared.size(), 1u);
+  EXPECT_EQ(narrowed.unspared[0].address, "192.0.2.8");
+  EXPECT_TRUE(keeper->Cycle({}, kStart + 35 * kSecond).unspared.empty()) << "told once";
   keeper->Finish();
   const std::string events = ReadFile(run.dir.File("flowdeck-shields.log"));
   EXPECT_NE(events.find(" allow manual 198.51.100.4/31 - - -> - (until "), std::string::npos)
