@@ -43,6 +43,12 @@ void ReadPaceShields(const std::string &path, std::vector<Shield> &shields) {
     shield.deflect = Word(deflect);
     std::string until, end, figures;
     if (words >> until >> end && until == "until") shield.until = MomentFromTimeStamp(end);
+    // This version tells the address's offences after the end; earlier ones went on to the
+    // figures.
+    if (words >> std::ws && words.peek() == 'o') {
+      std::string offence, count;
+      words >> offence >> count;
+    }
     if (std::getline(words >> std::ws, figures) && figures.size() > 2 && figures.front() == '(' &&
         figures.back() == ')') {
       common::AppendPercentDecoded(shield.paceFigures, figures.substr(1, figures.size() - 2));
