@@ -21,7 +21,7 @@ struct ShieldLog {
 
   // A log grows as long as the site runs: the page shows the newest raises, and the first
   // spared shields as a sample.
-  static constexpr size_t kMostRaises = 20000;
+  static constexpr size_t kMostRaises = 5000;
   static constexpr size_t kMostSpared = 100;
   // A longer line is no line flowdeck writes: skipped whole, counted, never held.
   static constexpr size_t kLongestLine = 16384;

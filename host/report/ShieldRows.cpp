@@ -47,17 +47,17 @@ bool SameShield(const Shield &a, const Shield &b) {
 }
 
 // The regularity row, not yet taken, that the pace shield's lifetime covers, the nearest in
-// time; none when the pace shield's end is not known.
+// time; none when the pace shield's end is not known. ofAddress: the regularity rows of its
+// address.
 Shield *Counterpart(const Shield &pace, std::vector<Shield> &shields,
-                    const std::vector<bool> &taken) {
+                    const std::vector<size_t> &ofAddress, const std::vector<bool> &taken) {
   if (!pace.at || !pace.until || *pace.until < *pace.at) return nullptr;
   const Moment lifetime = *pace.until - *pace.at;
   Shield *nearest = nullptr;
   Moment nearestDistance = 0;
-  for (size_t i = 0; i < shields.size(); ++i) {
+  for (size_t i : ofAddress) {
     Shield &other = shields[i];
-    if (other.test != "regularity" || taken[i] || !other.alsoJudgedBy.empty() || !other.at ||
-        !SameShield(pace, other)) {
+    if (taken[i] || !other.alsoJudgedBy.empty() || !SameShield(pace, other)) {
       continue;
     }
     const Moment distance = *other.at - *pace.at;
@@ -208,10 +208,18 @@ std::string PaceDescription(std::string_view text) {
 
 void MergeJudgements(std::vector<Shield> &shields) {
   std::vector<bool> merged(shields.size(), false);
+  // By address: a long event log holds thousands of shields, and each looks at its own few.
+  std::unordered_map<std::string, std::vector<size_t>> regularityOf;
+  for (size_t i = 0; i < shields.size(); ++i) {
+    if (shields[i].test == "regularity" && shields[i].at)
+      regularityOf[shields[i].remoteAddr].push_back(i);
+  }
   for (size_t i = 0; i < shields.size(); ++i) {
     Shield &pace = shields[i];
     if (pace.test != "pace" || merged[i]) continue;
-    Shield *regularity = Counterpart(pace, shields, merged);
+    const auto ofAddress = regularityOf.find(pace.remoteAddr);
+    if (ofAddress == regularityOf.end()) continue;
+    Shield *regularity = Counterpart(pace, shields, ofAddress->second, merged);
     if (regularity == nullptr) continue;
     // Pace first, or at the same time: the pace line is there because flowdeck raised its
     // shield, which it would not have done with the plug-in's already in force.
