@@ -181,6 +181,19 @@ void HtmlPage::AppendShields(std::string &out) const {
     } else {
       AppendShieldTable(out, run_.shields);
     }
+    AppendSparedList(out, run_.spared, run_.sparedNotListed);
+    if (run_.raisesLeftOut > 0) {
+      out += "<p class=\"note\">The event log is long: its oldest " +
+             Plural(static_cast<size_t>(run_.raisesLeftOut), "raise is", "raises are") +
+             " left out.</p>";
+    }
+    if (run_.unreadShieldEvents > 0) {
+      out += "<p class=\"note problem\">" +
+             Plural(static_cast<size_t>(run_.unreadShieldEvents),
+                    "line of the shield event log is not an event and was",
+                    "lines of the shield event log are not events and were") +
+             " skipped.</p>";
+    }
   }
   out += "</section>";
 }

@@ -72,6 +72,8 @@ rect.l1{fill:var(--l1)}rect.l2{fill:var(--l2)}rect.lx{fill:#8a94a3}
 .tools output{color:var(--muted)}
 .muted{color:var(--muted)}
 td.pace{min-width:128px}
+td.lifted{min-width:10em}
+ul.spared{margin:4px 0 6px;padding-left:20px;font-size:13px;overflow-wrap:anywhere}
 td.pace .muted{font-size:12px}
 @media (max-width:640px){
 header.page,main{padding-left:10px;padding-right:10px}

@@ -66,7 +66,12 @@ RunData ReadRun(const std::string &directory) {
   run.alertFile = ReadAlerts(files.Alerts(), run.alerts, run.foreignAlertLines);
   run.shieldFile = ReadShields(files.In(RunFiles::kShields), run.shields);
   if (run.shieldFile.Read()) {
-    ReadPaceShields(files.In(RunFiles::kShieldEvents), run.shields);
+    ShieldLog log = ReadShieldLog(files.In(RunFiles::kShieldEvents));
+    JoinRaises(run.shields, std::move(log.raises));
+    run.spared = std::move(log.spared);
+    run.sparedNotListed = log.sparedNotListed;
+    run.unreadShieldEvents = log.unreadLines;
+    run.raisesLeftOut = log.raisesLeftOut;
     MergeJudgements(run.shields);
     std::stable_sort(run.shields.begin(), run.shields.end(), [](const Shield &a, const Shield &b) {
       return a.at.value_or(INT64_MIN) > b.at.value_or(INT64_MIN);

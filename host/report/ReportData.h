@@ -38,18 +38,35 @@ struct Alert {
 };
 
 // A shield: one TRIPWIRE element of the shield file (the plug-in's regularity test), or one
-// that flowdeck's pace test raised (from its shield event log).
+// that flowdeck raised (from its shield event log): the pace test's, one by hand, a whole
+// address, or any other source's.
 struct Shield {
-  std::string test = "regularity";
+  std::string test = "regularity";  // the source that raised it
   std::string dateTime;
   std::optional<Moment> at;
-  std::optional<Moment> until;  // the end the pace test's shield was given, when its log says
+  std::optional<Moment> until;  // the end flowdeck gave it, when its log says
   std::string remoteAddr, resolvedAddr, host, hits, factor, resource, deflect, sensitivity,
       strength, description;
+  std::string figures;      // what the event log says in brackets after a raise, as it stands
   std::string paceFigures;  // the pace test's: "hits 22, mean gap 1.000 s, spread 0.012"
   // When both tests judged the shield, the one that came second, its time and its tally.
   std::string alsoJudgedBy;
   std::optional<Moment> alsoJudgedAt;
+  // From flowdeck's raise: the address's offences, this one included, and the lifetime.
+  std::optional<int> offence;
+  std::optional<int64_t> lifetime;  // milliseconds
+  // Whether the event log holds flowdeck's raise: without a lift after it, it is in force.
+  bool raiseLogged = false;
+  std::optional<Moment> liftedAt;
+  std::string liftWhy;  // empty when lifted at the end of its lifetime
+};
+
+// A shield flowdeck did not raise though a test asked for it: its address is in NeverShield or
+// on the allow list, or it is a search engine's verified crawler.
+struct SparedShield {
+  std::string source, dateTime;
+  std::optional<Moment> at;
+  std::string remoteAddr, host, resource, why;
 };
 
 // A visitor that reached level 1 or 2 or was shielded during the run, held at the end or not:
@@ -88,6 +105,10 @@ struct RunData {
   std::vector<Alert> alerts;
   int64_t foreignAlertLines = 0;
   std::vector<Shield> shields;              // newest first
+  std::vector<SparedShield> spared;         // oldest first, the first ones of the log
+  int64_t sparedNotListed = 0;              // past those
+  int64_t unreadShieldEvents = 0;           // lines of the event log that are no event
+  int64_t raisesLeftOut = 0;                // the oldest raises of a log too long to show whole
   std::map<std::string, std::string> info;  // flowdeck's notes on the run, when it left them
 };
 

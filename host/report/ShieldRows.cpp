@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <unordered_map>
+#include <utility>
 
 namespace report {
 
@@ -45,17 +47,17 @@ bool SameShield(const Shield &a, const Shield &b) {
 }
 
 // The regularity row, not yet taken, that the pace shield's lifetime covers, the nearest in
-// time; none when the pace shield's end is not known.
+// time; none when the pace shield's end is not known. ofAddress: the regularity rows of its
+// address.
 Shield *Counterpart(const Shield &pace, std::vector<Shield> &shields,
-                    const std::vector<bool> &taken) {
+                    const std::vector<size_t> &ofAddress, const std::vector<bool> &taken) {
   if (!pace.at || !pace.until || *pace.until < *pace.at) return nullptr;
   const Moment lifetime = *pace.until - *pace.at;
   Shield *nearest = nullptr;
   Moment nearestDistance = 0;
-  for (size_t i = 0; i < shields.size(); ++i) {
+  for (size_t i : ofAddress) {
     Shield &other = shields[i];
-    if (other.test != "regularity" || taken[i] || !other.alsoJudgedBy.empty() || !other.at ||
-        !SameShield(pace, other)) {
+    if (taken[i] || !other.alsoJudgedBy.empty() || !SameShield(pace, other)) {
       continue;
     }
     const Moment distance = *other.at - *pace.at;
@@ -106,7 +108,87 @@ void TakePace(Shield &regularity, const Shield &pace) {
                             pace.description;
 }
 
+// The pace test's own figures, and the notes flowdeck put after them ("; claims to be X, is
+// not (...)", "; offence 3: the whole address, ..."); every other source's are notes alone.
+std::pair<std::string, std::string> SplitFigures(const Shield &raise) {
+  if (raise.test != "pace") return {"", raise.figures};
+  const size_t end = raise.figures.find("; ");
+  if (end != std::string::npos && ParseFigures(std::string_view(raise.figures).substr(0, end)))
+    return {raise.figures.substr(0, end), raise.figures.substr(end + 2)};
+  return {raise.figures, ""};
+}
+
+// The regularity raise the plug-in's row stands for: the nearest in time, within its lifetime.
+size_t NearestRaise(const Shield &row, const std::vector<Shield> &raises,
+                    const std::vector<size_t> &ofAddress, const std::vector<bool> &taken) {
+  size_t nearest = raises.size();
+  Moment nearestDistance = 0;
+  for (size_t i : ofAddress) {
+    const Shield &raise = raises[i];
+    if (taken[i] || raise.test != "regularity" || !SameShield(row, raise)) continue;
+    const Moment distance = *raise.at > *row.at ? *raise.at - *row.at : *row.at - *raise.at;
+    if (distance > raise.lifetime.value_or(0)) continue;
+    if (nearest == raises.size() || distance < nearestDistance) {
+      nearest = i;
+      nearestDistance = distance;
+    }
+  }
+  return nearest;
+}
+
+void TakeRaise(Shield &row, const Shield &raise) {
+  row.until = raise.until;
+  row.offence = raise.offence;
+  row.lifetime = raise.lifetime;
+  row.raiseLogged = true;
+  row.liftedAt = raise.liftedAt;
+  row.liftWhy = raise.liftWhy;
+  row.figures = raise.figures;
+  if (!raise.figures.empty())
+    row.description += (row.description.empty() ? "" : "; ") + raise.figures;
+}
+
 }  // namespace
+
+void DescribeRaise(Shield &raise) {
+  auto [figures, notes] = SplitFigures(raise);
+  std::string lead;
+  if (raise.test == "pace") {
+    raise.paceFigures = figures;
+    lead = "pace test: " + PaceDescription(figures);
+  } else if (raise.test == "manual") {
+    // A shield ordered while no follow ran says so: "by hand while flowdeck was down".
+    lead = notes.rfind("by hand", 0) == 0 ? "raised " + std::exchange(notes, "") : "raised by hand";
+  } else {
+    lead = raise.test + " test";
+  }
+  if (raise.host.empty() && raise.resource.empty() &&
+      notes.find("the whole address") == std::string::npos) {
+    lead += ", the whole address";
+  }
+  raise.description = notes.empty() ? lead : lead + "; " + notes;
+}
+
+void JoinRaises(std::vector<Shield> &shields, std::vector<Shield> raises) {
+  std::unordered_map<std::string, std::vector<size_t>> byAddress;
+  for (size_t i = 0; i < raises.size(); ++i) {
+    if (raises[i].at) byAddress[raises[i].remoteAddr].push_back(i);
+  }
+  std::vector<bool> taken(raises.size(), false);
+  for (Shield &row : shields) {
+    const auto ofAddress = byAddress.find(row.remoteAddr);
+    if (!row.at || ofAddress == byAddress.end()) continue;
+    const size_t raise = NearestRaise(row, raises, ofAddress->second, taken);
+    if (raise == raises.size()) continue;
+    TakeRaise(row, raises[raise]);
+    taken[raise] = true;
+  }
+  for (size_t i = 0; i < raises.size(); ++i) {
+    if (taken[i]) continue;
+    DescribeRaise(raises[i]);
+    shields.push_back(std::move(raises[i]));
+  }
+}
 
 std::string PaceDescription(std::string_view text) {
   const std::optional<PaceFigures> figures = ParseFigures(text);
@@ -126,10 +208,18 @@ std::string PaceDescription(std::string_view text) {
 
 void MergeJudgements(std::vector<Shield> &shields) {
   std::vector<bool> merged(shields.size(), false);
+  // By address: a long event log holds thousands of shields, and each looks at its own few.
+  std::unordered_map<std::string, std::vector<size_t>> regularityOf;
+  for (size_t i = 0; i < shields.size(); ++i) {
+    if (shields[i].test == "regularity" && shields[i].at)
+      regularityOf[shields[i].remoteAddr].push_back(i);
+  }
   for (size_t i = 0; i < shields.size(); ++i) {
     Shield &pace = shields[i];
     if (pace.test != "pace" || merged[i]) continue;
-    Shield *regularity = Counterpart(pace, shields, merged);
+    const auto ofAddress = regularityOf.find(pace.remoteAddr);
+    if (ofAddress == regularityOf.end()) continue;
+    Shield *regularity = Counterpart(pace, shields, ofAddress->second, merged);
     if (regularity == nullptr) continue;
     // Pace first, or at the same time: the pace line is there because flowdeck raised its
     // shield, which it would not have done with the plug-in's already in force.

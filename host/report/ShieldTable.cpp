@@ -24,12 +24,47 @@ void AppendFactor(std::string &out, const std::string &factor) {
   out += "</td>";
 }
 
+// When flowdeck lifted it and why ("by hand"); "in force" when its log has the raise and no
+// lift; nothing when the log does not tell.
+std::string LiftedText(const Shield &shield) {
+  if (shield.liftedAt) {
+    const std::string at = FormatMoment(*shield.liftedAt);
+    return shield.liftWhy.empty() ? at : at + " (" + shield.liftWhy + ")";
+  }
+  return shield.raiseLogged ? "in force" : "";
+}
+
+std::string SparedText(const SparedShield &spared) {
+  std::string text = spared.at ? FormatMoment(*spared.at) : spared.dateTime;
+  text += " " + spared.remoteAddr;
+  const std::string asked = spared.host + spared.resource;
+  text += asked.empty() ? ", the whole address" : " " + asked;
+  return text + " (" + spared.source + "): " + spared.why;
+}
+
 }  // namespace
+
+void AppendSparedList(std::string &out, const std::vector<SparedShield> &spared,
+                      int64_t notListed) {
+  if (spared.empty()) return;
+  out +=
+      "<p class=\"note\">Asked for, not raised: spared by NeverShield, the allow list or as "
+      "a verified crawler";
+  if (notListed > 0) out += " (the first " + std::to_string(spared.size()) + " of them)";
+  out += ":</p><ul class=\"spared\">";
+  for (const SparedShield &one : spared) {
+    out += "<li>";
+    AppendHtml(out, SparedText(one));
+    out += "</li>";
+  }
+  out += "</ul>";
+}
 
 void AppendShieldTable(std::string &out, const std::vector<Shield> &shields) {
   out += "<div class=\"table-wrap\"><table id=\"shield-table\"><thead><tr>";
-  for (const char *title : {"Time", "Test", "Address", "Resolved address", "Host", "Resource",
-                            "Hits", "Factor", "Deflect", "Description"}) {
+  for (const char *title :
+       {"Time", "Source", "Address", "Resolved address", "Host", "Resource", "Offence", "Lifetime",
+        "Lifted", "Hits", "Factor", "Deflect", "Description"}) {
     out += std::string("<th scope=\"col\">") + title + "</th>";
   }
   out += "</tr></thead><tbody>";
@@ -43,6 +78,9 @@ void AppendShieldTable(std::string &out, const std::vector<Shield> &shields) {
     AppendCell(out, shield.resolvedAddr);
     AppendCell(out, shield.host);
     AppendCell(out, shield.resource, "wrap");
+    AppendCell(out, shield.offence ? std::to_string(*shield.offence) : "", "num");
+    AppendCell(out, shield.lifetime ? FormatDuration(*shield.lifetime) : "", "time");
+    AppendCell(out, LiftedText(shield), "lifted");
     AppendCell(out, shield.hits, "num");
     AppendFactor(out, shield.factor);
     AppendCell(out, shield.deflect, "wrap");

@@ -151,6 +151,21 @@ TEST(ReportRead, PaceShieldsComeFromTheEventLogAndADamagedEscapeIsKept) {
   EXPECT_EQ(run.shields[1].remoteAddr, "a") << "the plug-in's own shield, older";
 }
 
+// This version tells the offence after the end; the figures behind it are still the pace
+// test's.
+TEST(ReportRead, PaceFiguresAreReadPastTheOffence) {
+  TempDir dir;
+  WriteFile(dir.File("KvVantrel.xml"), Tripwires({}));
+  WriteFile(dir.File("flowdeck-shields.log"),
+            "2026-12-07T09:00:00Z raise pace 198.51.100.7 shop /a -> /s until "
+            "2026-12-07T10:00:00Z offence 1 (hits 20, mean gap 1.000 s, spread 0.012)\n");
+  const report::RunData run = report::ReadRun(dir.Path());
+  ASSERT_EQ(run.shields.size(), 1u);
+  EXPECT_EQ(run.shields[0].paceFigures, "hits 20, mean gap 1.000 s, spread 0.012");
+  EXPECT_EQ(run.shields[0].description,
+            "pace test: steady, one request every 1s (20 hits, spread 0.012)");
+}
+
 // The event log of this version (RFC 3339 with the offset) and of earlier ones (UTC, "Z") give
 // the same local times.
 TEST(ReportRead, PaceShieldTimesOfEitherFormatAreLocalTimes) {
