@@ -78,6 +78,7 @@ void PrintShieldTally(std::ostream &out, const Session &session) {
     out << "shields of repeat offenders (longer each time): " << tally.repeat
         << ", of the whole address: " << tally.wholeAddress << "\n";
   }
+  for (const std::string &shield : tally.repeatShields) out << "  " << shield << "\n";
   if (tally.raisedByHand + tally.liftedByHand + tally.liftedCovered > 0) {
     out << "shields by hand: " << tally.raisedByHand << " raised, " << tally.liftedByHand
         << " lifted; lifted as NeverShield or the allow list came to cover them: "

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <thread>
 
+#include "Duration.h"
 #include "IpAddress.h"
 #include "RunFiles.h"
 #include "ShieldValues.h"
@@ -354,7 +355,10 @@ bool ShieldKeeper::PutInForce(Shield &shield, int64_t lifetime, int64_t now,
   if (!book_.Raise(shield, now, lifetime)) return false;
   const int offence = offences_.Record(shield.address, now);
   ++tally_.raised;
-  if (offence > 1) ++tally_.repeat;
+  if (offence > 1 && tally_.repeat++ < ShieldTally::kListed) {
+    tally_.repeatShields.push_back(shield.address + ", offence " + std::to_string(offence) +
+                                   ", lasts " + FormatDuration(lifetime));
+  }
   if (shield.WholeAddress()) ++tally_.wholeAddress;
   if (shield.source == "pace") {
     ++tally_.pace;

@@ -36,8 +36,10 @@ struct ShieldTally {
   uint64_t pace = 0;                // of those raised, by flowdeck's pace test
   std::vector<Shield> paceShields;  // the first few of them, for the summary
   uint64_t repeat = 0;              // of those raised, the ones of an address with offences before
-  uint64_t wholeAddress = 0;        // of those raised, the ones that cover the whole address
-  uint64_t allowed = 0;             // spared by the allow list
+  // The first kListed of them: "address, offence n, lasts 2h", for the summary.
+  std::vector<std::string> repeatShields;
+  uint64_t wholeAddress = 0;  // of those raised, the ones that cover the whole address
+  uint64_t allowed = 0;       // spared by the allow list
   uint64_t raisedByHand = 0, liftedByHand = 0;
   uint64_t liftedCovered = 0;  // lifted because NeverShield or the allow list came to cover them
   uint64_t verified = 0;       // spared: a search engine's crawler that verified
