@@ -79,17 +79,11 @@ bool FetchesAssets(int index) {
   return index % 3 == 2;
 }
 
-struct Hit {
-  double seconds;  // since the start of the day
-  std::string address, method, path, agent, referrer;
-  int status, bytes;
-};
-
 class Generator {
  public:
   Generator(const SampleOptions &options) : options_(options), random_(options.seed) {}
 
-  std::vector<Hit> Run() {
+  std::vector<SampleHit> Run() {
     for (int i = 0; i < options_.humans; ++i) Human(i);
     for (int i = 0; i < options_.crawlers; ++i) Crawler(i);
     for (int i = 0; i < options_.scanners; ++i) Scanner(i);
@@ -110,7 +104,7 @@ class Generator {
       Human(i);
     }
     std::stable_sort(hits_.begin(), hits_.end(),
-                     [](const Hit &a, const Hit &b) { return a.seconds < b.seconds; });
+                     [](const SampleHit &a, const SampleHit &b) { return a.seconds < b.seconds; });
     return std::move(hits_);
   }
 
@@ -316,7 +310,7 @@ class Generator {
 
   SampleOptions options_;
   std::mt19937_64 random_;
-  std::vector<Hit> hits_;
+  std::vector<SampleHit> hits_;
 };
 
 void WriteTime(std::ostream &out, double seconds) {
@@ -348,8 +342,12 @@ std::string SampleAddress(SampleKind kind, int index) {
   return text;
 }
 
+std::vector<SampleHit> GenerateSample(const SampleOptions &options) {
+  return Generator(options).Run();
+}
+
 void WriteSampleLog(std::ostream &out, const SampleOptions &options) {
-  for (const Hit &hit : Generator(options).Run()) {
+  for (const SampleHit &hit : GenerateSample(options)) {
     out << hit.address << " - - ";
     WriteTime(out, hit.seconds);
     out << " \"" << hit.method << ' ' << hit.path << " HTTP/1.1\" " << hit.status << ' '

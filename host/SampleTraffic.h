@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace host {
 
@@ -58,7 +59,17 @@ enum class SampleKind {
 // crawlers (reverse name crawl-66-249-70-N.googlebot.com), 172.21/16 false ones.
 std::string SampleAddress(SampleKind kind, int index);
 
-// Writes Combined log lines, in time order, for the traffic of a made-up site.
+// One request of the generated traffic.
+struct SampleHit {
+  double seconds;  // since the start of the day, 7 December 2026 08:00 +0000
+  std::string address, method, path, agent, referrer;
+  int status, bytes;
+};
+
+// The traffic of a made-up site, in time order; the same for the same options.
+std::vector<SampleHit> GenerateSample(const SampleOptions &options);
+
+// Writes it as Combined log lines (times in whole seconds).
 void WriteSampleLog(std::ostream &out, const SampleOptions &options);
 
 }  // namespace host
