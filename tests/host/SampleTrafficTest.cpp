@@ -22,48 +22,27 @@ using host::SampleKind;
 
 // Only the new kinds, over a span long enough for every crawler to read all its pages.
 host::SampleOptions NewKinds(uint64_t seed) {
-  host::SampleOptions options;
-  options.seed = seed;
-  options.humans = 0;
-  options.crawlers = 0;
-  options.scanners = 0;
-  options.probe = false;
-  options.hours = 6;
-  options.fixedCrawlers = 4;
-  options.jitterCrawlers = 4;
-  options.randomCrawlers = 4;
-  options.crawlerPages = 60;
-  options.feedReaders = 3;
-  options.uptimeChecks = 3;
-  options.verifiedBots = 2;
-  options.falseBots = 2;
-  return options;
+  host::SampleOptions o;
+  o.seed = seed;
+  o.humans = o.crawlers = o.scanners = 0;
+  o.probe = false;
+  o.hours = 6;
+  o.fixedCrawlers = o.jitterCrawlers = o.randomCrawlers = 4;
+  o.crawlerPages = 60;
+  o.feedReaders = o.uptimeChecks = 3;
+  o.verifiedBots = o.falseBots = 2;
+  return o;
 }
 
-int CountOf(const host::SampleOptions &options, SampleKind kind) {
-  switch (kind) {
-    case SampleKind::kFixedCrawler:
-      return options.fixedCrawlers;
-    case SampleKind::kJitterCrawler:
-      return options.jitterCrawlers;
-    case SampleKind::kRandomCrawler:
-      return options.randomCrawlers;
-    case SampleKind::kFeedReader:
-      return options.feedReaders;
-    case SampleKind::kUptimeCheck:
-      return options.uptimeChecks;
-    case SampleKind::kFalseBot:
-      return options.falseBots;
-    case SampleKind::kVerifiedBot:
-      return options.verifiedBots;
-  }
-  return 0;
+std::map<SampleKind, int> Counts(const host::SampleOptions &o) {
+  return {{SampleKind::kFixedCrawler, o.fixedCrawlers},
+          {SampleKind::kJitterCrawler, o.jitterCrawlers},
+          {SampleKind::kRandomCrawler, o.randomCrawlers},
+          {SampleKind::kFeedReader, o.feedReaders},
+          {SampleKind::kUptimeCheck, o.uptimeChecks},
+          {SampleKind::kFalseBot, o.falseBots},
+          {SampleKind::kVerifiedBot, o.verifiedBots}};
 }
-
-const SampleKind kKinds[] = {SampleKind::kFixedCrawler,  SampleKind::kJitterCrawler,
-                             SampleKind::kRandomCrawler, SampleKind::kFeedReader,
-                             SampleKind::kUptimeCheck,   SampleKind::kFalseBot,
-                             SampleKind::kVerifiedBot};
 
 bool IsAsset(const std::string &path) {
   return path.starts_with("/static/") || path.starts_with("/images/") || path == "/favicon.ico";
@@ -148,11 +127,9 @@ TEST(SampleTraffic, EachKindKeepsToItsBlockInLinesTheReaderTakes) {
   EXPECT_EQ(count, hits.size());
 
   // Exactly the asked visitors of each kind, and nobody else.
-  std::map<std::string, SampleKind> expected;
-  for (SampleKind kind : kKinds) {
-    for (int i = 0; i < CountOf(options, kind); ++i) {
-      expected.emplace(host::SampleAddress(kind, i), kind);
-    }
+  std::set<std::string> expected;
+  for (const auto &[kind, asked] : Counts(options)) {
+    for (int i = 0; i < asked; ++i) expected.insert(host::SampleAddress(kind, i));
   }
   const auto visitors = ByAddress(hits);
   EXPECT_EQ(visitors.size(), expected.size());
@@ -174,7 +151,7 @@ TEST(SampleTraffic, CrawlersReadDistinctPagesAndPollersAFewUrls) {
   for (SampleKind kind :
        {SampleKind::kFixedCrawler, SampleKind::kJitterCrawler, SampleKind::kRandomCrawler,
         SampleKind::kVerifiedBot, SampleKind::kFalseBot}) {
-    for (int i = 0; i < CountOf(options, kind); ++i) {
+    for (int i = 0; i < Counts(options)[kind]; ++i) {
       const std::string address = host::SampleAddress(kind, i);
       const std::vector<SampleHit> &hits = visitors.at(address);
       const bool bot = kind == SampleKind::kVerifiedBot || kind == SampleKind::kFalseBot;
@@ -204,7 +181,7 @@ TEST(SampleTraffic, CrawlersReadDistinctPagesAndPollersAFewUrls) {
     }
   }
   for (SampleKind kind : {SampleKind::kFeedReader, SampleKind::kUptimeCheck}) {
-    for (int i = 0; i < CountOf(options, kind); ++i) {
+    for (int i = 0; i < Counts(options)[kind]; ++i) {
       const std::string address = host::SampleAddress(kind, i);
       std::map<std::string, int> urls;
       for (const SampleHit &hit : visitors.at(address)) ++urls[hit.path];
@@ -285,18 +262,10 @@ TEST(SampleTraffic, TheSameSeedGivesTheSameTrafficAndNewKindsLeaveTheOldAlone) {
   // Adding the new kinds changes nothing of the traffic the older kinds make.
   host::SampleOptions old;
   old.humans = 30;
-  old.steadyClients = 3;
-  old.randomClients = 3;
-  old.refreshers = 3;
-  host::SampleOptions both = NewKinds(old.seed);
-  both.humans = old.humans;
-  both.crawlers = old.crawlers;
-  both.scanners = old.scanners;
-  both.steadyClients = old.steadyClients;
-  both.randomClients = old.randomClients;
-  both.refreshers = old.refreshers;
-  both.probe = old.probe;
-  both.hours = old.hours;
+  old.steadyClients = old.randomClients = old.refreshers = 3;
+  host::SampleOptions both = old;
+  both.fixedCrawlers = both.jitterCrawlers = both.randomCrawlers = both.feedReaders = 2;
+  both.uptimeChecks = both.verifiedBots = both.falseBots = 2;
   std::vector<SampleHit> mixed = host::GenerateSample(both);
   std::erase_if(mixed, [](const SampleHit &hit) {
     return hit.address.starts_with("172.") || hit.address.starts_with("66.249.70.");
