@@ -39,17 +39,51 @@ const char *kProbePaths[] = {"/wp-login.php",         "/.env",
                              "/cgi-bin/test.cgi",     "/backup.zip",
                              "/server-status",        "/wp-admin/setup-config.php"};
 
-struct Hit {
-  double seconds;  // since the start of the day
-  std::string address, method, path, agent, referrer;
-  int status, bytes;
-};
+// Who reads the site on a timer, and with what.
+const char *kCrawlerAgents[] = {"Scrapy/2.11 (+https://scrapy.org)", "python-requests/2.31.0",
+                                "Go-http-client/1.1", "Wget/1.21.4",
+                                "Mozilla/5.0 (compatible; SiteAuditBot/1.3)"};
+const char *kHeadlessAgent =
+    "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) HeadlessChrome/131.0 "
+    "Safari/537.36";
+const char *kGooglebot = "Mozilla/5.0 (compatible; Googlebot/2.1; +http://www.google.com/bot.html)";
+const char *kFeeds[] = {"/feed.xml", "/blog/feed/", "/products/feed.atom", "/comments/feed/"};
+const char *kFeedAgents[] = {"FreshRSS/1.24.0 (Linux; https://freshrss.org)",
+                             "Tiny Tiny RSS/24.01 (https://tt-rss.org/)",
+                             "NewsBlur Feed Fetcher - 12 subscribers", "Miniflux/2.1.0"};
+const char *kCheckUrls[] = {"/", "/health", "/status", "/products/", "/index.html"};
+const char *kCheckAgents[] = {"UptimeRobot/2.0; http://www.uptimerobot.com/",
+                              "Mozilla/5.0 (compatible; StatusCake)", "check_http/v2.3.3",
+                              "Blackbox Exporter/0.25.0"};
+
+// The site's pages by number: products, blog posts, and the listings of categories and tags.
+std::string SitePage(int number) {
+  char text[64];
+  if (number < 2000) {
+    std::snprintf(text, sizeof text, "/products/item-%d.html", number + 1);
+  } else if (number < 3000) {
+    std::snprintf(text, sizeof text, "/blog/post-%d.html", number - 1999);
+  } else if (number < 3500) {
+    std::snprintf(text, sizeof text, "/products/category-%d/page-%d.html", (number - 3000) / 10 + 1,
+                  number % 10 + 1);
+  } else {
+    std::snprintf(text, sizeof text, "/blog/tag-%d/page-%d/", (number - 3500) / 10 + 1,
+                  number % 10 + 1);
+  }
+  return text;
+}
+static_assert(kSitePages == 4000, "SitePage names 4000 pages");
+
+// A crawler's pages hold assets every third crawler fetches too.
+bool FetchesAssets(int index) {
+  return index % 3 == 2;
+}
 
 class Generator {
  public:
   Generator(const SampleOptions &options) : options_(options), random_(options.seed) {}
 
-  std::vector<Hit> Run() {
+  std::vector<SampleHit> Run() {
     for (int i = 0; i < options_.humans; ++i) Human(i);
     for (int i = 0; i < options_.crawlers; ++i) Crawler(i);
     for (int i = 0; i < options_.scanners; ++i) Scanner(i);
@@ -57,11 +91,20 @@ class Generator {
     for (int i = 0; i < options_.randomClients; ++i) Random(i);
     for (int i = 0; i < options_.refreshers; ++i) Refresher(i);
     if (options_.probe) Probe();
+    // The kinds below draw nothing when there are none of them, so the traffic above stays the
+    // same for a seed.
+    for (int i = 0; i < options_.fixedCrawlers; ++i) PageCrawler(SampleKind::kFixedCrawler, i);
+    for (int i = 0; i < options_.jitterCrawlers; ++i) PageCrawler(SampleKind::kJitterCrawler, i);
+    for (int i = 0; i < options_.randomCrawlers; ++i) PageCrawler(SampleKind::kRandomCrawler, i);
+    for (int i = 0; i < options_.feedReaders; ++i) Poller(SampleKind::kFeedReader, i);
+    for (int i = 0; i < options_.uptimeChecks; ++i) Poller(SampleKind::kUptimeCheck, i);
+    for (int i = 0; i < options_.verifiedBots; ++i) SearchBot(SampleKind::kVerifiedBot, i);
+    for (int i = 0; i < options_.falseBots; ++i) SearchBot(SampleKind::kFalseBot, i);
     for (int i = options_.humans; static_cast<int64_t>(hits_.size()) < options_.minimumLines; ++i) {
       Human(i);
     }
     std::stable_sort(hits_.begin(), hits_.end(),
-                     [](const Hit &a, const Hit &b) { return a.seconds < b.seconds; });
+                     [](const SampleHit &a, const SampleHit &b) { return a.seconds < b.seconds; });
     return std::move(hits_);
   }
 
@@ -183,9 +226,91 @@ class Generator {
     }
   }
 
+  // `count` distinct page numbers of the site in a random order (the first steps of a
+  // Fisher-Yates shuffle, written out so that a seed gives the same pages everywhere).
+  std::vector<int> DistinctPages(int count) {
+    std::vector<int> pages(kSitePages);
+    for (int i = 0; i < kSitePages; ++i) pages[i] = i;
+    count = std::clamp(count, 0, kSitePages);
+    for (int i = 0; i < count; ++i) std::swap(pages[i], pages[i + Pick(kSitePages - i)]);
+    pages.resize(count);
+    return pages;
+  }
+
+  // A crawler's walk: robots.txt first (every second crawler), then its distinct pages, each
+  // followed by its assets when the crawler fetches them; `gap` gives the delay after a page.
+  template <typename Gap>
+  void Walk(const std::string &address, const std::string &agent, double at, bool robots,
+            bool assets, Gap gap) {
+    if (robots) {
+      Add(at, address, "/robots.txt", agent);
+      at += gap();
+    }
+    for (int number : DistinctPages(options_.crawlerPages)) {
+      if (at >= Span()) return;
+      const std::string path = SitePage(number);
+      Add(at, address, path, agent);
+      const int count = assets ? 1 + Pick(4) : 0;
+      for (int a = 0; a < count; ++a) {
+        Add(at + Uniform(0.05, 1.0), address, Fill(kAssets[Pick(5)]), agent,
+            "https://shop.example" + path);
+      }
+      at += gap();
+    }
+  }
+
+  // A crawler on a delay of its own: fixed (plus the few hundred milliseconds a response takes),
+  // jittered by a share of 10 to 50 %, or drawn from 0.5 to 1.5 times a period.
+  void PageCrawler(SampleKind kind, int index) {
+    const std::string address = SampleAddress(kind, index);
+    const bool assets = FetchesAssets(index);
+    const std::string agent = assets ? kHeadlessAgent : kCrawlerAgents[Pick(5)];
+    const double at = Uniform(0, Span() * 0.25);
+    const bool robots = index % 2 == 0;
+    if (kind == SampleKind::kFixedCrawler) {
+      const double delay = 1 + Pick(30);
+      Walk(address, agent, at, robots, assets, [&] { return delay + Uniform(0.01, 0.25); });
+    } else if (kind == SampleKind::kJitterCrawler) {
+      const double delay = 1 + Pick(30);
+      const double jitter = Uniform(0.1, 0.5);
+      Walk(address, agent, at, robots, assets,
+           [&] { return delay * Uniform(1 - jitter, 1 + jitter); });
+    } else {
+      const double period = 2 + Pick(29);
+      Walk(address, agent, at, robots, assets, [&] { return period * Uniform(0.5, 1.5); });
+    }
+  }
+
+  // A feed reader or an uptime check: one to three URLs, asked one after the other every
+  // period, with a timer's small jitter.
+  void Poller(SampleKind kind, int index) {
+    const bool feeds = kind == SampleKind::kFeedReader;
+    const std::string address = SampleAddress(kind, index);
+    const std::string agent = feeds ? kFeedAgents[Pick(4)] : kCheckAgents[Pick(4)];
+    const char *const *urls = feeds ? kFeeds : kCheckUrls;
+    const int choices = feeds ? 4 : 5;
+    const int first = Pick(choices);
+    const int count = 1 + Pick(3);
+    const double period = feeds ? Uniform(60, 900) : Uniform(10, 300);
+    for (double at = Uniform(0, period); at < Span(); at += period * Uniform(0.98, 1.02)) {
+      double asked = at;
+      for (int u = 0; u < count; ++u) {
+        Add(asked, address, urls[(first + u) % choices], agent);
+        asked += Uniform(0.05, 0.5);
+      }
+    }
+  }
+
+  // A search engine's crawler at a steady pace (2 to 10 s, +-2 %) over distinct pages.
+  void SearchBot(SampleKind kind, int index) {
+    const double period = 2 + Pick(9);
+    Walk(SampleAddress(kind, index), kGooglebot, Uniform(0, Span() * 0.25), true, false,
+         [&] { return period * Uniform(0.98, 1.02); });
+  }
+
   SampleOptions options_;
   std::mt19937_64 random_;
-  std::vector<Hit> hits_;
+  std::vector<SampleHit> hits_;
 };
 
 void WriteTime(std::ostream &out, double seconds) {
@@ -201,8 +326,28 @@ void WriteTime(std::ostream &out, double seconds) {
 
 }  // namespace
 
+std::string SampleAddress(SampleKind kind, int index) {
+  char text[32];
+  if (kind == SampleKind::kVerifiedBot) {
+    std::snprintf(text, sizeof text, "66.249.70.%d", 1 + index % 254);
+    return text;
+  }
+  // One /16 of 172.16/12 per kind, in the order of SampleKind.
+  const int block = 16 + static_cast<int>(kind);
+  const bool crawler = kind == SampleKind::kFixedCrawler || kind == SampleKind::kJitterCrawler ||
+                       kind == SampleKind::kRandomCrawler;
+  const int host = 1 + index % 32000;
+  std::snprintf(text, sizeof text, "172.%d.%d.%d", block,
+                (crawler && FetchesAssets(index) ? 128 : 0) + (host >> 8), host & 255);
+  return text;
+}
+
+std::vector<SampleHit> GenerateSample(const SampleOptions &options) {
+  return Generator(options).Run();
+}
+
 void WriteSampleLog(std::ostream &out, const SampleOptions &options) {
-  for (const Hit &hit : Generator(options).Run()) {
+  for (const SampleHit &hit : GenerateSample(options)) {
     out << hit.address << " - - ";
     WriteTime(out, hit.seconds);
     out << " \"" << hit.method << ' ' << hit.path << " HTTP/1.1\" " << hit.status << ' '
