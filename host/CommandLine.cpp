@@ -133,6 +133,7 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   options.session.shieldPlugin = layout.pluginDir + "/KvVantrel.so";
   options.session.monitorPlugin = layout.pluginDir + "/KvCorvane.so";
   options.session.tripwires = layout.tripwires;
+  options.shippedRanges = layout.verifiedBotRanges;
   std::string &configPath = options.configPath;
   configPath = layout.config;
   std::string serverName, serverNamePattern;
@@ -228,16 +229,22 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   if (options.session.tripwires.empty()) {
     throw UsageError("no definitions file: give one with --tripwires FILE");
   }
-  if (!configPath.empty()) {
-    CheckReadable(configPath, "configuration file");
-    try {
-      options.config.Load(configPath);
-    } catch (const std::runtime_error &error) {
-      throw UsageError(error.what());
-    }
+  if (!configPath.empty()) CheckReadable(configPath, "configuration file");
+  try {
+    options.config = LoadConfig(options);
+  } catch (const std::runtime_error &error) {
+    throw UsageError(error.what());
   }
   options.format = CompileFormat(formatOption, formatText, options.config, configPath);
   return options;
+}
+
+HostConfig LoadConfig(const RunOptions &options) {
+  HostConfig config;
+  if (!options.configPath.empty()) config.Load(options.configPath);
+  if (config.Get("VerifiedBotRanges").empty() && !options.shippedRanges.empty())
+    config.Set("VerifiedBotRanges", options.shippedRanges, "the ranges flowdeck ships");
+  return config;
 }
 
 std::string MainHelp() {

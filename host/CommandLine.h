@@ -27,8 +27,9 @@ struct RunOptions {
   std::vector<std::string> listen;
   bool serverNameFromTag = false;  // a syslog line's tag names its server
   Cadence cadence;
-  bool fromStart = false;  // follow: read the whole file first
-  std::string configPath;  // read again on SIGHUP while following
+  bool fromStart = false;     // follow: read the whole file first
+  std::string configPath;     // read again on SIGHUP while following
+  std::string shippedRanges;  // VerifiedBotRanges when the configuration leaves it empty
   std::string reportPath;
   std::string metricsPath;  // Prometheus text for node_exporter, beside the run's own copy  // an
                             // HTML page of the run, written at the end (follow: each cycle)
@@ -39,6 +40,9 @@ struct RunOptions {
 
 // Reads the options of "replay" (follow = false) or "follow"; throws UsageError.
 RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow);
+// The settings of the configuration file (none: the defaults), with the files flowdeck ships
+// where they leave them empty; throws std::runtime_error naming file and line.
+HostConfig LoadConfig(const RunOptions &options);
 
 std::string ReplayHelp();
 std::string FollowHelp();

@@ -38,10 +38,12 @@ InstallLayout InstallLayout::ForProgramIn(const std::string &programDir) {
     tripwires.push_back("examples/tripwires.cfg");
     layout.tripwires = FirstExisting(tripwires);
     layout.config = FirstExisting(configs);
+    layout.verifiedBotRanges = FirstExisting({prefix / "share/flowdeck/verified-bot-ranges"});
   } else {
     layout.pluginDir = (prefix / "plugins").string();
     layout.tripwires =
         FirstExisting({prefix / "../examples/tripwires.cfg", "examples/tripwires.cfg"});
+    layout.verifiedBotRanges = FirstExisting({prefix / "../examples/verified-bot-ranges"});
   }
   return layout;
 }

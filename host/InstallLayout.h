@@ -16,6 +16,9 @@ struct InstallLayout {
   std::string pluginDir;
   std::string tripwires;  // empty when there is none
   std::string config;     // empty: the built-in defaults
+  // The crawlers' published ranges flowdeck ships (PREFIX/share/flowdeck/verified-bot-ranges,
+  // or the repository's examples/), read when VerifiedBotRanges is empty; empty when missing.
+  std::string verifiedBotRanges;
 
   static InstallLayout ForProgramIn(const std::string &programDir);
   static InstallLayout ForThisProgram();

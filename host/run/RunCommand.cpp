@@ -111,9 +111,8 @@ void TripwiresChanged(const RunOptions &options, Session &session, TripwireDefin
 // or definitions with a fault, keep the running settings and tripwires.
 void Reload(const RunOptions &options, Session &session, SyslogSource *syslog,
             TripwireDefinitions &watched, std::ostream &err) {
-  HostConfig config;
   try {
-    if (!options.configPath.empty()) config.Load(options.configPath);
+    HostConfig config = LoadConfig(options);
     std::optional<SyslogReceiver::Limits> limits;
     if (syslog != nullptr) limits = SyslogLimits(config);
     std::string done = session.Reload(std::move(config), options.session.tripwires);

@@ -21,11 +21,13 @@ void Lay(const testing_support::TempDir &dir, std::initializer_list<const char *
 TEST(InstallLayout, TheBuildTreeUsesItsPluginsAndTheRepositoryTripwiresButNoConfiguration) {
   testing_support::TempDir dir;
   Lay(dir, {"build/bin/flowdeck", "build/plugins/KvVantrel.so", "examples/tripwires.cfg",
-            "examples/flowdeck.conf", "build/etc/flowdeck/flowdeck.conf"});
+            "examples/flowdeck.conf", "build/etc/flowdeck/flowdeck.conf",
+            "examples/verified-bot-ranges"});
   const host::InstallLayout layout = host::InstallLayout::ForProgramIn(dir.File("build/bin"));
   EXPECT_EQ(layout.pluginDir, dir.File("build/plugins"));
   EXPECT_EQ(layout.tripwires, dir.File("examples/tripwires.cfg"));
   EXPECT_EQ(layout.config, "");
+  EXPECT_EQ(layout.verifiedBotRanges, dir.File("examples/verified-bot-ranges"));
 }
 
 TEST(InstallLayout, AnInstalledProgramFindsItsPluginsAndSettingsUnderItsPrefix) {
@@ -50,6 +52,11 @@ TEST(InstallLayout, UnderUsrTheSettingsAreInTheEtcOfTheRootAsThePackagePutsThem)
             "root/etc/flowdeck/tripwires.cfg", "root/etc/flowdeck/flowdeck.conf"});
   const host::InstallLayout layout = host::InstallLayout::ForProgramIn(dir.File("root/usr/bin"));
   EXPECT_EQ(layout.pluginDir, dir.File("root/usr/lib/flowdeck"));
+  EXPECT_EQ(layout.verifiedBotRanges, "") << "none shipped in this root";
+  Lay(dir, {"root/usr/share/flowdeck/verified-bot-ranges"});
+  EXPECT_EQ(host::InstallLayout::ForProgramIn(dir.File("root/usr/bin")).verifiedBotRanges,
+            dir.File("root/usr/share/flowdeck/verified-bot-ranges"))
+      << "the package's own, below the unpacked root too";
   EXPECT_EQ(layout.tripwires, dir.File("root/etc/flowdeck/tripwires.cfg"));
   EXPECT_EQ(layout.config, dir.File("root/etc/flowdeck/flowdeck.conf"));
 

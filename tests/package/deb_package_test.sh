@@ -76,9 +76,6 @@ for file in etc/flowdeck/flowdeck.conf etc/flowdeck/nginx-shields-http.conf \
   ! grep -E '/var/lib/flowdeck/[a-z-]+-shields\.map' "$root/$file" || fail "$file names a map outside maps/"
 done
 expect_text "$root/usr/lib/systemd/system/flowdeck.service" StateDirectoryMode=0751
-# The packaged settings verify crawlers against the ranges the package ships.
-expect_text "$root/etc/flowdeck/flowdeck.conf" \
-  "VerifiedBotRanges = /usr/share/flowdeck/verified-bot-ranges"
 # Every file of /etc/flowdeck that the snippets' and the units' comments tell the operator to
 # include or load is where they say.
 named=$(cat "$root"/etc/flowdeck/* "$root"/usr/lib/systemd/system/flowdeck* |

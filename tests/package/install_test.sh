@@ -19,9 +19,6 @@ for file in bin/flowdeck lib/flowdeck/KvVantrel.so lib/flowdeck/KvCorvane.so \
     share/flowdeck/verified-bot-ranges; do
   expect_file "$prefix/$file"
 done
-# The installed settings name the crawlers' ranges installed beside them.
-expect_text "$prefix/etc/flowdeck/flowdeck.conf" \
-  "VerifiedBotRanges = $prefix/share/flowdeck/verified-bot-ranges"
 [ -x "$prefix/bin/flowdeck" ] || fail "bin/flowdeck is not executable"
 cmp -s "$source/examples/flowdeck.logrotate" "$prefix/etc/logrotate.d/flowdeck" ||
   fail "etc/logrotate.d/flowdeck is not examples/flowdeck.logrotate"
