@@ -21,15 +21,7 @@ constexpr const char *kHeader =
 constexpr size_t kLargestFile = 16u << 20;
 
 void AppendEscaped(std::string &out, std::string_view value) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (char c : value) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '%' || byte < 0x20 || byte == 0x7f) {
-      out.append(1, '%').append(1, kHex[byte >> 4]).append(1, kHex[byte & 15]);
-    } else {
-      out.push_back(c);
-    }
-  }
+  common::AppendPercentEncoded(out, value, [](unsigned char c) { return c < 0x20 || c == 0x7f; });
 }
 
 std::vector<std::string_view> Fields(std::string_view line) {

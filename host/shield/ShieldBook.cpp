@@ -23,16 +23,8 @@ constexpr const char *kHeader =
 constexpr size_t kLargestRecord = 256u << 20;
 
 void AppendEscaped(std::string &out, std::string_view value) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (char c : value) {
-    if (c == '%' || c == '\t' || c == '\r' || c == '\n') {
-      out.append(1, '%')
-          .append(1, kHex[static_cast<unsigned char>(c) >> 4])
-          .append(1, kHex[c & 15]);
-    } else {
-      out.push_back(c);
-    }
-  }
+  common::AppendPercentEncoded(out, value,
+                               [](unsigned char c) { return c == '\t' || c == '\r' || c == '\n'; });
 }
 
 // A time as RecordLine writes it, or the Unix seconds that earlier versions wrote.

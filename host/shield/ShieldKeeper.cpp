@@ -10,6 +10,7 @@
 #include "IpAddress.h"
 #include "RunFiles.h"
 #include "ShieldValues.h"
+#include "UrlText.h"
 
 namespace host {
 
@@ -18,17 +19,10 @@ namespace {
 // A value in one line of the event log: control bytes and '%' as %hh; as one word of the
 // line, blanks too, and nothing as "-".
 std::string Printable(std::string_view value, bool word = true) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
   if (word && value.empty()) return "-";
   std::string out;
-  for (char c : value) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f || c == '%' || (word && c == ' ')) {
-      out.append(1, '%').append(1, kHex[byte >> 4]).append(1, kHex[byte & 15]);
-    } else {
-      out.push_back(c);
-    }
-  }
+  common::AppendPercentEncoded(
+      out, value, [&](unsigned char c) { return c < 0x20 || c == 0x7f || (word && c == ' '); });
   return out;
 }
 
