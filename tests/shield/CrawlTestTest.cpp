@@ -159,6 +159,8 @@ TEST(CrawlTest, LeavesOutAssetsAndRedirectsAndWaitsNotForThem) {
   EXPECT_TRUE(crawl.test.IsPage("/v1.2/index", "404")) << "a dot in a folder is no extension";
   EXPECT_TRUE(crawl.test.IsPage("/archive/", ""));
   EXPECT_TRUE(crawl.test.IsPage("/file.", "200"));
+  EXPECT_TRUE(crawl.test.IsPage(std::string_view("/x.css\0", 7), "200")) << "no extension listed";
+  EXPECT_FALSE(crawl.test.IsPage("/fonts/x.Woff2", "200"));
 
   // 30 distinct images and 30 redirects at a machine's pace: nothing watched at all.
   for (int i = 0; i < 30; ++i) {
