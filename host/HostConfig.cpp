@@ -1,5 +1,7 @@
 #include "HostConfig.h"
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <fstream>
@@ -14,7 +16,19 @@ namespace host {
 
 namespace {
 
-enum class Type { kText, kSingle, kInteger, kBoolean, kAddressList, kDuration };
+// kOptionalSingle: a number or nothing; kReportable: True, False or Report; kExtensions: file
+// name extensions separated by commas or blanks.
+enum class Type {
+  kText,
+  kSingle,
+  kOptionalSingle,
+  kInteger,
+  kBoolean,
+  kReportable,
+  kAddressList,
+  kDuration,
+  kExtensions,
+};
 
 // Where a setting goes: into the plug-ins' configuration texts, or to flowdeck alone.
 enum class Reader { kPlugins, kHost };
@@ -75,6 +89,17 @@ constexpr Setting kSettings[] = {
      Reader::kHost},
     {"VerifiedBotRanges", Type::kText, "", 0, 0, Reader::kHost},
     {"Resolver", Type::kText, "", 0, 0, Reader::kHost},
+    {"CrawlTest", Type::kReportable, "True", 0, 0, Reader::kHost},
+    {"CrawlWindow", Type::kInteger, "40", 2, 1000, Reader::kHost},
+    {"CrawlMinPages", Type::kInteger, "25", 2, 1000, Reader::kHost},
+    {"CrawlMaxSpread", Type::kOptionalSingle, "", 0, 10, Reader::kHost},
+    // What a browser fetches by itself for a page it shows. A PDF is not among them: a person
+    // opens it as a page, and a crawler reading the whole site fetches every one.
+    {"CrawlAssetExtensions", Type::kExtensions,
+     "css, js, mjs, map, png, jpg, jpeg, gif, svg, ico, webp, avif, bmp, woff, woff2, ttf, otf, "
+     "eot, mp4, webm, mp3, ogg, wav, m4a, webmanifest",
+     0, 0, Reader::kHost},
+    {"CrawlDeflect", Type::kText, "/flowdeck-slow-down.html", 0, 0, Reader::kHost},
 };
 constexpr size_t kSettingCount = sizeof kSettings / sizeof kSettings[0];
 
@@ -92,6 +117,21 @@ std::string Trim(const std::string &text) {
   return text.substr(first, last - first + 1);
 }
 
+// Why a list of file name extensions is none: each a word of letters and digits (at most
+// HostConfig::kLongestExtension), without its dot.
+std::string ExtensionsProblem(const std::string &value) {
+  for (const std::string &word : HostConfig::Words(value)) {
+    if (word.size() > HostConfig::kLongestExtension)
+      return "'" + word + "' is longer than an extension (" +
+             std::to_string(HostConfig::kLongestExtension) + " characters at most)";
+    for (char c : word) {
+      if (!std::isalnum(static_cast<unsigned char>(c)))
+        return "'" + word + "': an extension is letters and digits, without its dot";
+    }
+  }
+  return "";
+}
+
 // The reason a value does not fit its setting, or empty when it fits.
 std::string Check(const Setting &setting, const std::string &value) {
   // The plug-ins' texts are split at ';', so their values cannot hold one.
@@ -102,6 +142,8 @@ std::string Check(const Setting &setting, const std::string &value) {
   }
   if (setting.type == Type::kText) return "";
   if (setting.type == Type::kAddressList) return AddressRanges::Problem(value);
+  if (setting.type == Type::kExtensions) return ExtensionsProblem(value);
+  if (setting.type == Type::kOptionalSingle && value.empty()) return "";
   if (setting.type == Type::kDuration) {
     const std::optional<int64_t> seconds = ParseDuration(value);
     if (!seconds) return "expected a duration such as 90s, 15m, 12h, 7d, 1w or plain seconds";
@@ -114,6 +156,12 @@ std::string Check(const Setting &setting, const std::string &value) {
   if (setting.type == Type::kBoolean) {
     if (value == "True" || value == "False" || value == "true" || value == "false") return "";
     return "expected True or False";
+  }
+  if (setting.type == Type::kReportable) {
+    if (value == "True" || value == "False" || value == "true" || value == "false" ||
+        value == "Report")
+      return "";
+    return "expected True, False or Report";
   }
   double number = 0;
   auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), number);
@@ -193,6 +241,17 @@ int64_t HostConfig::GetInteger(const std::string &key) const {
 
 int64_t HostConfig::GetSeconds(const std::string &key) const {
   return ParseDuration(Get(key)).value_or(0);  // checked when it was set
+}
+
+std::vector<std::string> HostConfig::Words(const std::string &text) {
+  std::vector<std::string> words;
+  size_t at = 0;
+  while ((at = text.find_first_not_of(", \t", at)) != std::string::npos) {
+    const size_t end = std::min(text.find_first_of(", \t", at), text.size());
+    words.push_back(text.substr(at, end - at));
+    at = end;
+  }
+  return words;
 }
 
 bool HostConfig::GetBoolean(const std::string &key) const {

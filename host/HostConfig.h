@@ -28,6 +28,10 @@ class HostConfig {
   std::string ShieldConfigText() const;
   std::string MonitorConfigText() const;
 
+  // The words of a list setting, split at commas and blanks.
+  static std::vector<std::string> Words(const std::string &text);
+  static constexpr size_t kLongestExtension = 15;
+
   // The keys in the order the configuration texts use them.
   static const std::vector<std::string> &Keys();
 

@@ -69,6 +69,21 @@ void PrintShieldTally(std::ostream &out, const Session &session) {
     out << "  " << shield.address << "  " << shield.host << shield.resource << "  pace  at "
         << IsoTime(shield.raisedAt) << "  " << report::PaceDescription(shield.figures) << "\n";
   }
+  if (tally.crawl > 0) {
+    out << "shields of the crawl test (many pages at a machine's pace): " << tally.crawl << "\n";
+  }
+  for (const Shield &shield : tally.crawlShields) {
+    out << "  " << shield.address << "  the whole address  crawl  at " << IsoTime(shield.raisedAt)
+        << "  " << shield.figures << "\n";
+  }
+  if (tally.crawlReported > 0) {
+    out << "crawlers judged and only reported (CrawlTest = Report): " << tally.crawlReported
+        << "\n";
+  }
+  for (const Shield &shield : tally.crawlReports) {
+    out << "  " << shield.address << "  judged at " << IsoTime(shield.raisedAt) << "  "
+        << shield.figures << "\n";
+  }
   for (const std::string &shield : tally.sparedShields) out << "  spared: " << shield << "\n";
   if (tally.verified + tally.falseClaims > 0) {
     out << "search engines' crawlers: " << tally.verified << " shield(s) spared as verified, "

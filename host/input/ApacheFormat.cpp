@@ -79,10 +79,13 @@ bool Plain(char letter, std::string_view argument, FieldTarget &target) {
     case 'i':
       target = Header(argument);
       return true;
+    case 's':  // %s and %>s alike: a redirect's status either way
+      target = FieldTarget::Slot(S::kStatus);
+      return true;
   }
-  // Read and dropped: addresses and names of this side, sizes, durations, status, process
-  // and connection facts, environment, cookies, notes, response headers, trailers.
-  static constexpr std::string_view kDropped = "ABbCDefklLnoPRsTXIOS";
+  // Read and dropped: addresses and names of this side, sizes, durations, process and
+  // connection facts, environment, cookies, notes, response headers, trailers.
+  static constexpr std::string_view kDropped = "ABbCDefklLnoPRTXIOS";
   if (kDropped.find(letter) == std::string_view::npos) return false;
   target = FieldTarget();
   return true;

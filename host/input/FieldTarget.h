@@ -25,8 +25,9 @@ enum class LogSlot : uint8_t {
   kReferrer,
   kUserAgent,
   kForwarded,  // the X-Forwarded-For chain
+  kStatus,     // the response's status
 };
-constexpr size_t kLogSlots = static_cast<size_t>(LogSlot::kForwarded) + 1;
+constexpr size_t kLogSlots = static_cast<size_t>(LogSlot::kStatus) + 1;
 
 // How a field's text is used.
 enum class FieldUse : uint8_t {

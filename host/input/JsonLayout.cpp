@@ -215,6 +215,7 @@ std::unique_ptr<JsonLayout> JsonLayout::Caddy() {
   layout->Add("request.headers.Referer", FieldTarget::Slot(S::kReferrer));
   layout->Add("request.headers.X-Forwarded-For", FieldTarget::Slot(S::kForwarded));
   layout->Add("user_id", FieldTarget::Slot(S::kAuthUser));
+  layout->Add("status", FieldTarget::Slot(S::kStatus));
   return layout;
 }
 
@@ -233,6 +234,7 @@ std::unique_ptr<JsonLayout> JsonLayout::Traefik() {
   layout->Add("RequestMethod", FieldTarget::Slot(S::kMethod));
   layout->Add("RequestPath", FieldTarget::Slot(S::kTarget));
   layout->Add("RequestProtocol", FieldTarget::Slot(S::kProtocol));
+  layout->Add("DownstreamStatus", FieldTarget::Slot(S::kStatus));
   // Headers, when the access log keeps them.
   layout->Add("request_User-Agent", FieldTarget::Slot(S::kUserAgent));
   layout->Add("request_Referer", FieldTarget::Slot(S::kReferrer));

@@ -114,6 +114,7 @@ ParseOutcome LineCapture::Assemble(LogRecord &record) {
   record.referrer = Value(LogSlot::kReferrer);
   record.userAgent = Value(LogSlot::kUserAgent);
   record.forwardedFor = Dashless(Value(LogSlot::kForwarded));
+  record.status = Dashless(Value(LogSlot::kStatus));
   if (record.client.empty()) {
     record.fault = LineFault::kShape;
     return ParseOutcome::kMalformed;

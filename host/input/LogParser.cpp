@@ -136,7 +136,8 @@ bool ParseLogTime(std::string_view text, LogTime &time) {
 ParseOutcome ParseCommonLine(std::string_view line, CommonLayout layout, LogRecord &record) {
   record.storage.clear();
   record.storage.reserve(line.size());
-  record.vhost = record.port = record.referrer = record.userAgent = record.forwardedFor = {};
+  record.vhost = record.port = record.referrer = record.userAgent = record.forwardedFor =
+      record.status = {};
   record.fault = LineFault::kShape;
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
   Cursor cursor(line);
@@ -172,6 +173,7 @@ ParseOutcome ParseCommonLine(std::string_view line, CommonLayout layout, LogReco
   std::string_view status = cursor.Token();
   std::string_view bytes = cursor.Token();
   if (status.empty() || bytes.empty()) return ParseOutcome::kMalformed;
+  record.status = status;
   if (layout != CommonLayout::kCommon) {
     cursor.Quoted(record.referrer, record.storage);
     cursor.Quoted(record.userAgent, record.storage);

@@ -44,6 +44,8 @@ struct LogRecord {
   // The X-Forwarded-For chain as logged ("a, b, c"); empty when the format has none or the
   // line holds "-". RealClient reads it.
   std::string_view forwardedFor;
+  // The response's status as logged ("200", "301"); empty when the format holds none.
+  std::string_view status;
   // Why the last parse gave kMalformed.
   LineFault fault = LineFault::kNone;
 

@@ -43,6 +43,7 @@ const std::vector<Known> &KnownVariables() {
       {"http_referer", FieldTarget::Slot(S::kReferrer)},
       {"http_user_agent", FieldTarget::Slot(S::kUserAgent)},
       {"http_x_forwarded_for", FieldTarget::Slot(S::kForwarded)},
+      {"status", FieldTarget::Slot(S::kStatus)},
   };
   return known;
 }

@@ -166,6 +166,11 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
   p.Add("flowdeck_shields_spared_total", "counter", "", shields.allowed, "by=\"allow_list\"");
   p.Add("flowdeck_shields_spared_total", "counter", "", shields.verified,
         "by=\"verified_crawler\"");
+  p.Add("flowdeck_crawl_judgements_total", "counter",
+        "Visitors the crawl test judged crawlers, by what became of the judgement.", shields.crawl,
+        "outcome=\"shielded\"");
+  p.Add("flowdeck_crawl_judgements_total", "counter", "", shields.crawlReported,
+        "outcome=\"reported\"");
   p.Add("flowdeck_shields_false_crawler_total", "counter",
         "Shields of addresses whose user agent claims a crawler that did not verify.",
         shields.falseClaims);

@@ -75,6 +75,7 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
   // The pace test reads the definitions that were just put in place. It runs with PaceTest
   // off too, to judge records afresh after their shield lapsed.
   pace_ = std::make_unique<PaceTest>(outDir_, config_);
+  TakeCrawlSettings(CrawlTest::Settings::Read(config_));
   shield_ = std::make_unique<PluginLibrary>(PlaceFile(options.shieldPlugin, outDir_),
                                             "KvVantrel.Vantrel");
   monitor_ = std::make_unique<PluginLibrary>(PlaceFile(options.monitorPlugin, outDir_),
@@ -169,6 +170,8 @@ void Session::Request(const LogRecord &record, std::string_view serverName) {
   SendToMonitor(fields);
   visitorsOfRun_.Add({fields[common::kKey].data, fields[common::kKey].size});
   if (pace_) pace_->Request(fields, record.time.UtcMilliseconds(), utcMilliseconds_);
+  if (crawl_)
+    crawl_->Request(fields, record.status, record.time.UtcMilliseconds(), utcMilliseconds_);
   ++requests_;
   if (locked && !relock_.empty() && relock_.erase(std::string(record.client)) > 0) {
     SendToMonitor(ActionFields("LOCKED")
@@ -184,6 +187,7 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
   if (config.Get("FernwickPath").empty()) config.Set("FernwickPath", outDir_ + "/", "default");
   AddressRanges ignore = AddressRanges::Parse(config.Get("IgnoreAddresses"));
   BotClaims claims(config);
+  CrawlTest::Settings crawl = CrawlTest::Settings::Read(config);
   const ShieldChanges covered = keeper_->Reconfigure(config, utcMilliseconds_);
   claims_ = claims;
   ignore_ = std::move(ignore);
@@ -206,6 +210,7 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
   } else {
     pace_ = std::make_unique<PaceTest>(outDir_, config);
   }
+  TakeCrawlSettings(std::move(crawl));
   config_ = std::move(config);
   route_.Reconfigure(config_);
   Tell(covered);
@@ -282,6 +287,16 @@ void Session::CollectShields() {
   for (ShieldRequest &request : pace_->Cycle(utcMilliseconds_)) {
     requests.push_back(std::move(request));
   }
+  if (crawl_) {
+    const bool report = crawl_->Reporting();
+    for (ShieldRequest &request : crawl_->Cycle(utcMilliseconds_)) {
+      if (report) {
+        keeper_->NoteJudged(request, utcMilliseconds_);
+      } else {
+        requests.push_back(std::move(request));
+      }
+    }
+  }
   Tell(keeper_->Cycle(std::move(requests), utcMilliseconds_));
   SayProblems();
 }
@@ -305,11 +320,24 @@ void Session::Tell(const ShieldChanges &changes) {
   for (const Shield &shield : changes.lifted) {
     // A visitor still at it after its shield is shielded again.
     pace_->Lapsed(shield.address, shield.host, shield.resource);
+    if (crawl_) crawl_->Lapsed(shield.address, shield.host, shield.resource);
     Print("lifted", shield);
   }
   // Likewise one still at it after the allow list stopped sparing it.
   for (const Shield &shield : changes.unspared)
     pace_->Lapsed(shield.address, shield.host, shield.resource);
+}
+
+void Session::TakeCrawlSettings(CrawlTest::Settings settings) {
+  if (settings.mode == CrawlTest::Mode::kOff) {
+    crawl_.reset();
+  } else if (crawl_) {
+    crawl_->Reconfigure(std::move(settings));
+  } else {
+    crawl_ = std::make_unique<CrawlTest>(std::move(settings), [this](std::string_view address) {
+      return keeper_->ShieldedWhole(address);
+    });
+  }
 }
 
 void Session::Print(const char *event, const Shield &shield) {

@@ -11,6 +11,7 @@
 #include "BotClaims.h"
 #include "ControlReply.h"
 #include "ControlSocket.h"
+#include "CrawlTest.h"
 #include "DistinctKeys.h"
 #include "HostConfig.h"
 #include "LineSource.h"
@@ -136,6 +137,9 @@ class Session {
   bool TakeLoggedShield(const LogRecord &record);
   void PlaceDefinitions(const std::string &text);
   void CollectShields();
+  // The crawl test as the settings have it: kept (its visitors with it) when it runs on,
+  // made or dropped when it is turned on or off.
+  void TakeCrawlSettings(CrawlTest::Settings settings);
   void Tell(const ShieldChanges &changes);
   void Print(const char *event, const Shield &shield);
   void SayProblems();
@@ -155,6 +159,7 @@ class Session {
   AddressRanges ignore_;
   std::unique_ptr<ShieldKeeper> keeper_;
   std::unique_ptr<PaceTest> pace_;
+  std::unique_ptr<CrawlTest> crawl_;        // none with CrawlTest = False
   std::unique_ptr<ControlSocket> control_;  // when the run answers commands
   // Shielded addresses from before a restart: locked in the monitor when they come back.
   std::unordered_set<std::string> relock_;

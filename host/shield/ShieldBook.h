@@ -67,6 +67,10 @@ class ShieldBook {
   bool InForce(const Shield &shield) const {
     return shields_.contains(Key{shield.address, shield.host, shield.resource});
   }
+  // Whether a shield of the whole address (no host, no resource) is in force: a lookup.
+  bool ShieldedWhole(std::string_view address) const {
+    return shields_.contains(Key{std::string(address), std::string(), std::string()});
+  }
   // Whether any shield of the address is in force: asked for every request.
   bool Shielded(std::string_view address) const;
   std::vector<Shield> Active() const;

@@ -357,6 +357,9 @@ bool ShieldKeeper::PutInForce(Shield &shield, int64_t lifetime, int64_t now,
   if (shield.source == "pace") {
     ++tally_.pace;
     if (tally_.paceShields.size() < ShieldTally::kListed) tally_.paceShields.push_back(shield);
+  } else if (shield.source == "crawl") {
+    ++tally_.crawl;
+    if (tally_.crawlShields.size() < ShieldTally::kListed) tally_.crawlShields.push_back(shield);
   }
   Note(now, "raise", shield, shield.figures);
   changes.lock.push_back(shield.address);
@@ -441,6 +444,16 @@ bool ShieldKeeper::Disallow(const AddressSelector &selector, int64_t nowMillisec
   allow_.Remove(selector);
   Save(now);
   return true;
+}
+
+void ShieldKeeper::NoteJudged(const ShieldRequest &judged, int64_t nowMilliseconds) {
+  const int64_t now = nowMilliseconds / 1000;
+  ShieldRequest copy = judged;
+  Shield shield = FromRequest(copy);
+  shield.raisedAt = now;
+  ++tally_.crawlReported;
+  if (tally_.crawlReports.size() < ShieldTally::kListed) tally_.crawlReports.push_back(shield);
+  Note(now, "judge", shield, shield.figures);
 }
 
 void ShieldKeeper::NoteForged(int64_t nowMilliseconds, const ForgedRequest &forged) {

@@ -33,9 +33,14 @@ struct ShieldTally {
   uint64_t restored = 0;   // in force again after a restart
   // "address host/resource (why)", the first kListed, for the summary
   std::vector<std::string> sparedShields;
-  uint64_t pace = 0;                // of those raised, by flowdeck's pace test
-  std::vector<Shield> paceShields;  // the first few of them, for the summary
-  uint64_t repeat = 0;              // of those raised, the ones of an address with offences before
+  uint64_t pace = 0;                 // of those raised, by flowdeck's pace test
+  std::vector<Shield> paceShields;   // the first few of them, for the summary
+  uint64_t crawl = 0;                // of those raised, by flowdeck's crawl test
+  std::vector<Shield> crawlShields;  // the first few of them, for the summary
+  // Crawlers the crawl test judged with CrawlTest = Report: noted, not acted on.
+  uint64_t crawlReported = 0;
+  std::vector<Shield> crawlReports;  // the first few of them, for the summary
+  uint64_t repeat = 0;               // of those raised, the ones of an address with offences before
   // The first kListed of them: "address, offence n, lasts 2h", for the summary.
   std::vector<std::string> repeatShields;
   uint64_t wholeAddress = 0;  // of those raised, the ones that cover the whole address
@@ -120,6 +125,11 @@ class ShieldKeeper {
   void NoteForged(int64_t nowMilliseconds, const ForgedRequest &forged);
   // Whether the address has a shield in force: asked for every request.
   bool Shielded(std::string_view address) const { return book_.Shielded(address); }
+  // Whether the whole address is shielded: asked only of a visitor judged a crawler.
+  bool ShieldedWhole(std::string_view address) const { return book_.ShieldedWhole(address); }
+  // A judgement made only to be reported (CrawlTest = Report): noted in the event log as a
+  // "judge" line and tallied, never put in force.
+  void NoteJudged(const ShieldRequest &judged, int64_t nowMilliseconds);
   // The address's user agent claims to be a crawler VerifiedBots names (BotClaims): its shields
   // are verified before they act. Called for the requests that claim one, which are few.
   void NoteClaim(std::string_view address, std::string_view crawler, int64_t nowMilliseconds);

@@ -38,9 +38,11 @@ TEST(FormatCompiler, CombinedWrittenByNginxOrApacheReadsAsTheBuiltInParserReadsI
       "10.0.0.1 - - [07/Dec/2026:21:34:55.042 +0100] \"POST /login HTTP/2.0\" 302 0 \"-\" "
       "\"curl \\\"quoted\\\" \\x41\"",
       "10.0.0.2 - - [07/Dec/2026:21:34:55 -0700] \"-\" 408 0 \"-\" \"-\""};
+  const std::string_view kStatuses[] = {"200", "302", "408"};
   for (const char *format : {kNginxCombined, kApacheCombined, "combined"}) {
     const LogFormat compiled = LogFormat::Compile(format);
-    for (const std::string &line : lines) {
+    for (size_t i = 0; i < std::size(lines); ++i) {
+      const std::string &line = lines[i];
       LogRecord expected, got;
       const ParseOutcome want =
           host::ParseCommonLine(line, host::CommonLayout::kCombined, expected);
@@ -54,6 +56,9 @@ TEST(FormatCompiler, CombinedWrittenByNginxOrApacheReadsAsTheBuiltInParserReadsI
       EXPECT_EQ(got.protocol, expected.protocol);
       EXPECT_EQ(got.referrer, expected.referrer);
       EXPECT_EQ(got.userAgent, expected.userAgent) << format;
+      // The status tells a redirect from a page.
+      EXPECT_EQ(expected.status, kStatuses[i]);
+      EXPECT_EQ(got.status, expected.status) << format;
     }
   }
 }
