@@ -288,13 +288,11 @@ void Session::CollectShields() {
     requests.push_back(std::move(request));
   }
   if (crawl_) {
+    // In Report mode the keeper checks a judgement as any shield (spared, verified) and notes it.
     const bool report = crawl_->Reporting();
     for (ShieldRequest &request : crawl_->Cycle(utcMilliseconds_)) {
-      if (report) {
-        keeper_->NoteJudged(request, utcMilliseconds_);
-      } else {
-        requests.push_back(std::move(request));
-      }
+      request.reportOnly = report;
+      requests.push_back(std::move(request));
     }
   }
   Tell(keeper_->Cycle(std::move(requests), utcMilliseconds_));

@@ -227,6 +227,7 @@ std::string ShieldKeeper::Refusal(const Shield &shield) const {
 }
 
 void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &changes) {
+  const bool reportOnly = request.reportOnly;
   Shield shield = FromRequest(request);
   std::string why = Refusal(shield);
   const bool never = neverShield_.Contains(shield.address);
@@ -259,8 +260,11 @@ void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &c
   } else if (book_.InForce(whole) || book_.InForce(shield)) {
     ++tally_.repeated;  // the whole address, or this very shield, is shielded already
     return;
-  } else if (!Verify(shield, now)) {
+  } else if (!Verify(shield, now, reportOnly)) {
     return;  // a search engine's crawler, spared; or waiting for its verification
+  } else if (reportOnly) {
+    NoteJudged(shield, now);  // judged as any shield would be, and left at that
+    return;
   } else if (book_.Size() >= maxShields_) {
     why = "MaxShields (" + std::to_string(maxShields_) + ") are in force";
     if (tally_.overLimit++ == 0) {
@@ -276,7 +280,7 @@ void ShieldKeeper::Receive(ShieldRequest &request, int64_t now, ShieldChanges &c
   Note(now, "refuse", shield, why);
 }
 
-bool ShieldKeeper::Verify(Shield &shield, int64_t now) {
+bool ShieldKeeper::Verify(Shield &shield, int64_t now, bool reportOnly) {
   if (!verifier_) return true;
   const auto claim = claims_.find(shield.address);
   if (claim == claims_.end()) return true;
@@ -285,7 +289,7 @@ bool ShieldKeeper::Verify(Shield &shield, int64_t now) {
   switch (answer.verdict) {
     case BotVerifier::Verdict::kPending:
       waiting_.push_back({shield.address, shield.host, shield.resource, shield.deflect,
-                          shield.source, shield.figures});
+                          shield.source, shield.figures, reportOnly});
       return false;
     case BotVerifier::Verdict::kVerified:
       ++tally_.verified;
@@ -446,10 +450,7 @@ bool ShieldKeeper::Disallow(const AddressSelector &selector, int64_t nowMillisec
   return true;
 }
 
-void ShieldKeeper::NoteJudged(const ShieldRequest &judged, int64_t nowMilliseconds) {
-  const int64_t now = nowMilliseconds / 1000;
-  ShieldRequest copy = judged;
-  Shield shield = FromRequest(copy);
+void ShieldKeeper::NoteJudged(Shield shield, int64_t now) {
   shield.raisedAt = now;
   ++tally_.crawlReported;
   if (tally_.crawlReports.size() < ShieldTally::kListed) tally_.crawlReports.push_back(shield);

@@ -127,9 +127,6 @@ class ShieldKeeper {
   bool Shielded(std::string_view address) const { return book_.Shielded(address); }
   // Whether the whole address is shielded: asked only of a visitor judged a crawler.
   bool ShieldedWhole(std::string_view address) const { return book_.ShieldedWhole(address); }
-  // A judgement made only to be reported (CrawlTest = Report): noted in the event log as a
-  // "judge" line and tallied, never put in force.
-  void NoteJudged(const ShieldRequest &judged, int64_t nowMilliseconds);
   // The address's user agent claims to be a crawler VerifiedBots names (BotClaims): its shields
   // are verified before they act. Called for the requests that claim one, which are few.
   void NoteClaim(std::string_view address, std::string_view crawler, int64_t nowMilliseconds);
@@ -155,7 +152,10 @@ class ShieldKeeper {
   void Receive(ShieldRequest &request, int64_t now, ShieldChanges &changes);
   // Whether the shield may act: false when it is a verified crawler's (spared) or waits for its
   // verification (kept in waiting_); a false claim is marked in its figures.
-  bool Verify(Shield &shield, int64_t now);
+  bool Verify(Shield &shield, int64_t now, bool reportOnly);
+  // A judgement of CrawlTest = Report that passed every check a shield passes: noted in the
+  // event log and the tally, never acted on.
+  void NoteJudged(Shield shield, int64_t now);
   void ReceiveWaiting(int64_t now, ShieldChanges &changes);
   // Why a shield cannot be carried safely, or empty.
   std::string Refusal(const Shield &shield) const;

@@ -20,6 +20,7 @@ struct ShieldRequest {
   std::string source = "regularity";  // the test that asked: the plug-in's, or flowdeck's "pace"
   std::string
       figures;  // what the test saw, when it says: "hits 22, mean gap 1.000 s, spread 0.012"
+  bool reportOnly = false;  // a judgement to note, never to act on (CrawlTest = Report)
 };
 
 // Decodes the parameters B, D, E and F of a shield request's target ("/path?query", a version

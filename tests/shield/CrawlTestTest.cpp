@@ -259,8 +259,9 @@ TEST(CrawlTest, SettingsAreCheckedTogether) {
   }
 }
 
-host::ShieldRequest Verdict(const std::string &address) {
-  return {address, "", "", "/flowdeck-slow-down.html", "crawl", "pages 25 of the latest 25"};
+host::ShieldRequest Verdict(const std::string &address, bool reportOnly = false) {
+  return {address,   "", "", "/flowdeck-slow-down.html", "crawl", "pages 25 of the latest 25",
+          reportOnly};
 }
 
 TEST(CrawlTest, TheKeeperSparesAllowedAndNeverShieldAddressesAndReportsWithoutActing) {
@@ -281,11 +282,13 @@ TEST(CrawlTest, TheKeeperSparesAllowedAndNeverShieldAddressesAndReportsWithoutAc
   EXPECT_EQ(keeper.Tally().spared, 1u);
   EXPECT_EQ(keeper.Tally().allowed, 1u);
 
-  // Report mode: noted as a judgement, nothing put in force.
-  keeper.NoteJudged(Verdict("203.0.113.6"), kStart + 2000);
+  // Report mode: noted as a judgement, nothing put in force; an address the keeper spares is
+  // spared there too, not judged.
+  keeper.Cycle({Verdict("203.0.113.6", true), Verdict("198.51.100.10", true)}, kStart + 2000);
   EXPECT_FALSE(keeper.Shielded("203.0.113.6"));
   EXPECT_EQ(keeper.InForce(), 1u);
   EXPECT_EQ(keeper.Tally().crawlReported, 1u);
+  EXPECT_EQ(keeper.Tally().spared, 2u);
   const std::string events = ReadFile(dir.File("flowdeck-shields.log"));
   EXPECT_NE(events.find(" judge crawl 203.0.113.6 - - -> /flowdeck-slow-down.html (pages 25 of "
                         "the latest 25)\n"),
@@ -293,6 +296,7 @@ TEST(CrawlTest, TheKeeperSparesAllowedAndNeverShieldAddressesAndReportsWithoutAc
       << events;
   EXPECT_NE(events.find(" raise crawl 203.0.113.5 - - -> "), std::string::npos);
   EXPECT_NE(events.find(" spare crawl 198.51.100.9 "), std::string::npos);
+  EXPECT_EQ(events.find(" judge crawl 198.51.100.10 "), std::string::npos) << events;
 }
 
 }  // namespace
