@@ -96,6 +96,10 @@ SteerOrder SteerOrder::Parse(const std::vector<std::string> &words) {
       std::string &value = word == "--host" ? order.host : order.resource;
       value = rest.Value(word);
       if (value.empty()) throw OrderError(word + " cannot be empty");
+      for (char c : value) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
+          throw OrderError(word + " cannot hold a control character");
+      }
       // Shields key their host in lower case, as the web servers' maps do.
       if (word == "--host") {
         for (char &c : value) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;

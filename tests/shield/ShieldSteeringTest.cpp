@@ -258,6 +258,8 @@ TEST(SteerOrder, ReadsEachCommandsOptionsAndRefusesWhatCannotBeMeant) {
            {"shield", "10.0.0.1", "--deflect", "/../etc/passwd"},
            {"shield", "10.0.0.1", "--deflect", "//evil.example/"},
            {"shield", "10.0.0.1", "--host", "a b", "--resource", "/x"},
+           {"shield", "10.0.0.1", "--host", "a", "--resource", "/l\x01\nin"},
+           {"lift", "10.0.0.1", "--host", "a\tb"},
            {"shield", "10.0.0.1", "--seconds", "0"},
            {"shield", "10.0.0.1", "--seconds", "5 m"},
            {"allow", "--list", "10.0.0.1"},
