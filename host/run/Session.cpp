@@ -340,9 +340,8 @@ void Session::TakeCrawlSettings(CrawlTest::Settings settings) {
 
 void Session::Print(const char *event, const Shield &shield) {
   if (quiet_) return;
-  out_ << event << ": " << shield.address << " on "
-       << (shield.WholeAddress() ? "the whole address" : shield.host + shield.resource) << " -> "
-       << shield.deflect << " (" << IsoTime(utcMilliseconds_ / 1000) << ")\n";
+  out_ << event << ": " << ShieldName(shield) << " -> " << shield.deflect << " ("
+       << IsoTime(utcMilliseconds_ / 1000) << ")\n";
   // Whole and at once, also when standard output is a pipe or the journal: once per event.
   out_.flush();
 }
@@ -350,15 +349,6 @@ void Session::Print(const char *event, const Shield &shield) {
 }  // namespace host
 
 namespace host {
-
-namespace {
-
-std::string Named(const Shield &shield) {
-  return shield.address + " on " +
-         (shield.WholeAddress() ? std::string("the whole address") : shield.host + shield.resource);
-}
-
-}  // namespace
 
 ControlReply Session::Steer(const std::vector<std::string> &words) {
   using Verb = SteerOrder::Verb;
@@ -383,7 +373,8 @@ ControlReply Session::Steer(const std::vector<std::string> &words) {
       LiftSelector selector{order.target, order.host, order.resource};
       changes = keeper_->Lift(selector, now);
       if (changes.lifted.empty()) return {kSteerNoSuch, "", "no shield in force matches\n"};
-      for (const Shield &shield : changes.lifted) reply.out += "lifted: " + Named(shield) + "\n";
+      for (const Shield &shield : changes.lifted)
+        reply.out += "lifted: " + ShieldName(shield) + "\n";
       break;
     }
     case Verb::kShield: {
@@ -399,7 +390,7 @@ ControlReply Session::Steer(const std::vector<std::string> &words) {
       for (const Shield &raised : changes.raised) {
         // An address the monitor has not seen yet is locked when it comes.
         relock_.insert(raised.address);
-        reply.out += "shielded: " + Named(raised) + " -> " + raised.deflect + " until " +
+        reply.out += "shielded: " + ShieldName(raised) + " -> " + raised.deflect + " until " +
                      IsoTime(raised.expiresAt) + "\n";
       }
       break;
@@ -419,10 +410,10 @@ ControlReply Session::Steer(const std::vector<std::string> &words) {
       const int64_t seconds = now / 1000;
       AllowEntry entry{*order.target, seconds,
                        order.forSeconds > 0 ? seconds + order.forSeconds : 0, order.why};
-      reply.out = "allowed: " + entry.selector.text +
-                  (entry.expires == 0 ? " for good" : " until " + IsoTime(entry.expires)) + "\n";
+      reply.out = AllowedLine(entry);
       changes = keeper_->Allow(std::move(entry), now);
-      for (const Shield &shield : changes.lifted) reply.out += "lifted: " + Named(shield) + "\n";
+      for (const Shield &shield : changes.lifted)
+        reply.out += "lifted: " + ShieldName(shield) + "\n";
       break;
     }
   }

@@ -16,6 +16,7 @@
 #include "OffenceBook.h"
 #include "RunFiles.h"
 #include "ShieldBook.h"
+#include "ShieldKeeper.h"
 #include "TimeStamp.h"
 
 namespace host {
@@ -62,12 +63,6 @@ void Field(std::string &out, const char *name, std::string_view value, bool firs
   if (!first) out += ", ";
   out.append("\"").append(name).append("\": ");
   report::AppendJsonString(out, value);
-}
-
-// The shield as a line of a command's answer: "203.0.113.9 on shop.example/login".
-std::string Named(const Shield &shield) {
-  return shield.address + " on " +
-         (shield.WholeAddress() ? std::string("the whole address") : shield.host + shield.resource);
 }
 
 // Orders are written in a run's directory only, never in one that merely was named.
@@ -143,6 +138,16 @@ std::string AllowTable(const std::vector<AllowEntry> &entries) {
   return Table(rows);
 }
 
+std::string ShieldName(const Shield &shield) {
+  return shield.address + " on " +
+         (shield.WholeAddress() ? std::string("the whole address") : shield.host + shield.resource);
+}
+
+std::string AllowedLine(const AllowEntry &entry) {
+  return "allowed: " + entry.selector.text +
+         (entry.expires == 0 ? " for good" : " until " + IsoTime(entry.expires)) + "\n";
+}
+
 ControlReply SteerRun(const std::string &dir, const SteerOrder &order) {
   // Long enough for a follow that is busy with a shield cycle; a follow answers within a second.
   constexpr std::chrono::milliseconds kAnswerLimit{5000};
@@ -175,14 +180,10 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
     return reply;
   }
   if (order.verb == Verb::kLift) {
-    for (const Shield &shield : book.OrderLift(
-             [&](const Shield &shield) {
-               return order.all || (order.target->ranges.Contains(shield.address) &&
-                                    (order.host.empty() || order.host == shield.host) &&
-                                    (order.resource.empty() || order.resource == shield.resource));
-             },
-             now)) {
-      reply.out += "lifted: " + Named(shield) + "\n";
+    const LiftSelector selector{order.target, order.host, order.resource};
+    for (const Shield &shield :
+         book.OrderLift([&](const Shield &shield) { return selector.Picks(shield); }, now)) {
+      reply.out += "lifted: " + ShieldName(shield) + "\n";
     }
     if (reply.out.empty()) {
       reply.status = kSteerNoSuch;
@@ -197,7 +198,6 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
     Shield shield;
     shield.address = order.target->text;
     shield.host = order.host;
-    for (char &c : shield.host) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c | 0x20 : c);
     shield.resource = order.resource;
     shield.deflect = order.deflect;
     shield.source = "manual";
@@ -211,7 +211,7 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
     }
     book.Save();
     KeepOwner(dir, report::RunFiles::kShieldRecord);
-    reply.out = "shielded: " + Named(shield) + " -> " + shield.deflect + "\n";
+    reply.out = "shielded: " + ShieldName(shield) + " -> " + shield.deflect + "\n";
     return NotRunning(reply, dir);
   }
   AllowList allow(dir + "/" + report::RunFiles::kAllowList);
@@ -240,8 +240,7 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
   }
   allow.Save();
   KeepOwner(dir, report::RunFiles::kAllowList);
-  reply.out = "allowed: " + entry.selector.text +
-              (entry.expires == 0 ? " for good" : " until " + IsoTime(entry.expires)) + "\n";
+  reply.out = AllowedLine(entry);
   return NotRunning(reply, dir);
 }
 

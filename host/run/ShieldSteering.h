@@ -25,6 +25,12 @@ struct ShieldListing {
   std::string Json() const;
 };
 
+// A shield as a line of a command's answer: "203.0.113.9 on shop.example/login", "198.51.100.7
+// on the whole address".
+std::string ShieldName(const Shield &shield);
+// An allow-list entry added, as a command answers it.
+std::string AllowedLine(const AllowEntry &entry);
+
 // The allow list as a table.
 std::string AllowTable(const std::vector<AllowEntry> &entries);
 

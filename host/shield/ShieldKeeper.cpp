@@ -288,6 +288,15 @@ bool ShieldKeeper::Verify(Shield &shield, int64_t now, bool reportOnly) {
       verifier_->Check(shield.address, claim->second.crawler, now * 1000);
   switch (answer.verdict) {
     case BotVerifier::Verdict::kPending:
+      // Claims are the visitor's to make: past the bound a shield acts unverified, counted.
+      if (waiting_.size() >= kMostWaiting) {
+        ++tally_.falseClaims;
+        shield.figures += std::string(shield.figures.empty() ? "" : "; ") + "claims to be " +
+                          std::string(claim->second.crawler) +
+                          ", not verified: " + std::to_string(kMostWaiting) +
+                          " shields wait for their verification";
+        return true;
+      }
       waiting_.push_back({shield.address, shield.host, shield.resource, shield.deflect,
                           shield.source, shield.figures, reportOnly});
       return false;

@@ -194,6 +194,7 @@ class ShieldKeeper {
   static constexpr size_t kMostClaims = 65536;
   std::unordered_map<std::string, Claim> claims_;  // by address, the latest claim of each
   std::vector<ShieldRequest> waiting_;             // for their verification
+  static constexpr size_t kMostWaiting = 10000;
   bool restore_;
   bool configured_;  // an action is configured, whether or not this run acts
   std::string eventsPath_;
