@@ -77,15 +77,19 @@ Fault AppendChecked(std::string &out, const Shield &shield, bool addressOnly) {
   if (shield.deflect.empty()) return Fault::kNoDeflect;
   if (deflect & kDollar) return Fault::kDollar;
   const size_t start = out.size();
-  out += '"';
-  AppendEscaped(out, shield.address, address);
-  if (!addressOnly) {
-    out += ' ';
-    AppendEscaped(out, shield.host, host);
-    out += ' ';
-    AppendEscaped(out, shield.resource, resource);
+  if (addressOnly && (address & kNotBare) == 0) {
+    out += shield.address;  // "ADDRESS DEFLECT;", the layout operators' scripts read
+  } else {
+    out += '"';
+    AppendEscaped(out, shield.address, address);
+    if (!addressOnly) {
+      out += ' ';
+      AppendEscaped(out, shield.host, host);
+      out += ' ';
+      AppendEscaped(out, shield.resource, resource);
+    }
+    out += '"';
   }
-  out += '"';
   const size_t keyEnd = out.size();
   out += ' ';
   // A deflect path of plain characters stays bare, as operators' scripts expect.

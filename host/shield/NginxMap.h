@@ -8,9 +8,10 @@ namespace host {
 
 // The nginx map files: one entry per active shield of a resource, `"ADDRESS HOST PATH"
 // DEFLECT;`, for a map over "$remote_addr $host $uri", and one per active shield of a whole
-// address, `"ADDRESS" DEFLECT;`, for a map over "$remote_addr" (the snippets in examples/).
-// Keys are always quoted and escaped, so that no value can end an entry or start another; the
-// deflect path is quoted only when it needs to be.
+// address, `ADDRESS DEFLECT;`, for a map over "$remote_addr" (the snippets in examples/).
+// Keys of resources are always quoted and escaped, so that no value can end an entry or start
+// another; an address, normalized, holds nothing to quote; the deflect path is quoted only when
+// it needs to be.
 class NginxMap {
  public:
   // nginx reads one parameter of at most 4096 bytes; longer ones stop the whole configuration.

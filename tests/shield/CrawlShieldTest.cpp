@@ -93,7 +93,7 @@ TEST(CrawlShield, AReplayShieldsARandomizedScraperWholeAndNginxAnswersIt429) {
             std::string::npos)
       << events;
   EXPECT_NE(events.find("(pages "), std::string::npos) << events;
-  EXPECT_EQ(ReadFile(addressMap), "\"127.0.0.70\" /flowdeck-slow-down.html;\n");
+  EXPECT_EQ(ReadFile(addressMap), "127.0.0.70 /flowdeck-slow-down.html;\n");
   EXPECT_EQ(ReadFile(map), "");
 
   // The map the replay wrote is in force in nginx: every page of the scraper slowed down (the

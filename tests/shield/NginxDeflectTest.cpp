@@ -156,7 +156,7 @@ TEST_F(NginxDeflect, AWholeAddressShieldDeflectsEveryPageOfTheAddressUntilLifted
   const Shield resource = MakeShield("127.0.0.67", "shop.test", "/admin/login.php");
   ApplyAndWait({whole, resource}, {});
   EXPECT_EQ(actions_->Counts().reloads, 1);  // both maps, one reload
-  EXPECT_EQ(testing_support::ReadFile(AddressMapPath()), "\"127.0.0.66\" \"/sorry page.html\";\n");
+  EXPECT_EQ(testing_support::ReadFile(AddressMapPath()), "127.0.0.66 \"/sorry page.html\";\n");
   for (const auto &[host, target] :
        std::vector<std::pair<std::string, std::string>>{{"shop.test", "/index.html"},
                                                         {"shop.test", "/admin/login.php?user=x"},

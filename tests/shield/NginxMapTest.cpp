@@ -112,9 +112,9 @@ TEST(NginxMap, WritesTheMapOfWholeAddressesKeyedByTheAddressAlone) {
            MakeShield("::ffff:127.0.0.67", "", "", "/d\"e\\f;g{h}#i"),
            // The same address written otherwise: the shield renewed, with its new deflect path.
            MakeShield("2001:db8::1:0:0:1", "", "", "/renewed.html")}),
-      "\"127.0.0.66\" /deflect.html;\n"
-      "\"127.0.0.67\" \"/d\\\"e\\\\f;g{h}#i\";\n"
-      "\"2001:db8::1:0:0:1\" /renewed.html;\n");
+      "127.0.0.66 /deflect.html;\n"
+      "127.0.0.67 \"/d\\\"e\\\\f;g{h}#i\";\n"
+      "2001:db8::1:0:0:1 /renewed.html;\n");
   EXPECT_EQ(NginxMap::AddressRefusal(MakeShield("127.0.0.66", "", "", "/d$remote_addr")),
             "its deflect path holds '$', which nginx would read as a variable");
   EXPECT_EQ(NginxMap::AddressRefusal(MakeShield("127.0.0.66", "", "", "")),

@@ -371,7 +371,7 @@ TEST_F(ShieldActionsAddressFiles, EachShieldReachesItsOwnMapAndABatchReloadsOnce
   actions.Drain();
   EXPECT_EQ(Reloads(), 1);
   EXPECT_EQ(Tests(), 1);
-  EXPECT_EQ(NginxAddress(), "\"2001:db8::7\" /sorry.html;\n");
+  EXPECT_EQ(NginxAddress(), "2001:db8::7 /sorry.html;\n");
   EXPECT_EQ(ApacheAddress(), "2001:db8::7 /sorry.html\n");
   EXPECT_EQ(Nginx(),
             "\"127.0.0.67 shop.test /admin/login.php\" /deflect.html;\n"
@@ -388,7 +388,7 @@ TEST_F(ShieldActionsAddressFiles, EachShieldReachesItsOwnMapAndABatchReloadsOnce
   actions.Drain();
   EXPECT_EQ(Reloads(), 2);
   EXPECT_EQ(actions.Counts().mapWrites, writes + 2);
-  EXPECT_EQ(NginxAddress(), "\"127.0.0.70\" /sorry.html;\n");
+  EXPECT_EQ(NginxAddress(), "127.0.0.70 /sorry.html;\n");
   EXPECT_EQ(ApacheAddress(), "127.0.0.70 /sorry.html\n");
   EXPECT_EQ(Lines("nginx.map"), 3);
   // One lifted of each kind: both files, one reload.
@@ -431,7 +431,7 @@ TEST_F(ShieldActionsAddressFiles, ARefusedTestPutsBothMapsBack) {
   actions.Apply({}, {}, kNow);
   actions.Drain();
   EXPECT_EQ(Reloads(), 1);
-  EXPECT_EQ(NginxAddress(), "\"127.0.0.70\" /sorry.html;\n");
+  EXPECT_EQ(NginxAddress(), "127.0.0.70 /sorry.html;\n");
   EXPECT_EQ(Lines("nginx.map"), 2);
   EXPECT_EQ(shield_testing::Texts(actions.TakeProblems()),
             std::vector<std::string>{"nginx maps " + dir_.File("nginx.map") + " and " +
