@@ -2,7 +2,7 @@
 // by the stem pass) and crawlers (which also walk the tokens).
 #include <benchmark/benchmark.h>
 
-#include "BotClaims.h"
+#include "shield/BotClaims.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "BotVerifier.h"
+#include "shield/BotVerifier.h"
 #include "support/DnsServer.h"
 
 namespace {

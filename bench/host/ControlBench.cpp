@@ -12,8 +12,8 @@
 #include <string>
 #include <thread>
 
-#include "ControlClient.h"
-#include "ControlSocket.h"
+#include "run/ControlClient.h"
+#include "run/ControlSocket.h"
 
 namespace {
 

@@ -32,10 +32,10 @@
 #include <thread>
 #include <vector>
 
-#include "CommandLine.h"
-#include "LiveSource.h"
-#include "RunCommand.h"
 #include "SampleDay.h"
+#include "cli/CommandLine.h"
+#include "cli/RunCommand.h"
+#include "input/LiveSource.h"
 
 namespace {
 

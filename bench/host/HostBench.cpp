@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
-#include "LogParser.h"
-#include "LogReader.h"
-#include "RunCommand.h"
 #include "SampleDay.h"
+#include "cli/CommandLine.h"
+#include "cli/RunCommand.h"
+#include "input/LogParser.h"
+#include "input/LogReader.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <map>
 #include <stdexcept>
 
-#include "LogReader.h"
-#include "SampleTraffic.h"
+#include "input/LogReader.h"
+#include "sample/SampleTraffic.h"
 
 namespace bench {
 

@@ -9,14 +9,14 @@
 #include <filesystem>
 #include <memory>
 
-#include "ActiveShields.h"
-#include "AddressRanges.h"
-#include "ApacheMap.h"
-#include "HostConfig.h"
-#include "MapFile.h"
-#include "MapLines.h"
-#include "NginxMap.h"
-#include "ShieldActions.h"
+#include "base/AddressRanges.h"
+#include "base/HostConfig.h"
+#include "shield/ActiveShields.h"
+#include "shield/ApacheMap.h"
+#include "shield/MapFile.h"
+#include "shield/MapLines.h"
+#include "shield/NginxMap.h"
+#include "shield/ShieldActions.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "SyslogReceiver.h"
-#include "SyslogSource.h"
+#include "input/SyslogReceiver.h"
+#include "input/SyslogSource.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "ApacheFormat.h"
+#include "input/ApacheFormat.h"
 
 #include <memory>
 #include <string>
 
 #include "Convert.h"
-#include "FormatError.h"
-#include "TimePattern.h"
+#include "input/FormatError.h"
+#include "input/TimePattern.h"
 
 namespace host {
 

@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "LinePattern.h"
+#include "input/LinePattern.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "CombinedSource.h"
+#include "input/CombinedSource.h"
 
 #include <algorithm>
 #include <iterator>

@@ -3,7 +3,7 @@
 #include <memory>
 #include <vector>
 
-#include "LineSource.h"
+#include "input/LineSource.h"
 
 namespace host {
 

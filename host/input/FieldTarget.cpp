@@ -1,7 +1,7 @@
-#include "FieldTarget.h"
+#include "input/FieldTarget.h"
 
-#include "FormatError.h"
-#include "TimeText.h"
+#include "input/FormatError.h"
+#include "input/TimeText.h"
 
 namespace host {
 

@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "TimeParts.h"
-#include "TimePattern.h"
+#include "input/TimeParts.h"
+#include "input/TimePattern.h"
 
 namespace host {
 

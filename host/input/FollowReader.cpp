@@ -1,4 +1,4 @@
-#include "FollowReader.h"
+#include "input/FollowReader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "LogReader.h"
+#include "input/LogReader.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "JsonLayout.h"
+#include "input/JsonLayout.h"
 
 #include <simdjson.h>
 
@@ -6,7 +6,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "JsonTemplateReader.h"
+#include "input/JsonTemplateReader.h"
 
 namespace host {
 

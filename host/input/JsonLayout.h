@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "FieldTarget.h"
-#include "LineLayout.h"
-#include "LinePattern.h"
+#include "input/FieldTarget.h"
+#include "input/LineLayout.h"
+#include "input/LinePattern.h"
 
 namespace host {
 

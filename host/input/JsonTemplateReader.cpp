@@ -1,12 +1,12 @@
-#include "JsonTemplateReader.h"
+#include "input/JsonTemplateReader.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
-#include "FormatError.h"
 #include "UrlText.h"
 #include "Utf8.h"
+#include "input/FormatError.h"
 
 namespace host {
 

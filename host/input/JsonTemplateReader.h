@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "JsonLayout.h"
+#include "input/JsonLayout.h"
 
 namespace host {
 

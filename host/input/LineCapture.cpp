@@ -1,6 +1,6 @@
-#include "LineCapture.h"
+#include "input/LineCapture.h"
 
-#include "LogParser.h"
+#include "input/LogParser.h"
 
 namespace host {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "FieldTarget.h"
-#include "LogRecord.h"
-#include "TimeParts.h"
+#include "input/FieldTarget.h"
+#include "input/LogRecord.h"
+#include "input/TimeParts.h"
 
 namespace host {
 

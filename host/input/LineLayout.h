@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "LogRecord.h"
+#include "input/LogRecord.h"
 
 namespace host {
 

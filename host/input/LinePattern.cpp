@@ -1,10 +1,10 @@
-#include "LinePattern.h"
+#include "input/LinePattern.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "FormatError.h"
-#include "LogParser.h"
+#include "input/FormatError.h"
+#include "input/LogParser.h"
 
 namespace host {
 

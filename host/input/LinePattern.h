@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "FieldTarget.h"
-#include "LineCapture.h"
-#include "LineLayout.h"
+#include "input/FieldTarget.h"
+#include "input/LineCapture.h"
+#include "input/LineLayout.h"
 
 namespace host {
 

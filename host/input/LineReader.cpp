@@ -1,4 +1,4 @@
-#include "LineReader.h"
+#include "input/LineReader.h"
 
 namespace host {
 

@@ -4,10 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "LineStats.h"
-#include "LogFormat.h"
-#include "LogRecord.h"
-#include "RealClient.h"
+#include "input/LineStats.h"
+#include "input/LogFormat.h"
+#include "input/LogRecord.h"
+#include "input/RealClient.h"
 
 namespace host {
 

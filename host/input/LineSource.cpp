@@ -1,4 +1,4 @@
-#include "LineSource.h"
+#include "input/LineSource.h"
 
 #include <time.h>
 

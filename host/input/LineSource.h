@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "LineStats.h"
-#include "LogParser.h"
+#include "input/LineStats.h"
+#include "input/LogParser.h"
 
 namespace host {
 

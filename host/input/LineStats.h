@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "LineFault.h"
+#include "input/LineFault.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "LiveSource.h"
+#include "input/LiveSource.h"
 
 #include <poll.h>
 

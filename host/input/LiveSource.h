@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "FollowReader.h"
-#include "LineReader.h"
-#include "LineSource.h"
+#include "input/FollowReader.h"
+#include "input/LineReader.h"
+#include "input/LineSource.h"
 
 namespace host {
 

@@ -1,14 +1,14 @@
-#include "LogFormat.h"
+#include "input/LogFormat.h"
 
 #include <optional>
 #include <vector>
 
-#include "ApacheFormat.h"
 #include "Convert.h"
-#include "JsonLayout.h"
-#include "LinePattern.h"
-#include "LogParser.h"
-#include "NginxFormat.h"
+#include "input/ApacheFormat.h"
+#include "input/JsonLayout.h"
+#include "input/LinePattern.h"
+#include "input/LogParser.h"
+#include "input/NginxFormat.h"
 
 namespace host {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "FormatError.h"
-#include "LogRecord.h"
+#include "input/FormatError.h"
+#include "input/LogRecord.h"
 
 namespace host {
 

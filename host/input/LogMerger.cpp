@@ -1,4 +1,4 @@
-#include "LogMerger.h"
+#include "input/LogMerger.h"
 
 namespace host {
 

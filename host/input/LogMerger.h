@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "LineReader.h"
-#include "LineSource.h"
-#include "LogParser.h"
-#include "LogReader.h"
+#include "input/LineReader.h"
+#include "input/LineSource.h"
+#include "input/LogParser.h"
+#include "input/LogReader.h"
 
 namespace host {
 

@@ -1,10 +1,10 @@
-#include "LogParser.h"
+#include "input/LogParser.h"
 
 #include <cstring>
 
-#include "TimeParts.h"
-#include "TimeText.h"
 #include "UrlText.h"
+#include "input/TimeParts.h"
+#include "input/TimeText.h"
 
 namespace host {
 

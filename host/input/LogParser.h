@@ -3,8 +3,8 @@
 #include <string>
 #include <string_view>
 
-#include "LogFormat.h"
-#include "LogRecord.h"
+#include "input/LogFormat.h"
+#include "input/LogRecord.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "LogReader.h"
+#include "input/LogReader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

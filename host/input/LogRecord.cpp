@@ -1,4 +1,4 @@
-#include "LogRecord.h"
+#include "input/LogRecord.h"
 
 #include "DateTime.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "LineFault.h"
+#include "input/LineFault.h"
 
 namespace host {
 

@@ -1,8 +1,8 @@
-#include "NginxFormat.h"
+#include "input/NginxFormat.h"
 
 #include <string>
 
-#include "FormatError.h"
+#include "input/FormatError.h"
 
 namespace host {
 

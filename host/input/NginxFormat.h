@@ -3,8 +3,8 @@
 #include <string_view>
 #include <vector>
 
-#include "FieldTarget.h"
-#include "LinePattern.h"
+#include "input/FieldTarget.h"
+#include "input/LinePattern.h"
 
 namespace host {
 

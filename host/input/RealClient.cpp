@@ -1,6 +1,6 @@
-#include "RealClient.h"
+#include "input/RealClient.h"
 
-#include "IpAddress.h"
+#include "base/IpAddress.h"
 
 namespace host {
 

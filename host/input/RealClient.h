@@ -3,8 +3,8 @@
 #include <functional>
 #include <string_view>
 
-#include "AddressRanges.h"
-#include "LogRecord.h"
+#include "base/AddressRanges.h"
+#include "input/LogRecord.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "SyslogFramer.h"
+#include "input/SyslogFramer.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "SyslogMessage.h"
+#include "input/SyslogMessage.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "SyslogReceiver.h"
+#include "input/SyslogReceiver.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -10,9 +10,9 @@
 
 #include <sys/socket.h>
 
-#include "AddressRanges.h"
-#include "SyslogFramer.h"
-#include "SyslogMessage.h"
+#include "base/AddressRanges.h"
+#include "input/SyslogFramer.h"
+#include "input/SyslogMessage.h"
 
 namespace host {
 

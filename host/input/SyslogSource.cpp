@@ -1,4 +1,4 @@
-#include "SyslogSource.h"
+#include "input/SyslogSource.h"
 
 #include <algorithm>
 #include <chrono>

@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "LineReader.h"
-#include "LineSource.h"
-#include "SyslogReceiver.h"
+#include "input/LineReader.h"
+#include "input/LineSource.h"
+#include "input/SyslogReceiver.h"
 
 namespace host {
 

@@ -1,8 +1,8 @@
-#include "TimeParts.h"
+#include "input/TimeParts.h"
 
 #include <ctime>
 
-#include "LogParser.h"
+#include "input/LogParser.h"
 
 namespace host {
 

@@ -1,9 +1,9 @@
-#include "TimePattern.h"
+#include "input/TimePattern.h"
 
 #include <string>
 
-#include "FormatError.h"
-#include "TimeText.h"
+#include "input/FormatError.h"
+#include "input/TimeText.h"
 
 namespace host {
 

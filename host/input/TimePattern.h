@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-#include "TimeParts.h"
+#include "input/TimeParts.h"
 
 namespace host {
 

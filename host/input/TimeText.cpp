@@ -1,4 +1,4 @@
-#include "TimeText.h"
+#include "input/TimeText.h"
 
 #include <charconv>
 #include <cmath>

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <string_view>
 
-#include "TimeParts.h"
+#include "input/TimeParts.h"
 
 namespace host {
 

@@ -1,10 +1,10 @@
-#include "AlertChart.h"
+#include "report/AlertChart.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "HtmlText.h"
+#include "report/HtmlText.h"
 
 namespace report {
 

@@ -1,4 +1,4 @@
-#include "AlertReader.h"
+#include "report/AlertReader.h"
 
 #include <stdio.h>
 

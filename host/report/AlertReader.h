@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ReportData.h"
+#include "report/ReportData.h"
 
 namespace report {
 

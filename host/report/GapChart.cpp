@@ -1,9 +1,9 @@
-#include "GapChart.h"
+#include "report/GapChart.h"
 
 #include <algorithm>
 #include <cstdio>
 
-#include "HtmlText.h"
+#include "report/HtmlText.h"
 
 namespace report {
 

@@ -1,15 +1,15 @@
-#include "HtmlPage.h"
+#include "report/HtmlPage.h"
 
 #include <algorithm>
 
-#include "AlertChart.h"
-#include "HtmlText.h"
-#include "NotedTable.h"
-#include "NotedVisitors.h"
-#include "PageAssets.h"
-#include "RunFiles.h"
-#include "ShieldTable.h"
-#include "VisitorTable.h"
+#include "base/RunFiles.h"
+#include "report/AlertChart.h"
+#include "report/HtmlText.h"
+#include "report/NotedTable.h"
+#include "report/NotedVisitors.h"
+#include "report/PageAssets.h"
+#include "report/ShieldTable.h"
+#include "report/VisitorTable.h"
 
 namespace report {
 
@@ -128,8 +128,8 @@ void HtmlPage::AppendFigures(std::string &out) const {
   out += "<dl class=\"figures\">";
   // The monitor's snapshot holds the visitors of its latest cycle only, and none after a reload
   // that restarted it: flowdeck counts those of the whole run.
-  if (!noted(RunFiles::kVisitorsOfRun).empty()) {
-    AppendFigure(out, "", "Visitors in the run", noted(RunFiles::kVisitorsOfRun));
+  if (!noted(host::RunFiles::kVisitorsOfRun).empty()) {
+    AppendFigure(out, "", "Visitors in the run", noted(host::RunFiles::kVisitorsOfRun));
   }
   AppendFigure(out, "", "Visitors held", count(run_.snapshot, run_.visitors.size()));
   AppendFigure(out, "", "Level 0", level(0));
@@ -140,16 +140,18 @@ void HtmlPage::AppendFigures(std::string &out) const {
                                                                : std::string("\u2014"));
   AppendFigure(out, "", "Shields", count(run_.shieldFile, run_.shields.size()));
   AppendFigure(out, "", "Alerts", count(run_.alertFile, run_.alerts.size()));
-  if (!noted(RunFiles::kShieldsRaised).empty()) {
+  if (!noted(host::RunFiles::kShieldsRaised).empty()) {
     AppendFigure(out, "text", "Raised / lifted / refused",
-                 noted(RunFiles::kShieldsRaised) + " / " + noted(RunFiles::kShieldsLifted) + " / " +
-                     noted(RunFiles::kShieldsRefused));
+                 noted(host::RunFiles::kShieldsRaised) + " / " +
+                     noted(host::RunFiles::kShieldsLifted) + " / " +
+                     noted(host::RunFiles::kShieldsRefused));
   }
   AppendFigure(out, "text", "Time span", span_ ? SpanText(*span_) : "no times in the files");
-  if (!noted(RunFiles::kShieldCycle).empty() && !noted(RunFiles::kMonitorCycle).empty()) {
+  if (!noted(host::RunFiles::kShieldCycle).empty() &&
+      !noted(host::RunFiles::kMonitorCycle).empty()) {
     AppendFigure(out, "text", "Cycles",
-                 "shields " + noted(RunFiles::kShieldCycle) + " s, monitor " +
-                     noted(RunFiles::kMonitorCycle) + " s");
+                 "shields " + noted(host::RunFiles::kShieldCycle) + " s, monitor " +
+                     noted(host::RunFiles::kMonitorCycle) + " s");
   }
   out += "</dl>";
 }

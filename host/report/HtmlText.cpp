@@ -1,4 +1,4 @@
-#include "HtmlText.h"
+#include "report/HtmlText.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,9 +1,9 @@
-#include "NotedTable.h"
+#include "report/NotedTable.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "HtmlText.h"
+#include "report/HtmlText.h"
 
 namespace report {
 

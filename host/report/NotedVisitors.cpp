@@ -1,4 +1,4 @@
-#include "NotedVisitors.h"
+#include "report/NotedVisitors.h"
 
 #include <algorithm>
 #include <cstdlib>

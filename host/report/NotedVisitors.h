@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "ReportData.h"
+#include "report/ReportData.h"
 
 namespace report {
 

@@ -1,4 +1,4 @@
-#include "PageAssets.h"
+#include "report/PageAssets.h"
 
 namespace report {
 

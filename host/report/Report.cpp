@@ -1,4 +1,4 @@
-#include "Report.h"
+#include "report/Report.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -11,13 +11,13 @@
 #include <filesystem>
 #include <random>
 
-#include "AlertReader.h"
-#include "HtmlPage.h"
-#include "RunFiles.h"
-#include "ShieldEventReader.h"
-#include "ShieldReader.h"
-#include "ShieldRows.h"
-#include "SnapshotReader.h"
+#include "base/RunFiles.h"
+#include "report/AlertReader.h"
+#include "report/HtmlPage.h"
+#include "report/ShieldEventReader.h"
+#include "report/ShieldReader.h"
+#include "report/ShieldRows.h"
+#include "report/SnapshotReader.h"
 
 namespace report {
 
@@ -60,13 +60,13 @@ RunData ReadRun(const std::string &directory) {
   RunData run;
   run.directory = fs::absolute(directory, error).lexically_normal().string();
   if (run.directory.size() > 1 && run.directory.back() == '/') run.directory.pop_back();
-  run.info = ReadRunInfo(run.directory);
-  const RunFiles files = RunFiles::Of(run.directory, run.info);
-  run.snapshot = ReadSnapshot(files.In(RunFiles::kSnapshot), run.visitors);
+  run.info = host::ReadRunInfo(run.directory);
+  const host::RunFiles files = host::RunFiles::Of(run.directory, run.info);
+  run.snapshot = ReadSnapshot(files.In(host::RunFiles::kSnapshot), run.visitors);
   run.alertFile = ReadAlerts(files.Alerts(), run.alerts, run.foreignAlertLines);
-  run.shieldFile = ReadShields(files.In(RunFiles::kShields), run.shields);
+  run.shieldFile = ReadShields(files.In(host::RunFiles::kShields), run.shields);
   if (run.shieldFile.Read()) {
-    ShieldLog log = ReadShieldLog(files.In(RunFiles::kShieldEvents));
+    ShieldLog log = ReadShieldLog(files.In(host::RunFiles::kShieldEvents));
     JoinRaises(run.shields, std::move(log.raises));
     run.spared = std::move(log.spared);
     run.sparedNotListed = log.sparedNotListed;
@@ -85,7 +85,7 @@ std::string RenderReport(const RunData &run) {
 }
 
 void WriteReport(const std::string &directory, const std::string &outputFile) {
-  WriteFileAtomically(outputFile, RenderReport(ReadRun(directory)), "the report");
+  host::WriteFileAtomically(outputFile, RenderReport(ReadRun(directory)), "the report");
 }
 
 }  // namespace report

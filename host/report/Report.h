@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "ReportData.h"
+#include "report/ReportData.h"
 
 namespace report {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ReportTime.h"
+#include "report/ReportTime.h"
 
 namespace report {
 

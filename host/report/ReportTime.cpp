@@ -1,4 +1,4 @@
-#include "ReportTime.h"
+#include "report/ReportTime.h"
 
 #include <time.h>
 
@@ -6,7 +6,7 @@
 #include <iterator>
 
 #include "DateTime.h"
-#include "TimeStamp.h"
+#include "base/TimeStamp.h"
 
 namespace report {
 
@@ -136,7 +136,7 @@ std::optional<int64_t> MillisecondsFromElapsedText(std::string_view text) {
 }
 
 std::optional<Moment> MomentFromTimeStamp(std::string_view text) {
-  const std::optional<int64_t> instant = ReadTimeStamp(text);
+  const std::optional<int64_t> instant = host::ReadTimeStamp(text);
   if (!instant) return std::nullopt;
   const time_t seconds = static_cast<time_t>(*instant);
   tm local{};

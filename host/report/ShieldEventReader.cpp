@@ -1,4 +1,4 @@
-#include "ShieldEventReader.h"
+#include "report/ShieldEventReader.h"
 
 #include <climits>
 #include <cstdlib>
@@ -7,8 +7,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "ReportTime.h"
 #include "UrlText.h"
+#include "report/ReportTime.h"
 
 namespace report {
 

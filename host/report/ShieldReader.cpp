@@ -1,8 +1,8 @@
-#include "ShieldReader.h"
+#include "report/ShieldReader.h"
 
 #include <algorithm>
 
-#include "XmlElementReader.h"
+#include "report/XmlElementReader.h"
 
 namespace report {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "ReportData.h"
+#include "report/ReportData.h"
 
 namespace report {
 

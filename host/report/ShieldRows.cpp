@@ -1,4 +1,4 @@
-#include "ShieldRows.h"
+#include "report/ShieldRows.h"
 
 #include <algorithm>
 #include <cstdio>

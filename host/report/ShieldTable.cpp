@@ -1,9 +1,9 @@
-#include "ShieldTable.h"
+#include "report/ShieldTable.h"
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "HtmlText.h"
+#include "report/HtmlText.h"
 
 namespace report {
 

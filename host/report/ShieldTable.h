@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "ReportData.h"
+#include "report/ReportData.h"
 
 namespace report {
 

@@ -1,8 +1,8 @@
-#include "SnapshotReader.h"
+#include "report/SnapshotReader.h"
 
 #include <charconv>
 
-#include "XmlElementReader.h"
+#include "report/XmlElementReader.h"
 
 namespace report {
 

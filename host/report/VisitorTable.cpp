@@ -1,11 +1,11 @@
-#include "VisitorTable.h"
+#include "report/VisitorTable.h"
 
 #include <cmath>
 #include <cstdio>
 #include <numeric>
 
-#include "GapChart.h"
-#include "HtmlText.h"
+#include "report/GapChart.h"
+#include "report/HtmlText.h"
 
 namespace report {
 

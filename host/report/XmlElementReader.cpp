@@ -1,4 +1,4 @@
-#include "XmlElementReader.h"
+#include "report/XmlElementReader.h"
 
 #include <fcntl.h>
 #include <libxml/xmlreader.h>

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "ReportData.h"
+#include "report/ReportData.h"
 
 namespace report {
 

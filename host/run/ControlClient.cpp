@@ -1,4 +1,4 @@
-#include "ControlClient.h"
+#include "run/ControlClient.h"
 
 #include <poll.h>
 #include <sys/socket.h>
@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "ControlSocket.h"
-#include "ControlWire.h"
+#include "run/ControlSocket.h"
+#include "run/ControlWire.h"
 
 namespace host {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ControlReply.h"
+#include "run/ControlReply.h"
 
 namespace host {
 

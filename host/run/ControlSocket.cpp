@@ -1,4 +1,4 @@
-#include "ControlSocket.h"
+#include "run/ControlSocket.h"
 
 #include <grp.h>
 #include <pwd.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "ControlWire.h"
+#include "run/ControlWire.h"
 
 namespace host {
 

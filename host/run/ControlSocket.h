@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ControlReply.h"
+#include "run/ControlReply.h"
 
 struct ucred;
 

@@ -1,4 +1,4 @@
-#include "ControlWire.h"
+#include "run/ControlWire.h"
 
 #include <charconv>
 

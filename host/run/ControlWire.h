@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "ControlReply.h"
+#include "run/ControlReply.h"
 
 namespace host {
 

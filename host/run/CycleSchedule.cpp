@@ -1,4 +1,4 @@
-#include "CycleSchedule.h"
+#include "run/CycleSchedule.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "DistinctKeys.h"
+#include "run/DistinctKeys.h"
 
 #include <functional>
 

@@ -1,4 +1,4 @@
-#include "FollowedLogs.h"
+#include "run/FollowedLogs.h"
 
 #include <sys/stat.h>
 
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <limits>
 
-#include "Say.h"
+#include "base/Say.h"
 
 namespace host {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "LineSource.h"
+#include "input/LineSource.h"
 
 namespace host {
 

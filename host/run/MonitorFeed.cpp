@@ -1,4 +1,4 @@
-#include "MonitorFeed.h"
+#include "run/MonitorFeed.h"
 
 #include <sys/stat.h>
 

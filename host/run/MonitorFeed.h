@@ -13,7 +13,7 @@
 
 #include <flowdeck/plugin.h>
 
-#include "PluginLibrary.h"
+#include "run/PluginLibrary.h"
 
 namespace host {
 

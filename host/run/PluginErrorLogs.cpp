@@ -1,4 +1,4 @@
-#include "PluginErrorLogs.h"
+#include "run/PluginErrorLogs.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "PluginLibrary.h"
+#include "run/PluginLibrary.h"
 
 #include <dlfcn.h>
 

@@ -1,4 +1,4 @@
-#include "RequestFields.h"
+#include "run/RequestFields.h"
 
 #include <charconv>
 

@@ -5,7 +5,7 @@
 
 #include <flowdeck/plugin.h>
 
-#include "LogParser.h"
+#include "input/LogParser.h"
 
 namespace host {
 

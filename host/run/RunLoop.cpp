@@ -1,10 +1,9 @@
-#include "RunLoop.h"
+#include "run/RunLoop.h"
 
 namespace host {
 
-RunLoop::RunLoop(Session &session, LineSource &source, const Cadence &cadence, LineStats &stats,
-                 Progress &progress)
-    : session_(session), source_(source), cadence_(cadence), stats_(stats), progress_(progress) {}
+RunLoop::RunLoop(Session &session, LineSource &source, const Cadence &cadence, LineStats &stats)
+    : session_(session), source_(source), cadence_(cadence), stats_(stats) {}
 
 void RunLoop::Run() {
   SourceLine line;
@@ -57,7 +56,9 @@ void RunLoop::Stream(const SourceLine &line) {
   } else {
     ++stats_.withoutRequest;
   }
-  progress_.Update(stats_.lines, source_.BytesRead());
+  if (everyFewThousand_ && (stats_.lines & 0x3fff) == 0) {
+    everyFewThousand_(stats_.lines, source_.BytesRead());
+  }
 }
 
 }  // namespace host

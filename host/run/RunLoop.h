@@ -1,12 +1,12 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
-#include "CycleSchedule.h"
-#include "LineSource.h"
-#include "LineStats.h"
-#include "Progress.h"
-#include "Session.h"
+#include "input/LineSource.h"
+#include "input/LineStats.h"
+#include "run/CycleSchedule.h"
+#include "run/Session.h"
 
 namespace host {
 
@@ -16,8 +16,7 @@ namespace host {
 // settled.
 class RunLoop {
  public:
-  RunLoop(Session &session, LineSource &source, const Cadence &cadence, LineStats &stats,
-          Progress &progress);
+  RunLoop(Session &session, LineSource &source, const Cadence &cadence, LineStats &stats);
 
   // Called after the cycles due at one moment have run (the last ones included), saying
   // whether the monitor cycled.
@@ -25,6 +24,11 @@ class RunLoop {
   // Called between lines now and then (whenever the source is idle, and every few thousand
   // lines): where a live run looks at its signals.
   void Between(std::function<void()> hook) { between_ = std::move(hook); }
+  // Called every few thousand lines with the lines and bytes read so far: where a progress
+  // line is drawn.
+  void EveryFewThousand(std::function<void(uint64_t lines, uint64_t bytes)> hook) {
+    everyFewThousand_ = std::move(hook);
+  }
 
   void Run();
 
@@ -38,9 +42,9 @@ class RunLoop {
   LineSource &source_;
   Cadence cadence_;
   LineStats &stats_;
-  Progress &progress_;
   std::function<void(bool)> afterCycles_;
   std::function<void()> between_;
+  std::function<void(uint64_t, uint64_t)> everyFewThousand_;
   CycleSchedule schedule_{Cadence{}, 0};
 };
 

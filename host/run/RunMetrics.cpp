@@ -1,4 +1,4 @@
-#include "RunMetrics.h"
+#include "run/RunMetrics.h"
 
 #include <sys/stat.h>
 
@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "OwnFiles.h"
-#include "RunFiles.h"
-#include "ShieldSteering.h"
-#include "TimeStamp.h"
+#include "base/RunFiles.h"
+#include "base/TimeStamp.h"
+#include "run/ShieldSteering.h"
 
 namespace host {
 
@@ -233,7 +233,7 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
   return p.Text();
 }
 
-static_assert(std::string_view(RunMetrics::kFileName) == report::RunFiles::kMetrics,
+static_assert(std::string_view(RunMetrics::kFileName) == host::RunFiles::kMetrics,
               "the run directory's check must know the metrics file");
 
 std::string RunMetrics::PluginErrorText(const PluginErrorLogs &logs) {
@@ -249,10 +249,10 @@ std::string RunMetrics::PluginErrorText(const PluginErrorLogs &logs) {
 void RunMetrics::Write(Session &session, const LineStats &lines, const LineSource &source) const {
   errorLogs_.Update();
   const std::string text = Text(session, lines, source, syslog_) + PluginErrorText(errorLogs_);
-  report::WriteFileAtomically(path_, text, "the metrics");
+  host::WriteFileAtomically(path_, text, "the metrics");
   // The operator's copy is for node_exporter, which reads it as a user of its own; the figures
   // are counts, nothing of a visitor.
-  if (!extraPath_.empty()) report::WriteFileAtomically(extraPath_, text, "the metrics", 0644);
+  if (!extraPath_.empty()) host::WriteFileAtomically(extraPath_, text, "the metrics", 0644);
 }
 
 namespace {
@@ -301,7 +301,7 @@ std::string MissingFigures(const std::string &dir, int errnum) {
            " (run it as the user the run wrote its files as, or with sudo)";
   }
   if (errnum != ENOENT) return path + ": " + common::OpenFailure(errnum);
-  for (const std::string &name : report::RunFiles::WrittenNames()) {
+  for (const std::string &name : host::RunFiles::WrittenNames()) {
     if (lstat((dir + "/" + name).c_str(), &info) == 0) {
       return dir + ": no figures yet (a follow writes " + RunMetrics::kFileName +
              " after every cycle, a replay at its end)";
@@ -382,7 +382,7 @@ int RunStatus(const std::vector<std::string> &args, std::ostream &out, std::ostr
   if (!written.empty()) {
     const int64_t at = std::llround(Seconds(written));
     const int64_t age = static_cast<int64_t>(std::time(nullptr)) - at;
-    out << "written " << report::FormatTimeStamp(at) << ", " << age
+    out << "written " << host::FormatTimeStamp(at) << ", " << age
         << (age == 1 ? " second" : " seconds") << " ago\n";
   }
   // Then the shields in force, as "flowdeck shields" lists them: the first twenty.

@@ -2,11 +2,11 @@
 
 #include <string>
 
-#include "LineSource.h"
-#include "LineStats.h"
-#include "PluginErrorLogs.h"
-#include "Session.h"
-#include "SyslogSource.h"
+#include "input/LineSource.h"
+#include "input/LineStats.h"
+#include "input/SyslogSource.h"
+#include "run/PluginErrorLogs.h"
+#include "run/Session.h"
 
 namespace host {
 

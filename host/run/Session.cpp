@@ -1,4 +1,4 @@
-#include "Session.h"
+#include "run/Session.h"
 
 #include <sys/stat.h>
 
@@ -9,11 +9,11 @@
 #include <stdexcept>
 
 #include "DateTime.h"
-#include "RunFiles.h"
-#include "Say.h"
-#include "ShieldSteering.h"
 #include "StreamFields.h"
-#include "TripwireCheck.h"
+#include "base/RunFiles.h"
+#include "base/Say.h"
+#include "run/ShieldSteering.h"
+#include "shield/TripwireCheck.h"
 
 namespace host {
 
@@ -28,7 +28,7 @@ double ReadHostClock(void *context) {
 // The plug-in copied into the run directory, which it takes for its own.
 std::string PlaceFile(const std::string &from, const std::string &dir) {
   const std::string target = (fs::path(dir) / fs::path(from).filename()).string();
-  report::CopyFileAtomically(from, target, "the plug-in");
+  host::CopyFileAtomically(from, target, "the plug-in");
   return target;
 }
 
@@ -45,7 +45,7 @@ std::string AbsoluteDir(const std::string &dir) {
   }
   if (error)
     throw std::runtime_error(dir + ": cannot create the output directory: " + error.message());
-  report::RunFiles::CheckWritable(run.string());
+  host::RunFiles::CheckWritable(run.string());
   return path.string();
 }
 
@@ -65,7 +65,7 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
       ignore_(AddressRanges::Parse(config_.Get("IgnoreAddresses"))) {
   if (config_.Get("FernwickPath").empty()) config_.Set("FernwickPath", outDir_ + "/", "default");
   if (!options.restore) {
-    for (const std::string &name : report::RunFiles::FreshStartNames()) {
+    for (const std::string &name : host::RunFiles::FreshStartNames()) {
       fs::remove(fs::path(outDir_) / name);
     }
   }
@@ -81,8 +81,8 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
   monitor_ = std::make_unique<PluginLibrary>(PlaceFile(options.monitorPlugin, outDir_),
                                              "KvCorvane.Corvane");
   feed_ = std::make_unique<MonitorFeed>(*monitor_);
-  feed_->FindFilesAt(outDir_ + "/" + report::RunFiles::kSnapshot,
-                     config_.Get("FernwickPath") + report::RunFiles::kAlerts);
+  feed_->FindFilesAt(outDir_ + "/" + host::RunFiles::kSnapshot,
+                     config_.Get("FernwickPath") + host::RunFiles::kAlerts);
   // Last: once it exists, commands may come, and everything they reach is in place.
   if (options.control) control_ = std::make_unique<ControlSocket>(outDir_);
 }
@@ -218,8 +218,8 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
     said +=
         std::to_string(covered.lifted.size()) + " shield(s) that NeverShield now covers lifted; ";
   }
-  feed_->FindFilesAt(outDir_ + "/" + report::RunFiles::kSnapshot,
-                     config_.Get("FernwickPath") + report::RunFiles::kAlerts);
+  feed_->FindFilesAt(outDir_ + "/" + host::RunFiles::kSnapshot,
+                     config_.Get("FernwickPath") + host::RunFiles::kAlerts);
   if (!pluginsChanged) return said + "the plug-ins' settings are unchanged: every visitor is kept";
   SendConfig();
   return said +
@@ -232,8 +232,7 @@ void Session::CopyDefinitions(const std::string &tripwires) {
 
 // The text that was checked is the text placed: a file changed meanwhile waits for its own check.
 void Session::PlaceDefinitions(const std::string &text) {
-  report::WriteFileAtomically(outDir_ + "/" + report::RunFiles::kDefinitions, text,
-                              "the tripwires");
+  host::WriteFileAtomically(outDir_ + "/" + host::RunFiles::kDefinitions, text, "the tripwires");
 }
 
 void Session::Finish() {

@@ -8,22 +8,22 @@
 #include <unordered_set>
 #include <vector>
 
-#include "BotClaims.h"
-#include "ControlReply.h"
-#include "ControlSocket.h"
-#include "CrawlTest.h"
-#include "DistinctKeys.h"
-#include "HostConfig.h"
-#include "LineSource.h"
-#include "LogParser.h"
-#include "MonitorFeed.h"
-#include "OwnAddresses.h"
-#include "PaceTest.h"
-#include "PluginLibrary.h"
-#include "RequestFields.h"
-#include "ShieldKeeper.h"
-#include "ShieldListener.h"
-#include "ShieldRoute.h"
+#include "base/HostConfig.h"
+#include "input/LineSource.h"
+#include "input/LogParser.h"
+#include "run/ControlReply.h"
+#include "run/ControlSocket.h"
+#include "run/DistinctKeys.h"
+#include "run/MonitorFeed.h"
+#include "run/PluginLibrary.h"
+#include "run/RequestFields.h"
+#include "shield/BotClaims.h"
+#include "shield/CrawlTest.h"
+#include "shield/OwnAddresses.h"
+#include "shield/PaceTest.h"
+#include "shield/ShieldKeeper.h"
+#include "shield/ShieldListener.h"
+#include "shield/ShieldRoute.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "ShieldSteering.h"
+#include "run/ShieldSteering.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,13 +11,13 @@
 #include <optional>
 #include <stdexcept>
 
-#include "ControlClient.h"
-#include "HtmlText.h"
-#include "OffenceBook.h"
-#include "RunFiles.h"
-#include "ShieldBook.h"
-#include "ShieldKeeper.h"
-#include "TimeStamp.h"
+#include "base/RunFiles.h"
+#include "base/TimeStamp.h"
+#include "report/HtmlText.h"
+#include "run/ControlClient.h"
+#include "shield/OffenceBook.h"
+#include "shield/ShieldBook.h"
+#include "shield/ShieldKeeper.h"
 
 namespace host {
 
@@ -70,14 +70,14 @@ void CheckRunDirectory(const std::string &dir) {
   struct stat info {};
   if (stat(dir.c_str(), &info) != 0) throw std::runtime_error(dir + ": " + std::strerror(errno));
   if (!S_ISDIR(info.st_mode)) throw std::runtime_error(dir + ": not a directory");
-  for (const char *name : {report::RunFiles::kRunInfo, report::RunFiles::kShieldRecord}) {
+  for (const char *name : {host::RunFiles::kRunInfo, host::RunFiles::kShieldRecord}) {
     if (lstat((dir + "/" + name).c_str(), &info) == 0) return;
   }
   if (errno == EACCES) {
     throw std::runtime_error(dir + ": " + std::strerror(errno) +
                              " (run as the run's user, or with sudo)");
   }
-  throw std::runtime_error(dir + ": not a run directory (no " + report::RunFiles::kRunInfo +
+  throw std::runtime_error(dir + ": not a run directory (no " + host::RunFiles::kRunInfo +
                            "; give the --out of a replay or follow)");
 }
 
@@ -160,10 +160,10 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
   using Verb = SteerOrder::Verb;
   CheckRunDirectory(dir);
   ControlReply reply;
-  ShieldBook book(dir + "/" + report::RunFiles::kShieldRecord);
+  ShieldBook book(dir + "/" + host::RunFiles::kShieldRecord);
   book.Load();
   if (order.verb == Verb::kShields) {
-    OffenceBook offences(dir + "/" + report::RunFiles::kOffences, kEveryOffence);
+    OffenceBook offences(dir + "/" + host::RunFiles::kOffences, kEveryOffence);
     offences.Load();
     ShieldListing listing;
     for (Shield &shield : book.Active()) {
@@ -191,7 +191,7 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
       return reply;
     }
     book.Save();
-    KeepOwner(dir, report::RunFiles::kShieldRecord);
+    KeepOwner(dir, host::RunFiles::kShieldRecord);
     return NotRunning(reply, dir);
   }
   if (order.verb == Verb::kShield) {
@@ -210,11 +210,11 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
       return reply;
     }
     book.Save();
-    KeepOwner(dir, report::RunFiles::kShieldRecord);
+    KeepOwner(dir, host::RunFiles::kShieldRecord);
     reply.out = "shielded: " + ShieldName(shield) + " -> " + shield.deflect + "\n";
     return NotRunning(reply, dir);
   }
-  AllowList allow(dir + "/" + report::RunFiles::kAllowList);
+  AllowList allow(dir + "/" + host::RunFiles::kAllowList);
   allow.Load();
   if (order.list) {
     reply.out = AllowTable(allow.Entries());
@@ -227,7 +227,7 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
       return reply;
     }
     allow.Save();
-    KeepOwner(dir, report::RunFiles::kAllowList);
+    KeepOwner(dir, host::RunFiles::kAllowList);
     reply.out = "removed from the allow list: " + order.target->text + "\n";
     return NotRunning(reply, dir);
   }
@@ -239,7 +239,7 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
     return reply;
   }
   allow.Save();
-  KeepOwner(dir, report::RunFiles::kAllowList);
+  KeepOwner(dir, host::RunFiles::kAllowList);
   reply.out = AllowedLine(entry);
   return NotRunning(reply, dir);
 }

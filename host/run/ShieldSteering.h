@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "AllowList.h"
-#include "ControlReply.h"
-#include "Shield.h"
-#include "SteerOrder.h"
+#include "base/Shield.h"
+#include "run/ControlReply.h"
+#include "shield/AllowList.h"
+#include "shield/SteerOrder.h"
 
 namespace host {
 

@@ -1,6 +1,6 @@
-#include "ActiveShields.h"
+#include "shield/ActiveShields.h"
 
-#include "IpAddress.h"
+#include "base/IpAddress.h"
 
 namespace host {
 

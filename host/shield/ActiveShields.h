@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "Shield.h"
+#include "base/Shield.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "AllowList.h"
+#include "shield/AllowList.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,9 +6,9 @@
 #include <stdexcept>
 
 #include "OwnFiles.h"
-#include "RunFiles.h"
-#include "TimeStamp.h"
 #include "UrlText.h"
+#include "base/RunFiles.h"
+#include "base/TimeStamp.h"
 
 namespace host {
 
@@ -74,8 +74,8 @@ void AllowList::Load() {
     std::optional<int64_t> added, expires = 0;
     if (fields.size() == 4) {
       selector = AddressSelector::Parse(fields[0]);
-      added = report::ReadTimeStamp(fields[1]);
-      if (fields[2] != "-") expires = report::ReadTimeStamp(fields[2]);
+      added = host::ReadTimeStamp(fields[1]);
+      if (fields[2] != "-") expires = host::ReadTimeStamp(fields[2]);
     }
     if (!selector || !added || !expires || entries_.size() >= kMostEntries) {
       ++unreadLines_;
@@ -131,13 +131,13 @@ void AllowList::Save() {
   if (!changed_) return;
   std::string text = kHeader;
   for (const AllowEntry &entry : entries_) {
-    text.append(entry.selector.text).append(1, '\t').append(report::FormatTimeStamp(entry.added));
-    text.append(1, '\t').append(entry.expires == 0 ? "-" : report::FormatTimeStamp(entry.expires));
+    text.append(entry.selector.text).append(1, '\t').append(host::FormatTimeStamp(entry.added));
+    text.append(1, '\t').append(entry.expires == 0 ? "-" : host::FormatTimeStamp(entry.expires));
     text.append(1, '\t');
     AppendEscaped(text, entry.why);
     text.append(1, '\n');
   }
-  report::WriteFileAtomically(path_, text, "the allow list");
+  host::WriteFileAtomically(path_, text, "the allow list");
   changed_ = false;
 }
 

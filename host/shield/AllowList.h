@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "AddressRanges.h"
+#include "base/AddressRanges.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "ApacheMap.h"
+#include "shield/ApacheMap.h"
 
 #include <array>
 #include <cstdint>

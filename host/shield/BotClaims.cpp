@@ -1,9 +1,9 @@
-#include "BotClaims.h"
+#include "shield/BotClaims.h"
 
 #include <array>
 #include <stdexcept>
 
-#include "DidYouMean.h"
+#include "base/DidYouMean.h"
 
 namespace host {
 

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "HostConfig.h"
+#include "base/HostConfig.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "BotVerifier.h"
+#include "shield/BotVerifier.h"
 
 #include <algorithm>
 #include <charconv>
@@ -6,8 +6,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "BotClaims.h"
-#include "DidYouMean.h"
+#include "base/DidYouMean.h"
+#include "shield/BotClaims.h"
 
 namespace host {
 

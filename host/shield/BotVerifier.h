@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "AddressRanges.h"
-#include "CrawlerDns.h"
-#include "HostConfig.h"
-#include "IpAddress.h"
+#include "base/AddressRanges.h"
+#include "base/HostConfig.h"
+#include "base/IpAddress.h"
+#include "shield/CrawlerDns.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "CommandWords.h"
+#include "shield/CommandWords.h"
 
 #include <stdexcept>
 

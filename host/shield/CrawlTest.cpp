@@ -1,4 +1,4 @@
-#include "CrawlTest.h"
+#include "shield/CrawlTest.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
-#include "ShieldValues.h"
 #include "StreamFields.h"
+#include "shield/ShieldValues.h"
 
 namespace host {
 

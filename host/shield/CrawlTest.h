@@ -11,8 +11,8 @@
 #include <flowdeck/plugin.h>
 
 #include "Convert.h"
-#include "HostConfig.h"
-#include "ShieldListener.h"
+#include "base/HostConfig.h"
+#include "shield/ShieldListener.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "CrawlerDns.h"
+#include "shield/CrawlerDns.h"
 
 #include <arpa/inet.h>
 #include <arpa/nameser.h>

@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "IpAddress.h"
+#include "base/IpAddress.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "MapFile.h"
+#include "shield/MapFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "MapLines.h"
+#include "shield/MapLines.h"
 
 namespace host {
 

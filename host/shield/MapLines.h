@@ -5,7 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Shield.h"
+#include "base/Shield.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "MatchMemo.h"
+#include "shield/MatchMemo.h"
 
 #include <functional>
 #include <initializer_list>

@@ -1,8 +1,8 @@
-#include "NftSets.h"
+#include "shield/NftSets.h"
 
 #include <algorithm>
 
-#include "IpAddress.h"
+#include "base/IpAddress.h"
 
 namespace host {
 

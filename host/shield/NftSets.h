@@ -5,8 +5,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ActiveShields.h"
-#include "ProcessRunner.h"
+#include "shield/ActiveShields.h"
+#include "shield/ProcessRunner.h"
 
 namespace host {
 

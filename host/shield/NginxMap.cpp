@@ -1,4 +1,4 @@
-#include "NginxMap.h"
+#include "shield/NginxMap.h"
 
 #include <array>
 #include <cstdint>

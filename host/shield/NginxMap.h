@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "Shield.h"
+#include "base/Shield.h"
 
 namespace host {
 

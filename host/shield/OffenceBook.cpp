@@ -1,11 +1,11 @@
-#include "OffenceBook.h"
+#include "shield/OffenceBook.h"
 
 #include <algorithm>
 
-#include "IpAddress.h"
 #include "OwnFiles.h"
-#include "RunFiles.h"
-#include "TimeStamp.h"
+#include "base/IpAddress.h"
+#include "base/RunFiles.h"
+#include "base/TimeStamp.h"
 
 namespace host {
 
@@ -35,7 +35,7 @@ void OffenceBook::Load() {
     if (line.empty() || line[0] == '#') continue;
     const size_t tab = line.find('\t');
     const std::optional<int64_t> time =
-        tab == std::string_view::npos ? std::nullopt : report::ReadTimeStamp(line.substr(0, tab));
+        tab == std::string_view::npos ? std::nullopt : host::ReadTimeStamp(line.substr(0, tab));
     IpAddress address;
     if (!time || !IpAddress::Parse(line.substr(tab + 1), address)) {
       ++unreadLines_;
@@ -92,9 +92,9 @@ void OffenceBook::Save(int64_t now) {
   });
   std::string text = kHeader;
   for (const auto &[time, address] : lines) {
-    text.append(report::FormatTimeStamp(time)).append(1, '\t').append(*address).append(1, '\n');
+    text.append(host::FormatTimeStamp(time)).append(1, '\t').append(*address).append(1, '\n');
   }
-  report::WriteFileAtomically(path_, text, "the offence record");
+  host::WriteFileAtomically(path_, text, "the offence record");
   changed_ = false;
 }
 

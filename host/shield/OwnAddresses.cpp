@@ -1,4 +1,4 @@
-#include "OwnAddresses.h"
+#include "shield/OwnAddresses.h"
 
 #include <ifaddrs.h>
 #include <netinet/in.h>

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "IpAddress.h"
+#include "base/IpAddress.h"
 
 namespace host {
 

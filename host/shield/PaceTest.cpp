@@ -1,4 +1,4 @@
-#include "PaceTest.h"
+#include "shield/PaceTest.h"
 
 #include <sys/stat.h>
 
@@ -8,8 +8,8 @@
 
 #include "KvError.h"
 #include "PluginDirectory.h"
-#include "RunFiles.h"
 #include "StreamFields.h"
+#include "base/RunFiles.h"
 #include "clsHit.h"
 #include "modVantrel.h"
 
@@ -212,7 +212,7 @@ std::vector<ShieldRequest> PaceTest::Cycle(int64_t now) {
 
 bool PaceTest::ReadDefinitionsIfChanged() {
   struct stat info {};
-  const std::string path = runDirectory_ + "/" + report::RunFiles::kDefinitions;
+  const std::string path = runDirectory_ + "/" + host::RunFiles::kDefinitions;
   std::string stamp;
   if (stat(path.c_str(), &info) == 0) {
     stamp = std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) + ":" +

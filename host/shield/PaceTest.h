@@ -12,11 +12,11 @@
 #include "modKvGlobal.h"
 
 #include "Convert.h"
-#include "HostConfig.h"
-#include "MatchMemo.h"
-#include "ShieldListener.h"
+#include "base/HostConfig.h"
 #include "clsConfig.h"
 #include "clsShieldedResources.h"
+#include "shield/MatchMemo.h"
+#include "shield/ShieldListener.h"
 
 namespace host {
 

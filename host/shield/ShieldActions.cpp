@@ -1,14 +1,14 @@
-#include "ShieldActions.h"
+#include "shield/ShieldActions.h"
 
 #include <filesystem>
 #include <stdexcept>
 #include <utility>
 
-#include "ApacheMap.h"
-#include "CommandWords.h"
-#include "IpAddress.h"
-#include "NginxMap.h"
-#include "ShieldValues.h"
+#include "base/IpAddress.h"
+#include "shield/ApacheMap.h"
+#include "shield/CommandWords.h"
+#include "shield/NginxMap.h"
+#include "shield/ShieldValues.h"
 
 namespace host {
 

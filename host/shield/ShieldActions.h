@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "ActiveShields.h"
-#include "HostConfig.h"
-#include "MapFile.h"
-#include "MapLines.h"
-#include "NftSets.h"
-#include "Say.h"
-#include "ShieldCommand.h"
-#include "WorkQueue.h"
+#include "base/HostConfig.h"
+#include "base/Say.h"
+#include "shield/ActiveShields.h"
+#include "shield/MapFile.h"
+#include "shield/MapLines.h"
+#include "shield/NftSets.h"
+#include "shield/ShieldCommand.h"
+#include "shield/WorkQueue.h"
 
 namespace host {
 

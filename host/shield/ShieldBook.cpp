@@ -1,13 +1,13 @@
-#include "ShieldBook.h"
+#include "shield/ShieldBook.h"
 
 #include <algorithm>
 #include <charconv>
 #include <optional>
 
 #include "OwnFiles.h"
-#include "RunFiles.h"
-#include "TimeStamp.h"
 #include "UrlText.h"
+#include "base/RunFiles.h"
+#include "base/TimeStamp.h"
 
 namespace host {
 
@@ -31,7 +31,7 @@ void AppendEscaped(std::string &out, std::string_view value) {
 bool ParseTime(std::string_view text, int64_t &value) {
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error == std::errc() && end == text.data() + text.size()) return true;
-  const std::optional<int64_t> stamp = report::ReadTimeStamp(text);
+  const std::optional<int64_t> stamp = host::ReadTimeStamp(text);
   if (stamp) value = *stamp;
   return stamp.has_value();
 }
@@ -224,7 +224,7 @@ void ShieldBook::Save() {
   if (!changed_) return;
   std::string text = kHeader;
   for (const auto &[key, shield] : shields_) text.append(RecordLine(shield)).append(1, '\n');
-  report::WriteFileAtomically(recordPath_, text, "the shield record");
+  host::WriteFileAtomically(recordPath_, text, "the shield record");
   changed_ = false;
 }
 

@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Shield.h"
+#include "base/Shield.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "ShieldCommand.h"
+#include "shield/ShieldCommand.h"
 
 #include <ctime>
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "ProcessRunner.h"
-#include "Shield.h"
+#include "base/Shield.h"
+#include "shield/ProcessRunner.h"
 
 namespace host {
 

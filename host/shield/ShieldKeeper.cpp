@@ -1,4 +1,4 @@
-#include "ShieldKeeper.h"
+#include "shield/ShieldKeeper.h"
 
 #include <algorithm>
 #include <cmath>
@@ -6,11 +6,11 @@
 #include <ctime>
 #include <thread>
 
-#include "Duration.h"
-#include "IpAddress.h"
-#include "RunFiles.h"
-#include "ShieldValues.h"
 #include "UrlText.h"
+#include "base/Duration.h"
+#include "base/IpAddress.h"
+#include "base/RunFiles.h"
+#include "shield/ShieldValues.h"
 
 namespace host {
 
@@ -46,15 +46,15 @@ Shield FromRequest(ShieldRequest &request) {
 }  // namespace
 
 ShieldKeeper::ShieldKeeper(const HostConfig &config, const Options &options)
-    : book_(options.runDirectory + "/" + report::RunFiles::kShieldRecord),
-      offences_(options.runDirectory + "/" + report::RunFiles::kOffences,
+    : book_(options.runDirectory + "/" + host::RunFiles::kShieldRecord),
+      offences_(options.runDirectory + "/" + host::RunFiles::kOffences,
                 config.GetSeconds("OffenceMemory")),
-      allow_(options.runDirectory + "/" + report::RunFiles::kAllowList),
+      allow_(options.runDirectory + "/" + host::RunFiles::kAllowList),
       act_(options.act),
       actionSettings_(ActionSettings(config)),
       neverShield_(AddressRanges::Parse(config.Get("NeverShield"))),
       restore_(options.restore),
-      eventsPath_(options.runDirectory + "/" + report::RunFiles::kShieldEvents) {
+      eventsPath_(options.runDirectory + "/" + host::RunFiles::kShieldEvents) {
   TakeSettings(config);
   auto actions = std::make_unique<ShieldActions>(config);
   configured_ = actions->Configured();
@@ -497,7 +497,7 @@ void ShieldKeeper::Note(int64_t now, std::string_view event, const Shield &shiel
   if (!why.empty()) line.append(" (").append(Printable(why, false)).append(")");
   line.append("\n");
   // Never through a symbolic link someone put under the log's name, never waiting on a FIFO.
-  if (std::string problem = report::AppendToFile(eventsPath_, line); !problem.empty())
+  if (std::string problem = host::AppendToFile(eventsPath_, line); !problem.empty())
     problems_.push_back(std::move(problem));
 }
 

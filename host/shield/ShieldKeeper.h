@@ -9,14 +9,14 @@
 #include <unordered_map>
 #include <vector>
 
-#include "AddressRanges.h"
-#include "AllowList.h"
-#include "BotVerifier.h"
-#include "HostConfig.h"
-#include "OffenceBook.h"
-#include "ShieldActions.h"
-#include "ShieldBook.h"
-#include "ShieldListener.h"
+#include "base/AddressRanges.h"
+#include "base/HostConfig.h"
+#include "shield/AllowList.h"
+#include "shield/BotVerifier.h"
+#include "shield/OffenceBook.h"
+#include "shield/ShieldActions.h"
+#include "shield/ShieldBook.h"
+#include "shield/ShieldListener.h"
 
 namespace host {
 

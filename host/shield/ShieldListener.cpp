@@ -1,4 +1,4 @@
-#include "ShieldListener.h"
+#include "shield/ShieldListener.h"
 
 #include <arpa/inet.h>
 #include <netdb.h>

@@ -1,4 +1,4 @@
-#include "ShieldRoute.h"
+#include "shield/ShieldRoute.h"
 
 #include <sys/random.h>
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "HostConfig.h"
+#include "base/HostConfig.h"
 
 namespace host {
 

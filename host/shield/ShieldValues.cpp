@@ -1,4 +1,4 @@
-#include "ShieldValues.h"
+#include "shield/ShieldValues.h"
 
 #include "UrlText.h"
 

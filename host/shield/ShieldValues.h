@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "Shield.h"
+#include "base/Shield.h"
 
 namespace host {
 

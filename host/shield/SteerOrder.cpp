@@ -1,8 +1,8 @@
-#include "SteerOrder.h"
+#include "shield/SteerOrder.h"
 
-#include "DidYouMean.h"
-#include "Duration.h"
-#include "ShieldValues.h"
+#include "base/DidYouMean.h"
+#include "base/Duration.h"
+#include "shield/ShieldValues.h"
 
 namespace host {
 

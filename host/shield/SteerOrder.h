@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "AllowList.h"
+#include "shield/AllowList.h"
 
 namespace host {
 

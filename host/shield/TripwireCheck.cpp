@@ -1,4 +1,4 @@
-#include "TripwireCheck.h"
+#include "shield/TripwireCheck.h"
 
 #include <algorithm>
 #include <array>
@@ -7,13 +7,13 @@
 #include <utility>
 
 #include "Convert.h"
-#include "DidYouMean.h"
 #include "KvError.h"
 #include "OwnFiles.h"
-#include "ShieldValues.h"
 #include "UrlText.h"
+#include "base/DidYouMean.h"
 #include "modKvGlobal.h"
 #include "modVantrel.h"
+#include "shield/ShieldValues.h"
 
 namespace host {
 

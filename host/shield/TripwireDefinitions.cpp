@@ -1,4 +1,4 @@
-#include "TripwireDefinitions.h"
+#include "shield/TripwireDefinitions.h"
 
 #include <stdlib.h>
 
@@ -7,7 +7,7 @@
 
 #include "KvError.h"
 #include "PluginDirectory.h"
-#include "RunFiles.h"
+#include "base/RunFiles.h"
 #include "clsShieldedResources.h"
 
 namespace host {
@@ -60,7 +60,7 @@ TripwireDefinitions TripwireDefinitions::Read(const std::string &runDirectory,
                                               const std::string &path) {
   TripwireDefinitions read;
   read.path = path;
-  read.elements = CountElements(runDirectory + "/" + report::RunFiles::kDefinitions);
+  read.elements = CountElements(runDirectory + "/" + host::RunFiles::kDefinitions);
   common::SetPluginDirectory(runDirectory);
   try {
     vantrel::clsShieldedResources definitions;

@@ -1,4 +1,4 @@
-#include "TripwireWatch.h"
+#include "shield/TripwireWatch.h"
 
 #include <sys/stat.h>
 

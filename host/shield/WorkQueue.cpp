@@ -1,4 +1,4 @@
-#include "WorkQueue.h"
+#include "shield/WorkQueue.h"
 
 namespace host {
 

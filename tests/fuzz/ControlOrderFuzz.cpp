@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "ControlWire.h"
-#include "SteerOrder.h"
+#include "run/ControlWire.h"
+#include "shield/SteerOrder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const std::string_view line(reinterpret_cast<const char *>(data), size);

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "LogFormat.h"
-#include "LogParser.h"
+#include "input/LogFormat.h"
+#include "input/LogParser.h"
 
 namespace fuzz {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "FormatFuzzChecks.h"
-#include "RealClient.h"
+#include "input/RealClient.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "HostConfig.h"
+#include "base/HostConfig.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "LogParser.h"
+#include "input/LogParser.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "SyslogFramer.h"
-#include "SyslogMessage.h"
+#include "input/SyslogFramer.h"
+#include "input/SyslogMessage.h"
 
 namespace {
 

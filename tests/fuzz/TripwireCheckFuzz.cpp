@@ -8,8 +8,8 @@
 
 #include "FuzzDirectory.h"
 #include "OutputChecks.h"
-#include "TripwireCheck.h"
 #include "clsShieldedResources.h"
+#include "shield/TripwireCheck.h"
 
 namespace {
 

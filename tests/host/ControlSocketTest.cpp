@@ -1,7 +1,7 @@
 // A follow's control socket as operators and others reach it: a round trip through the client,
 // the socket's rights, what stands in its place at start, peers without rights, and peers that
 // are slow, send too much or crowd the queue while an honest one waits for its answer.
-#include "ControlSocket.h"
+#include "run/ControlSocket.h"
 
 #include <gtest/gtest.h>
 
@@ -21,8 +21,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "ControlClient.h"
-#include "ControlWire.h"
+#include "run/ControlClient.h"
+#include "run/ControlWire.h"
 #include "support/TempDir.h"
 
 namespace {

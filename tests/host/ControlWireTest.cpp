@@ -1,6 +1,6 @@
 // The control socket's wire format as a hostile or broken peer writes it: arguments that look
 // like the format itself, lengths that lie, replies cut short, padded or too large.
-#include "ControlWire.h"
+#include "run/ControlWire.h"
 
 #include <gtest/gtest.h>
 

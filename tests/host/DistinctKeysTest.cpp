@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "DistinctKeys.h"
+#include "run/DistinctKeys.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "FollowReader.h"
+#include "input/FollowReader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "FollowedLogs.h"
+#include "run/FollowedLogs.h"
 
 #include <gtest/gtest.h>
 

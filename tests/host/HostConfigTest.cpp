@@ -1,9 +1,9 @@
-#include "HostConfig.h"
+#include "base/HostConfig.h"
 
 #include <gtest/gtest.h>
 
-#include "DidYouMean.h"
-#include "Duration.h"
+#include "base/DidYouMean.h"
+#include "base/Duration.h"
 
 #include "support/TempDir.h"
 

@@ -1,4 +1,4 @@
-#include "InstallLayout.h"
+#include "cli/InstallLayout.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "Clock.h"
-#include "LiveSource.h"
-#include "LogMerger.h"
+#include "input/LiveSource.h"
+#include "input/LogMerger.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "LogParser.h"
+#include "input/LogParser.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "LogReader.h"
+#include "input/LogReader.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>

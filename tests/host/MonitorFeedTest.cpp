@@ -1,6 +1,6 @@
 // The monitor on its own thread reads the clock of each call as it was sent: visitors expire at
 // exactly the second they would with the monitor called directly.
-#include "MonitorFeed.h"
+#include "run/MonitorFeed.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "PluginLibrary.h"
+#include "run/PluginLibrary.h"
 #include "support/PluginLoader.h"
 #include "support/TempDir.h"
 

@@ -1,6 +1,6 @@
 // The lines the plug-ins write to their error logs, counted once a cycle from where the last
 // count stopped.
-#include "PluginErrorLogs.h"
+#include "run/PluginErrorLogs.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The checks made when a plug-in is loaded: a file that is not the plug-in asked for is refused,
 // saying what is wrong with it.
-#include "PluginLibrary.h"
+#include "run/PluginLibrary.h"
 
 #include <gtest/gtest.h>
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "LogParser.h"
-#include "SampleTraffic.h"
+#include "input/LogParser.h"
+#include "sample/SampleTraffic.h"
 #include "support/ChildProcess.h"
 #include "support/TempDir.h"
 

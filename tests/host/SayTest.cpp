@@ -1,4 +1,4 @@
-#include "Say.h"
+#include "base/Say.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // The shield port and the shield route as somebody other than the shield plug-in tries them:
 // a wrong path, no key, a guessed key, a parameter given twice, a sender that never ends its
 // line or sends too much, and more waiting senders than the port keeps.
-#include "ShieldListener.h"
+#include "shield/ShieldListener.h"
 
 #include <gtest/gtest.h>
 

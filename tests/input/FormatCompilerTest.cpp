@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "LogFormat.h"
-#include "LogParser.h"
+#include "input/LogFormat.h"
+#include "input/LogParser.h"
 
 namespace {
 

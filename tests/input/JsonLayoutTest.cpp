@@ -5,7 +5,7 @@
 #include <ctime>
 #include <string>
 
-#include "LogFormat.h"
+#include "input/LogFormat.h"
 
 namespace {
 

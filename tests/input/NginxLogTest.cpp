@@ -5,9 +5,9 @@
 #include <set>
 #include <string>
 
-#include "LogFormat.h"
-#include "RealClient.h"
 #include "VisitChecks.h"
+#include "input/LogFormat.h"
+#include "input/RealClient.h"
 #include "support/ApacheServer.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"

@@ -7,9 +7,9 @@
 #include <set>
 #include <string>
 
-#include "LogFormat.h"
-#include "SyslogSource.h"
 #include "VisitChecks.h"
+#include "input/LogFormat.h"
+#include "input/SyslogSource.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"
 

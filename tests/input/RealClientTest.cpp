@@ -1,6 +1,6 @@
 // The visitor behind trusted proxies: the rightmost address of the forwarded chain that is
 // not a trusted proxy.
-#include "RealClient.h"
+#include "input/RealClient.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

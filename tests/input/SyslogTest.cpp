@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "SyslogFramer.h"
-#include "SyslogMessage.h"
-#include "SyslogReceiver.h"
-#include "SyslogSource.h"
+#include "input/SyslogFramer.h"
+#include "input/SyslogMessage.h"
+#include "input/SyslogReceiver.h"
+#include "input/SyslogSource.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <regex>
 #include <sstream>
 
-#include "AlertChart.h"
-#include "GapChart.h"
 #include "Posix.h"
-#include "Report.h"
-#include "ReportCommand.h"
 #include "RunFileTexts.h"
+#include "cli/ReportCommand.h"
+#include "report/AlertChart.h"
+#include "report/GapChart.h"
+#include "report/Report.h"
 #include "support/LocalZone.h"
 #include "support/TempDir.h"
 
@@ -244,7 +244,7 @@ TEST(ReportPage, WriteReportReplacesThePageInOneStep) {
 
 int Command(const std::vector<std::string> &args, std::string &out, std::string &err) {
   std::ostringstream o, e;
-  const int status = report::RunReportCommand(args, o, e);
+  const int status = host::RunReportCommand(args, o, e);
   out = o.str();
   err = e.str();
   return status;

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "AlertReader.h"
-#include "Report.h"
-#include "ReportTime.h"
 #include "RunFileTexts.h"
+#include "report/AlertReader.h"
+#include "report/Report.h"
+#include "report/ReportTime.h"
 #include "support/LocalZone.h"
 #include "support/TempDir.h"
 

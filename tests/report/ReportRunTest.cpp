@@ -6,11 +6,11 @@
 #include <ctime>
 #include <regex>
 
-#include "AlertChart.h"
-#include "NotedVisitors.h"
-#include "Report.h"
 #include "RunFileTexts.h"
-#include "ShieldRows.h"
+#include "report/AlertChart.h"
+#include "report/NotedVisitors.h"
+#include "report/Report.h"
+#include "report/ShieldRows.h"
 #include "support/LocalZone.h"
 #include "support/TempDir.h"
 

@@ -1,8 +1,8 @@
-#include "ReportTime.h"
+#include "report/ReportTime.h"
 
 #include <gtest/gtest.h>
 
-#include "TimeStamp.h"
+#include "base/TimeStamp.h"
 #include "support/LocalZone.h"
 
 namespace {
@@ -36,7 +36,7 @@ TEST(ReportTime, TimesCarryTheLocalOffsetOfTheirDate) {
   const int64_t summer = 1783783800;  // 2026-07-11T15:30:00Z
   {
     const testing_support::LocalZone zone("Asia/Kolkata");
-    EXPECT_EQ(report::FormatTimeStamp(winter), "2026-12-09T23:00:00+05:30");
+    EXPECT_EQ(host::FormatTimeStamp(winter), "2026-12-09T23:00:00+05:30");
     EXPECT_EQ(FormatMoment(*MomentFromSerial("261209230000000")), "2026-12-09T23:00:00+05:30");
     EXPECT_EQ(report::FormatTimeOfDay(*MomentFromSerial("261209230000000")), "23:00:00");
     EXPECT_EQ(report::MomentFromTimeStamp("2026-12-09T17:30:00Z"),
@@ -44,21 +44,21 @@ TEST(ReportTime, TimesCarryTheLocalOffsetOfTheirDate) {
   }
   {
     const testing_support::LocalZone zone("America/New_York");
-    EXPECT_EQ(report::FormatTimeStamp(winter), "2026-12-09T12:30:00-05:00");
-    EXPECT_EQ(report::FormatTimeStamp(summer), "2026-07-11T11:30:00-04:00");
+    EXPECT_EQ(host::FormatTimeStamp(winter), "2026-12-09T12:30:00-05:00");
+    EXPECT_EQ(host::FormatTimeStamp(summer), "2026-07-11T11:30:00-04:00");
     EXPECT_EQ(FormatMoment(*MomentFromSerial("260711113000000")), "2026-07-11T11:30:00-04:00");
     EXPECT_EQ(report::MomentFromTimeStamp("2026-12-09T23:00:00+05:30"),
               MomentFromSerial("261209123000000"));
   }
   for (const char *text : {"2026-12-09T23:00:00+05:30", "2026-12-09T12:30:00-05:00",
                            "2026-12-09T17:30:00Z", "2026-12-09T17:30:00.250+00:00"}) {
-    EXPECT_EQ(report::ReadTimeStamp(text), winter) << text;
+    EXPECT_EQ(host::ReadTimeStamp(text), winter) << text;
   }
   for (const char *text :
        {"", "2026-12-09 17:30:00Z", "2026-12-09T17:30:00", "2026-13-09T17:30:00Z",
         "2026-02-30T17:30:00Z", "2026-12-09T17:30:00+5:30", "2026-12-09T17:30:00+24:00",
         "2026-12-09T17:30:00Zjunk", "12/09/2026 05:30:00 PM", "1796722200"}) {
-    EXPECT_FALSE(report::ReadTimeStamp(text)) << text;
+    EXPECT_FALSE(host::ReadTimeStamp(text)) << text;
   }
 }
 

@@ -3,9 +3,9 @@
 // bounds.
 #include <gtest/gtest.h>
 
-#include "Report.h"
 #include "RunFileTexts.h"
-#include "ShieldEventReader.h"
+#include "report/Report.h"
+#include "report/ShieldEventReader.h"
 #include "support/LocalZone.h"
 #include "support/TempDir.h"
 

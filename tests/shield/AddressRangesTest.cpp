@@ -1,11 +1,11 @@
 // Address lists as an operator writes them, and the addresses shields carry.
-#include "AddressRanges.h"
+#include "base/AddressRanges.h"
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 
-#include "IpAddress.h"
+#include "base/IpAddress.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // resource only, and Apache reads each new map by itself.
 #include <gtest/gtest.h>
 
-#include "HostConfig.h"
-#include "ShieldActions.h"
 #include "ShieldTesting.h"
+#include "base/HostConfig.h"
+#include "shield/ShieldActions.h"
 #include "support/ApacheServer.h"
 #include "support/HttpClient.h"
 #include "support/TempDir.h"

@@ -1,5 +1,5 @@
 // The Apache RewriteMap text file: one line per shield, and nothing Apache could misread.
-#include "ApacheMap.h"
+#include "shield/ApacheMap.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The crawler a user agent claims to be, from the user agents the crawlers really send.
-#include "BotClaims.h"
+#include "shield/BotClaims.h"
 
 #include <gtest/gtest.h>
 

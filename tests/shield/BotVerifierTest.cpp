@@ -1,6 +1,6 @@
 // Verifying crawlers against a real DNS server each test starts (dnsmasq on loopback), and
 // against a resolver that never answers.
-#include "BotVerifier.h"
+#include "shield/BotVerifier.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

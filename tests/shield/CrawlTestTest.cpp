@@ -1,14 +1,14 @@
 // The crawl test's judgement at its bounds, the requests it leaves out, the clients it must
 // never take for crawlers, and what becomes of its verdicts in the keeper.
-#include "CrawlTest.h"
+#include "shield/CrawlTest.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <random>
 
-#include "RequestFields.h"
-#include "ShieldKeeper.h"
+#include "run/RequestFields.h"
+#include "shield/ShieldKeeper.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -1,15 +1,15 @@
 // The kept lines of a map file: what a batch changes, and nothing else, and a file that is
 // always the lines in force, however many came and went.
-#include "MapLines.h"
+#include "shield/MapLines.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 #include <random>
 
-#include "ActiveShields.h"
-#include "ApacheMap.h"
 #include "ShieldTesting.h"
+#include "shield/ActiveShields.h"
+#include "shield/ApacheMap.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ActiveShields.h"
+#include "shield/ActiveShields.h"
 
 namespace shield_testing {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "MapLines.h"
-#include "Shield.h"
+#include "base/Shield.h"
+#include "shield/MapLines.h"
 
 namespace shield_testing {
 

@@ -1,5 +1,5 @@
 // The nftables action: the scripts it gives nft, and a real nft in a network namespace.
-#include "NftSets.h"
+#include "shield/NftSets.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -9,9 +9,9 @@
 
 #include <thread>
 
-#include "HostConfig.h"
-#include "ShieldActions.h"
 #include "ShieldTesting.h"
+#include "base/HostConfig.h"
+#include "shield/ShieldActions.h"
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
 #include "support/NetworkNamespace.h"

@@ -2,9 +2,9 @@
 // resource only, for as long as the shield lasts.
 #include <gtest/gtest.h>
 
-#include "HostConfig.h"
-#include "ShieldActions.h"
 #include "ShieldTesting.h"
+#include "base/HostConfig.h"
+#include "shield/ShieldActions.h"
 #include "support/HttpClient.h"
 #include "support/NginxServer.h"
 #include "support/TempDir.h"

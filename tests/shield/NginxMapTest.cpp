@@ -1,8 +1,8 @@
 // The nginx map file: one safe entry per shield, and a file nginx always accepts.
-#include "NginxMap.h"
+#include "shield/NginxMap.h"
 
-#include "ActiveShields.h"
-#include "MapLines.h"
+#include "shield/ActiveShields.h"
+#include "shield/MapLines.h"
 
 #include <gtest/gtest.h>
 

@@ -1,13 +1,13 @@
 // The pace test's statistic at its bound, and the records it keeps as the shield plug-in keeps
 // its own.
-#include "PaceTest.h"
+#include "shield/PaceTest.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
 
-#include "RequestFields.h"
+#include "run/RequestFields.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The programs the shield actions run: no shell, their own environment, a time limit.
-#include "ProcessRunner.h"
+#include "shield/ProcessRunner.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -10,7 +10,7 @@
 #include <fstream>
 #include <thread>
 
-#include "CommandWords.h"
+#include "shield/CommandWords.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // The actions as the run drives them: settings checked at once, one write and one reload per
 // batch, nothing done twice at a restart, problems collected and never thrown.
-#include "MapFile.h"
-#include "ShieldActions.h"
+#include "shield/MapFile.h"
+#include "shield/ShieldActions.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

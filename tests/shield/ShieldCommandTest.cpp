@@ -1,6 +1,6 @@
 // The command action: every raise and lift reaches the program in its environment, and a
 // program that fails or hangs holds nothing up.
-#include "ShieldCommand.h"
+#include "shield/ShieldCommand.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -10,9 +10,9 @@
 #include <map>
 #include <thread>
 
-#include "HostConfig.h"
-#include "ShieldActions.h"
 #include "ShieldTesting.h"
+#include "base/HostConfig.h"
+#include "shield/ShieldActions.h"
 #include "support/LocalZone.h"
 #include "support/TempDir.h"
 

@@ -1,6 +1,6 @@
 // The shields of a run: in force for their lifetime, carried out once, lifted once, kept across
 // a restart, and refused or spared where they must not act.
-#include "ShieldKeeper.h"
+#include "shield/ShieldKeeper.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -6,9 +6,9 @@
 
 #include <fstream>
 
-#include "ShieldKeeper.h"
-#include "ShieldSteering.h"
-#include "SteerOrder.h"
+#include "run/ShieldSteering.h"
+#include "shield/ShieldKeeper.h"
+#include "shield/SteerOrder.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "Shield.h"
+#include "base/Shield.h"
 
 namespace testing_support {
 class NginxServer;

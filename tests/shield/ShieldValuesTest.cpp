@@ -1,6 +1,6 @@
 // The values of a shield request that a web server would read otherwise than meant: a deflect
 // path that leaves the site, a host that moves the parts of a map key.
-#include "ShieldValues.h"
+#include "shield/ShieldValues.h"
 
 #include <gtest/gtest.h>
 

@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "MapFile.h"
 #include "Posix.h"
-#include "RunFiles.h"
-#include "ShieldBook.h"
+#include "base/RunFiles.h"
+#include "shield/MapFile.h"
+#include "shield/ShieldBook.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -70,8 +70,8 @@ TEST_F(TemporaryFiles, AreCreatedNewUnderUnforeseeableNamesEvenWhenANameIsTaken)
   gClashes = 1;
   content = "b 2;\n";
   ASSERT_EQ(map.Update(content).problem, "");
-  report::WriteFileAtomically(dir_.File("flowdeck-run.txt"), "A = 1\n", "the run file");
-  report::WriteFileAtomically(dir_.File("flowdeck-run.txt"), "A = 2\n", "the run file");
+  host::WriteFileAtomically(dir_.File("flowdeck-run.txt"), "A = 1\n", "the run file");
+  host::WriteFileAtomically(dir_.File("flowdeck-run.txt"), "A = 2\n", "the run file");
 
   ASSERT_EQ(gCreations.size(), 5u);  // one of them clashed and was made again
   std::set<std::string> names;
@@ -112,7 +112,7 @@ TEST_F(TemporaryFiles, ALinkOrAFifoPutInDuringTheRunIsReportedAndNotWrittenThrou
 
   fs::create_symlink(dir_.File("target"), dir_.File("flowdeck-shields.tsv"));
   try {
-    report::WriteFileAtomically(dir_.File("flowdeck-shields.tsv"), "x\n", "the shield record");
+    host::WriteFileAtomically(dir_.File("flowdeck-shields.tsv"), "x\n", "the shield record");
     ADD_FAILURE() << "a link under the record's name must be refused";
   } catch (const std::runtime_error &error) {
     EXPECT_EQ(std::string(error.what()),
@@ -120,14 +120,14 @@ TEST_F(TemporaryFiles, ALinkOrAFifoPutInDuringTheRunIsReportedAndNotWrittenThrou
                   ": is a symbolic link, which flowdeck does not follow");
   }
   fs::create_symlink(dir_.File("target"), dir_.File("flowdeck-shields.log"));
-  EXPECT_EQ(report::AppendToFile(dir_.File("flowdeck-shields.log"), "raise\n"),
+  EXPECT_EQ(host::AppendToFile(dir_.File("flowdeck-shields.log"), "raise\n"),
             "cannot append to " + dir_.File("flowdeck-shields.log") +
                 ": a symbolic link stands there, which flowdeck does not follow");
   EXPECT_EQ(ReadFile(dir_.File("target")), "kept\n");
 
   // A FIFO neither holds the shield log's append nor the record's read back at a restart.
   ASSERT_EQ(mkfifo(dir_.File("fifo.log").c_str(), 0600), 0);
-  EXPECT_EQ(report::AppendToFile(dir_.File("fifo.log"), "raise\n"),
+  EXPECT_EQ(host::AppendToFile(dir_.File("fifo.log"), "raise\n"),
             "cannot append to " + dir_.File("fifo.log") +
                 ": not a regular file (a FIFO, socket or device)");
   host::ShieldBook book(dir_.File("fifo.log"));

@@ -1,7 +1,7 @@
 // The definitions file checked before the shield plug-in is given it: every fault that would
 // stop the plug-in's reading, or that it would take without a word, named with its line and
 // attribute; every file that passes read whole by the plug-in's own reader.
-#include "TripwireCheck.h"
+#include "shield/TripwireCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "TripwireDefinitions.h"
-#include "TripwireWatch.h"
+#include "shield/TripwireDefinitions.h"
+#include "shield/TripwireWatch.h"
 #include "support/TempDir.h"
 
 namespace {

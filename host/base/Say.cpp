@@ -1,4 +1,4 @@
-#include "Say.h"
+#include "base/Say.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace report {
+namespace host {
 
 std::string ReportHelp();
 
@@ -12,4 +12,4 @@ std::string ReportHelp();
 // 2 for bad usage or a directory that cannot be read, 1 when the page cannot be written.
 int RunReportCommand(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
 
-}  // namespace report
+}  // namespace host

@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <unistd.h>
 
@@ -9,9 +9,9 @@
 
 #include <filesystem>
 
-#include "DidYouMean.h"
-#include "InstallLayout.h"
-#include "SyslogReceiver.h"
+#include "base/DidYouMean.h"
+#include "cli/InstallLayout.h"
+#include "input/SyslogReceiver.h"
 
 namespace host {
 

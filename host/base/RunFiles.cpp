@@ -1,4 +1,4 @@
-#include "RunFiles.h"
+#include "base/RunFiles.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@
 #include "OwnFiles.h"
 #include "Posix.h"
 
-namespace report {
+namespace host {
 
 namespace {
 
@@ -162,4 +162,4 @@ void CopyFileAtomically(const std::string &from, const std::string &to, const st
   WriteFileAtomically(to, *content, what);
 }
 
-}  // namespace report
+}  // namespace host

@@ -1,4 +1,4 @@
-#include "SampleTraffic.h"
+#include "sample/SampleTraffic.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "CommandLine.h"
-#include "DidYouMean.h"
-#include "ReportCommand.h"
-#include "RunCommand.h"
-#include "RunMetrics.h"
-#include "SteerCommand.h"
+#include "base/DidYouMean.h"
+#include "cli/CommandLine.h"
+#include "cli/ReportCommand.h"
+#include "cli/RunCommand.h"
+#include "cli/SteerCommand.h"
+#include "run/RunMetrics.h"
 
 namespace {
 
@@ -25,7 +25,7 @@ int Run(const std::vector<std::string> &args) {
   }
   const std::string &command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (command == "report") return report::RunReportCommand(rest, std::cout, std::cerr);
+  if (command == "report") return host::RunReportCommand(rest, std::cout, std::cerr);
   if (command == "status") return host::RunStatus(rest, std::cout, std::cerr);
   if (host::IsSteerCommand(command)) return host::RunSteer(command, rest, std::cout, std::cerr);
   if (command != "replay" && command != "follow") {

@@ -2,10 +2,10 @@
 
 #include <iosfwd>
 
-#include "CycleSchedule.h"
-#include "LineStats.h"
-#include "Session.h"
-#include "TripwireDefinitions.h"
+#include "input/LineStats.h"
+#include "run/CycleSchedule.h"
+#include "run/Session.h"
+#include "shield/TripwireDefinitions.h"
 
 namespace host {
 

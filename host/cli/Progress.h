@@ -10,9 +10,9 @@ namespace host {
 class Progress {
  public:
   Progress(std::ostream &err, bool enabled);
-  // Cheap to call per line: looks at the time only every few thousand lines.
+  // Called every few thousand lines; shows the line at most every so often.
   void Update(uint64_t lines, uint64_t bytes) {
-    if (enabled_ && (lines & 0x3fff) == 0) Show(lines, bytes);
+    if (enabled_) Show(lines, bytes);
   }
   void Finish();
   double Seconds() const;

@@ -4,7 +4,7 @@
 #include <iostream>
 #include <string>
 
-#include "SampleTraffic.h"
+#include "sample/SampleTraffic.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "SteerCommand.h"
+#include "cli/SteerCommand.h"
 
 #include <ostream>
 
-#include "ShieldSteering.h"
-#include "SteerOrder.h"
+#include "run/ShieldSteering.h"
+#include "shield/SteerOrder.h"
 
 namespace host {
 

@@ -1,4 +1,4 @@
-#include "Summary.h"
+#include "cli/Summary.h"
 
 #include <time.h>
 
@@ -10,10 +10,10 @@
 #include <ostream>
 #include <string>
 
-#include "Report.h"
-#include "ReportTime.h"
-#include "ShieldRows.h"
-#include "TimeStamp.h"
+#include "base/TimeStamp.h"
+#include "report/Report.h"
+#include "report/ReportTime.h"
+#include "report/ShieldRows.h"
 
 namespace host {
 
@@ -36,7 +36,7 @@ std::string PluginTime(report::Moment moment, const Session &session) {
   tm local{};
   if (localtime_r(&now, &local) == nullptr || offset == local.tm_gmtoff)
     return report::FormatMoment(moment);
-  return report::FormatTimeStamp(moment / 1000 - kDaysFrom1899To1970 * 86400 - offset);
+  return host::FormatTimeStamp(moment / 1000 - kDaysFrom1899To1970 * 86400 - offset);
 }
 
 // The shields the plug-in's regularity test raised; those the pace test raised first (the

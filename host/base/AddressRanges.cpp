@@ -1,4 +1,4 @@
-#include "AddressRanges.h"
+#include "base/AddressRanges.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,4 +1,4 @@
-#include "TimeStamp.h"
+#include "base/TimeStamp.h"
 
 #include <time.h>
 
@@ -6,7 +6,7 @@
 
 #include "DateTime.h"
 
-namespace report {
+namespace host {
 
 namespace {
 
@@ -95,4 +95,4 @@ std::optional<int64_t> ReadTimeStamp(std::string_view text) {
   return days * 86400 + hour * 3600 + minute * 60 + second - *offset;
 }
 
-}  // namespace report
+}  // namespace host

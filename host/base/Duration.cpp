@@ -1,4 +1,4 @@
-#include "Duration.h"
+#include "base/Duration.h"
 
 #include <charconv>
 #include <limits>

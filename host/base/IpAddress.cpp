@@ -1,4 +1,4 @@
-#include "IpAddress.h"
+#include "base/IpAddress.h"
 
 #include <arpa/inet.h>
 

@@ -1,4 +1,4 @@
-#include "RunCommand.h"
+#include "cli/RunCommand.h"
 
 #include <signal.h>
 
@@ -8,20 +8,20 @@
 #include <optional>
 #include <ostream>
 
-#include "CombinedSource.h"
-#include "FollowedLogs.h"
-#include "LiveSource.h"
-#include "LogMerger.h"
-#include "Progress.h"
-#include "Report.h"
-#include "RunFiles.h"
-#include "RunLoop.h"
-#include "RunMetrics.h"
-#include "Say.h"
-#include "Summary.h"
-#include "SyslogSource.h"
-#include "TripwireCheck.h"
-#include "TripwireWatch.h"
+#include "base/RunFiles.h"
+#include "base/Say.h"
+#include "cli/Progress.h"
+#include "cli/Summary.h"
+#include "input/CombinedSource.h"
+#include "input/LiveSource.h"
+#include "input/LogMerger.h"
+#include "input/SyslogSource.h"
+#include "report/Report.h"
+#include "run/FollowedLogs.h"
+#include "run/RunLoop.h"
+#include "run/RunMetrics.h"
+#include "shield/TripwireCheck.h"
+#include "shield/TripwireWatch.h"
 
 namespace host {
 
@@ -157,17 +157,17 @@ std::unique_ptr<Source> Open(Arguments &&...arguments) {
 void NoteRun(const Session &session, const Cadence &cadence) {
   const ShieldTally &shields = session.Shields().Tally();
   const DistinctKeys &visitors = session.VisitorsOfRun();
-  report::WriteRunInfo(
+  host::WriteRunInfo(
       session.OutDir(),
-      {{report::RunFiles::kExportPath, session.ExportPrefix()},
-       {report::RunFiles::kShieldCycle, std::to_string(cadence.shieldSeconds)},
-       {report::RunFiles::kMonitorCycle, std::to_string(cadence.monitorSeconds)},
-       {report::RunFiles::kShieldsRaised, std::to_string(shields.raised)},
-       {report::RunFiles::kShieldsLifted, std::to_string(shields.lifted)},
-       {report::RunFiles::kShieldsRefused, std::to_string(shields.refused)},
-       {report::RunFiles::kShieldsSpared, std::to_string(shields.spared)},
-       {report::RunFiles::kShieldsInForce, std::to_string(session.Shields().InForce())},
-       {report::RunFiles::kVisitorsOfRun,
+      {{host::RunFiles::kExportPath, session.ExportPrefix()},
+       {host::RunFiles::kShieldCycle, std::to_string(cadence.shieldSeconds)},
+       {host::RunFiles::kMonitorCycle, std::to_string(cadence.monitorSeconds)},
+       {host::RunFiles::kShieldsRaised, std::to_string(shields.raised)},
+       {host::RunFiles::kShieldsLifted, std::to_string(shields.lifted)},
+       {host::RunFiles::kShieldsRefused, std::to_string(shields.refused)},
+       {host::RunFiles::kShieldsSpared, std::to_string(shields.spared)},
+       {host::RunFiles::kShieldsInForce, std::to_string(session.Shields().InForce())},
+       {host::RunFiles::kVisitorsOfRun,
         std::to_string(visitors.Count()) + (visitors.Full() ? "+" : "")}});
 }
 
@@ -211,7 +211,8 @@ int RunLines(RunOptions &options, LineSource &source, LineStats &stats, bool liv
   NoteRun(session, options.cadence);
   TripwireDefinitions tripwires = WatchedTripwires(options, session, err);
   Progress progress(err, !options.session.quiet);
-  RunLoop loop(session, source, options.cadence, stats, progress);
+  RunLoop loop(session, source, options.cadence, stats);
+  loop.EveryFewThousand([&](uint64_t lines, uint64_t bytes) { progress.Update(lines, bytes); });
   const RunMetrics metrics(session.OutDir(), options.metricsPath, syslog, !options.session.restore);
   auto writeReport = [&] {
     NoteRun(session, options.cadence);

@@ -1,10 +1,10 @@
-#include "ReportCommand.h"
+#include "cli/ReportCommand.h"
 
 #include <ostream>
 
-#include "Report.h"
+#include "report/Report.h"
 
-namespace report {
+namespace host {
 
 namespace {
 
@@ -66,8 +66,8 @@ int RunReportCommand(const std::vector<std::string> &args, std::ostream &out, st
   }
   if (arguments.output.empty()) arguments.output = arguments.directory + "/" + kDefaultName;
   try {
-    WriteReport(arguments.directory, arguments.output);
-  } catch (const DirectoryError &error) {
+    report::WriteReport(arguments.directory, arguments.output);
+  } catch (const report::DirectoryError &error) {
     err << "flowdeck report: " << error.what() << "\n";
     return 2;
   } catch (const std::exception &error) {
@@ -78,4 +78,4 @@ int RunReportCommand(const std::vector<std::string> &args, std::ostream &out, st
   return 0;
 }
 
-}  // namespace report
+}  // namespace host

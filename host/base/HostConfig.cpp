@@ -1,4 +1,4 @@
-#include "HostConfig.h"
+#include "base/HostConfig.h"
 
 #include <algorithm>
 #include <cctype>
@@ -8,9 +8,9 @@
 #include <optional>
 #include <stdexcept>
 
-#include "AddressRanges.h"
-#include "DidYouMean.h"
-#include "Duration.h"
+#include "base/AddressRanges.h"
+#include "base/DidYouMean.h"
+#include "base/Duration.h"
 
 namespace host {
 

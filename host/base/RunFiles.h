@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace report {
+namespace host {
 
 // Where the files of one run are: the plug-ins' and flowdeck's own in the run's directory, the
 // two exports where the run's FernwickPath put them (flowdeck notes that in its run file).
@@ -91,4 +91,4 @@ std::string AppendToFile(const std::string &path, std::string_view text);
 // "<from>: cannot read: <cause>" or WriteFileAtomically's.
 void CopyFileAtomically(const std::string &from, const std::string &to, const std::string &what);
 
-}  // namespace report
+}  // namespace host

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
-#include "CycleSchedule.h"
-#include "HostConfig.h"
-#include "LineSource.h"
-#include "LogParser.h"
-#include "Session.h"
+#include "base/HostConfig.h"
+#include "input/LineSource.h"
+#include "input/LogParser.h"
+#include "run/CycleSchedule.h"
+#include "run/Session.h"
 
 namespace host {
 

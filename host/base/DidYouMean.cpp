@@ -1,4 +1,4 @@
-#include "DidYouMean.h"
+#include "base/DidYouMean.h"
 
 #include <algorithm>
 #include <limits>

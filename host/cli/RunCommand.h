@@ -2,10 +2,10 @@
 
 #include <iosfwd>
 
-#include "CommandLine.h"
-#include "LineSource.h"
-#include "LineStats.h"
-#include "RealClient.h"
+#include "cli/CommandLine.h"
+#include "input/LineSource.h"
+#include "input/LineStats.h"
+#include "input/RealClient.h"
 
 namespace host {
 
