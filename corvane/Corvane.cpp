@@ -9,6 +9,7 @@
 #include "Logs.h"
 #include "PluginDirectory.h"
 #include "SnapshotWriter.h"
+#include "StreamRouting.h"
 #include "TextFile.h"
 #include "modCorvane.h"
 #include "modKvGlobal.h"
@@ -75,20 +76,17 @@ int32_t Corvane::Count() const {
 }
 
 void Corvane::Route(const common::StreamFields &fields) {
-  const std::string_view action = fields[StreamField::kAction];
-  if (action == "CYCLE") {
-    ProcessCycle();
-  } else if (action == "CONFIG") {
-    gConfig().Initialize(fields[StreamField::kUserAgent]);
-    mUsers.Clear();
-    ProcessCycle();
-  } else if (action == "LOCKED") {
-    ProcessLock(fields[StreamField::kRemoteAddr], fields[StreamField::kLocked]);
-  } else if (action == "UNLOCKED") {
-    ProcessUnlock(fields[StreamField::kRemoteAddr], fields[StreamField::kLocked]);
-  } else {
-    AddRequest(fields);
-  }
+  common::RouteStream(
+      fields, gConfig(), [&] { ProcessCycle(); }, [&] { mUsers.Clear(); },
+      [&](std::string_view action) {
+        if (action == "LOCKED") {
+          ProcessLock(fields[StreamField::kRemoteAddr], fields[StreamField::kLocked]);
+        } else if (action == "UNLOCKED") {
+          ProcessUnlock(fields[StreamField::kRemoteAddr], fields[StreamField::kLocked]);
+        } else {
+          AddRequest(fields);
+        }
+      });
 }
 
 void Corvane::AddRequest(const common::StreamFields &request) {
