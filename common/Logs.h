@@ -7,7 +7,7 @@
 namespace common {
 
 // Appends one line to the plug-in's trace log ("KvCorvaneTrace.LOG"), whatever the Trace
-// switch says: callers test it first.
+// switch says. WriteTrace (Trace.h) is its one caller: it tests the switch first.
 void AppendTrace(std::string_view text);
 
 // Appends the error-log line for an error that ended a Stream call of the class whose location

@@ -5,7 +5,7 @@
 
 #include "Convert.h"
 #include "KvError.h"
-#include "Logs.h"
+#include "Trace.h"
 
 namespace common {
 
@@ -41,7 +41,7 @@ class Fields {
 void clsConfig::Initialize(std::string_view text) {
   Guard(kSite, "Sub: Initialize", [&] {
     StoreFields(text);
-    if (trace_) TraceSettings();
+    TraceSettings();
   });
 }
 
@@ -71,29 +71,24 @@ void clsConfig::StoreFields(std::string_view text) {
 
 void clsConfig::TraceSettings() const {
   const bool corvane = layout_ == ConfigLayout::kCorvane;
-  auto trace = [](std::string_view label, std::string_view value) {
-    std::string line(label);
-    line.append(value);
-    AppendTrace(line);
-  };
-  AppendTrace("clsConfig - Initialize complete");
-  trace("Server=", server_);
-  trace("FlowdeckURL=", flowdeckURL_);
-  trace("FlowdeckFilterURI=", flowdeckFilterURI_);
-  trace("AddShieldURL=", addShieldURL_);
-  trace("RemoveShieldURL=", removeShieldURL_);
-  trace("PeriodBase=", std::to_string(periodBase_));
-  trace("PeriodIncrement=", std::to_string(periodIncrement_));
-  trace("ThresholdBase=", GeneralNumber(thresholdBase_, 7));
-  trace("ThresholdIncrement=", GeneralNumber(thresholdIncrement_, 7));
-  trace("FernwickActive=", BooleanText(fernwickActive_));
-  trace(corvane ? "FernwickPath=" : "Fernwickpath=", fernwickPath_);
+  WriteTrace(*this, "clsConfig - Initialize complete");
+  WriteTrace(*this, "Server=", server_);
+  WriteTrace(*this, "FlowdeckURL=", flowdeckURL_);
+  WriteTrace(*this, "FlowdeckFilterURI=", flowdeckFilterURI_);
+  WriteTrace(*this, "AddShieldURL=", addShieldURL_);
+  WriteTrace(*this, "RemoveShieldURL=", removeShieldURL_);
+  WriteTrace(*this, "PeriodBase=", periodBase_);
+  WriteTrace(*this, "PeriodIncrement=", periodIncrement_);
+  WriteTrace(*this, "ThresholdBase=", TracedNumber{thresholdBase_, 7});
+  WriteTrace(*this, "ThresholdIncrement=", TracedNumber{thresholdIncrement_, 7});
+  WriteTrace(*this, "FernwickActive=", BooleanText(fernwickActive_));
+  WriteTrace(*this, corvane ? "FernwickPath=" : "Fernwickpath=", fernwickPath_);
   if (corvane) {
-    trace("Sensitivity=", std::to_string(sensitivity_));
-    trace("PossibleStrength=", std::to_string(possibleStrength_));
-    trace("CertainStrength=", std::to_string(certainStrength_));
+    WriteTrace(*this, "Sensitivity=", sensitivity_);
+    WriteTrace(*this, "PossibleStrength=", possibleStrength_);
+    WriteTrace(*this, "CertainStrength=", certainStrength_);
   }
-  trace("Trace=", BooleanText(trace_));
+  WriteTrace(*this, "Trace=", BooleanText(trace_));
 }
 
 int16_t clsConfig::MinimumHits(const Site &site, int16_t sensitivity) const {

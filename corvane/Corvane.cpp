@@ -9,6 +9,7 @@
 #include "Logs.h"
 #include "PluginDirectory.h"
 #include "SnapshotWriter.h"
+#include "StreamRouting.h"
 #include "TextFile.h"
 #include "modCorvane.h"
 #include "modKvGlobal.h"
@@ -24,10 +25,6 @@ constexpr std::string_view kTempName = "/KvCorvane.tmp";
 constexpr std::string_view kSnapshotName = "/KvCorvane.xml";
 constexpr std::string_view kHitsFileName = "KvCorvaneHits.Out";
 constexpr std::string_view kAlertsFileName = "KvCorvaneAlerts.Out";
-
-bool Tracing() {
-  return gConfig().Trace();
-}
 
 // An arrival serial: as a rule up to 15 digits, which a double holds exactly and which are
 // read here directly; any other text goes through the general conversion.
@@ -79,20 +76,17 @@ int32_t Corvane::Count() const {
 }
 
 void Corvane::Route(const common::StreamFields &fields) {
-  const std::string_view action = fields[StreamField::kAction];
-  if (action == "CYCLE") {
-    ProcessCycle();
-  } else if (action == "CONFIG") {
-    gConfig().Initialize(fields[StreamField::kUserAgent]);
-    mUsers.Clear();
-    ProcessCycle();
-  } else if (action == "LOCKED") {
-    ProcessLock(fields[StreamField::kRemoteAddr], fields[StreamField::kLocked]);
-  } else if (action == "UNLOCKED") {
-    ProcessUnlock(fields[StreamField::kRemoteAddr], fields[StreamField::kLocked]);
-  } else {
-    AddRequest(fields);
-  }
+  common::RouteStream(
+      fields, gConfig(), [&] { ProcessCycle(); }, [&] { mUsers.Clear(); },
+      [&](std::string_view action) {
+        if (action == "LOCKED") {
+          ProcessLock(fields[StreamField::kRemoteAddr], fields[StreamField::kLocked]);
+        } else if (action == "UNLOCKED") {
+          ProcessUnlock(fields[StreamField::kRemoteAddr], fields[StreamField::kLocked]);
+        } else {
+          AddRequest(fields);
+        }
+      });
 }
 
 void Corvane::AddRequest(const common::StreamFields &request) {
@@ -113,7 +107,7 @@ void Corvane::ProcessUnlock(std::string_view remoteAddr, std::string_view persis
 void Corvane::ChangeLock(std::string_view name, std::string_view traceText,
                          std::string_view remoteAddr, std::string_view persist, bool locked) {
   common::Guard(kSite, name, [&] {
-    if (Tracing()) WriteTrace(std::string(traceText).append(persist));
+    WriteTrace(traceText, persist);
     if (persist != "1") return;
     for (int32_t position = 1; position <= mUsers.Count(); ++position) {
       clsUser &user = mUsers.Item(position);
@@ -127,13 +121,13 @@ void Corvane::ChangeLock(std::string_view name, std::string_view traceText,
 
 void Corvane::ProcessCycle() {
   common::Guard(kSite, "Sub: ProcessCycle", [&] {
-    if (Tracing()) WriteTrace("Cycle Started");
+    WriteTrace("Cycle Started");
     mUsers.Purge(common::Now());
-    if (Tracing()) WriteTrace("\tUsers purged");
+    WriteTrace("\tUsers purged");
     const std::string tempPath = common::PluginFile(kTempName);
     common::RemoveFile(tempPath);
     SnapshotWriter snapshot(kSite, tempPath);
-    if (Tracing()) WriteTrace("XML Files are open for reading and writing");
+    WriteTrace("XML Files are open for reading and writing");
     snapshot.WriteHead();
     CycleAlerts risen;
     RateAndWriteUsers(snapshot, risen);
@@ -144,7 +138,7 @@ void Corvane::ProcessCycle() {
       common::ReplaceFile(kSite, tempPath, common::PluginFile(kSnapshotName));
     } catch (const common::KvError &) {
     }
-    if (Tracing()) WriteTrace("\tXML file complete");
+    WriteTrace("\tXML file complete");
     if (!gConfig().FernwickActive()) return;
     const std::string &exportPath = gConfig().FernwickPath();
     WriteHitExport(exportPath + std::string(kHitsFileName));
@@ -155,18 +149,18 @@ void Corvane::ProcessCycle() {
 void Corvane::RateAndWriteUsers(SnapshotWriter &snapshot, CycleAlerts &risen) {
   const common::clsConfig &config = gConfig();
   const int32_t count = mUsers.Count();
-  if (Tracing()) WriteTrace("\tLooping to check " + std::to_string(count) + " users");
+  WriteTrace("\tLooping to check ", count, " users");
   // The lines of visitors past the budget are built here, from nothing, each time.
   UserLine scratchUser;
   HitLines scratchHits;
   size_t kept = 0;
   for (int32_t position = 1; position <= count; ++position) {
-    if (Tracing()) WriteTrace("\tUser #" + std::to_string(position));
+    WriteTrace("\tUser #", position);
     clsUser &user = mUsers.Item(position);
     const clsHits &hits = user.Hits();
     const double r =
         hits.Count() >= config.MinimumHits(kSite, config.Sensitivity()) ? hits.PearsonsR() : 0.0;
-    if (Tracing()) WriteTrace("\tPearsonsR=" + common::GeneralNumber(r, 15));
+    WriteTrace("\tPearsonsR=", common::TracedNumber{r, 15});
     const uint8_t level = LevelOf(r, config);
     if (config.FernwickActive() && level > user.Level()) {
       QueueAlert(user, level, common::GeneralNumber(r, 15), risen);
@@ -208,7 +202,7 @@ void Corvane::QueueAlert(clsUser &user, uint8_t level, std::string_view r, Cycle
 void Corvane::WriteHitExport(const std::string &path) {
   const int32_t count = mHitsData.Count();
   if (count == 0) return;
-  if (Tracing()) WriteTrace("\tWriting " + std::to_string(count) + " hit records.");
+  WriteTrace("\tWriting ", count, " hit records.");
   AppendLines(
       path, count, [&](int32_t position) { return mHitsData.Item(position).Text(); },
       [&](size_t reached) { mHitsData.RemoveFirst(reached); });
@@ -217,7 +211,7 @@ void Corvane::WriteHitExport(const std::string &path) {
 void Corvane::WriteAlerts(const std::string &path, CycleAlerts &risen) {
   const int32_t count = risen.alerts.Count();
   if (count == 0) return;
-  if (Tracing()) WriteTrace("\tWriting " + std::to_string(count) + " alert records.");
+  WriteTrace("\tWriting ", count, " alert records.");
   AppendLines(
       path, count,
       [&](int32_t position) -> std::string_view { return risen.alerts.Item(position).Text(); },

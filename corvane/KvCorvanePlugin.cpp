@@ -1,41 +1,32 @@
 // The visitor monitor behind the C interface of plugin.h.
-#include <flowdeck/plugin.h>
-
 #include "Clock.h"
 #include "Corvane.h"
-#include "StreamFields.h"
+#include "PluginExports.h"
 
 struct flowdeck_plugin {
   corvane::Corvane object;
 };
+
+using Exports = common::PluginExports<flowdeck_plugin>;
 
 extern "C" {
 
 const char *flowdeck_plugin_name(void) {
   return "KvCorvane.Corvane";
 }
-
 flowdeck_plugin *flowdeck_plugin_create(void) {
-  flowdeck_plugin *plugin = nullptr;
-  common::CallFromHost([&] { plugin = new flowdeck_plugin; });
-  return plugin;
+  return Exports::Create();
 }
-
 void flowdeck_plugin_destroy(flowdeck_plugin *plugin) {
-  common::CallFromHost([&] { delete plugin; });
+  Exports::Destroy(plugin);
 }
-
 int flowdeck_plugin_stream(flowdeck_plugin *plugin,
                            const flowdeck_text fields[FLOWDECK_FIELD_COUNT]) {
-  if (plugin == nullptr || fields == nullptr) return 1;
-  return common::CallFromHost([&] { plugin->object.Stream(common::ViewFields(fields)); });
+  return Exports::Stream(plugin, fields);
 }
-
 int flowdeck_plugin_count(flowdeck_plugin *plugin, int32_t *count) {
-  if (plugin == nullptr || count == nullptr) return 1;
-  return common::CallFromHost([&] { *count = plugin->object.Count(); });
+  return Exports::Count(plugin, count);
 }
-
 void flowdeck_plugin_set_clock(flowdeck_clock_fn clock, void *context) {
   common::SetClock(clock, context);
 }

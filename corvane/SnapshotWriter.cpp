@@ -29,15 +29,13 @@ void SnapshotWriter::WriteTail() {
 }
 
 void SnapshotWriter::WriteUser(const clsUser &user, uint8_t level, const Lines &lines) {
-  const bool trace = gConfig().Trace();
   const clsHits &hits = user.Hits();
   file_.Add(lines.user.Update(user, level));
-  if (trace) {
-    WriteTrace("\tUser Record Written");
-    WriteTrace("\tLooping to write " + std::to_string(hits.Count()) + " hits");
-  }
+  WriteTrace("\tUser Record Written");
+  WriteTrace("\tLooping to write ", hits.Count(), " hits");
   file_.Add(lines.hits.Update(hits));
-  if (trace) {
+  // One line per run: the loop itself is skipped while tracing is off.
+  if (gConfig().Trace()) {
     for (size_t run = 0; run < lines.hits.RunCount(); ++run) WriteTrace("\tHit Record Written");
   }
   file_.Add(kElementEnd);

@@ -37,7 +37,7 @@ void clsHits::Clear() noexcept {
 void clsHits::AddHit(const common::StreamFields &request, double serial, bool shielded,
                      bool startAfresh) {
   common::Guard(kSite, "Sub: AddHit", [&] {
-    if (gConfig().Trace()) WriteTrace("Adding Hit");
+    WriteTrace("Adding Hit");
     if (!startAfresh) MakeRoom();
     const clsHit::Record record = MakeRecord(request, serial, shielded);
     // Nothing below can fail.

@@ -32,7 +32,7 @@ void clsUsers::AddTransaction(const common::StreamFields &request, double serial
       user->AddTransaction(request, serial);
       return;
     }
-    if (gConfig().Trace()) WriteTrace(std::string("Adding New User for KEY=").append(key));
+    WriteTrace("Adding New User for KEY=", key);
     auto user = std::make_unique<clsUser>(request, *pool_);
     user->AddTransaction(request, serial);
     users_.Add(std::move(user));

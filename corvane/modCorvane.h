@@ -1,7 +1,6 @@
 #pragma once
 
-#include <string_view>
-
+#include "Trace.h"
 #include "clsConfig.h"
 
 namespace corvane {
@@ -10,8 +9,11 @@ namespace corvane {
 // use and kept for the thread's life, whatever happens to the Corvane objects.
 common::clsConfig &gConfig();
 
-// Appends one line to the trace log whatever the Trace switch says: callers test it first, so
-// that a line that is off costs no formatting.
-void WriteTrace(std::string_view text);
+// Appends one line, made of the given pieces, to the trace log while this thread's settings
+// have tracing on; see common::WriteTrace.
+template <class... Parts>
+void WriteTrace(const Parts &...parts) {
+  common::WriteTrace(gConfig(), parts...);
+}
 
 }  // namespace corvane

@@ -95,10 +95,8 @@ void ShieldCycle::Judge(const clsUser &user, clsResource &record) {
   if (hits < *required) return;
   const float factor = record.Hits().Correlation();
   const float threshold = Threshold(definition);
-  if (TraceOn()) {
-    WriteTrace("\t\tPearsonsR=", common::GeneralNumber(factor, 15),
-               " Strength=", common::GeneralNumber(threshold, 7));
-  }
+  WriteTrace("\t\tPearsonsR=", common::TracedNumber{factor, 15},
+             " Strength=", common::TracedNumber{threshold, 7});
   if (factor < threshold) return;
   const std::optional<std::string> deflect = ForRecord([&] {
     return BuildDeflectString(record.Resource(), record.PathTranslated(), definition.Deflect());

@@ -6,6 +6,7 @@
 #include "Logs.h"
 #include "SharedObjects.h"
 #include "ShieldCycle.h"
+#include "StreamRouting.h"
 #include "clsShieldedResources.h"
 
 namespace vantrel {
@@ -27,16 +28,13 @@ Vantrel::~Vantrel() {
 
 void Vantrel::Stream(const common::StreamFields &fields) {
   common::RunStream(kSite, [&] {
-    const std::string_view action = fields[common::kAction];
-    if (action == "CYCLE") {
-      ProcessCycle();
-    } else if (action == "CONFIG") {
-      gConfig().Initialize(fields[common::kUserAgent]);
-      mUsers.Clear();
-      ProcessCycle();
-    } else if (const std::optional<HitAction> method = HitActionOf(action)) {
-      RecordRequest(*method, fields);
-    }
+    common::RouteStream(
+        fields, gConfig(), [&] { ProcessCycle(); }, [&] { mUsers.Clear(); },
+        [&](std::string_view action) {
+          if (const std::optional<HitAction> method = HitActionOf(action)) {
+            RecordRequest(*method, fields);
+          }
+        });
   });
 }
 

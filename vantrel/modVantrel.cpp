@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "KvError.h"
+#include "UrlText.h"
 #include "WriteTrace.h"
 
 namespace vantrel {
@@ -146,16 +147,7 @@ std::string BuildDeflectString(std::string_view pathInfo, std::string_view pathT
 }
 
 void AppendPercentEncoded(std::string &out, std::string_view value) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  for (char c : value) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (IsUnreserved(byte)) {
-      out.push_back(c);
-    } else {
-      const char escape[3] = {'%', kHex[byte >> 4], kHex[byte & 15]};
-      out.append(escape, sizeof escape);
-    }
-  }
+  common::AppendPercentEncoded(out, value, [](unsigned char c) { return !IsUnreserved(c); });
 }
 
 std::string ShieldRequest(std::string_view flowdeckURL, std::string_view filterURI,

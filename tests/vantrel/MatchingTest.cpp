@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include "InPluginDirectory.h"
 #include "KvError.h"
 #include "clsShieldedResources.h"
@@ -116,6 +119,22 @@ TEST(ShieldRequestLine, EncodesWhatTheVisitorChoseAndKeepsTheConfiguredParts) {
                                    "/a-._~/:@!$'()*,;\xE9%.htm", "/x/\r\n?.htm"),
             "GET /f d/x&.dll?Add=1&B=1.2.3.4&C=1&D=sh%20op&E=/a-._~/:@!$'()*,;%E9%25.htm"
             "&F=/x/%0D%0A%3F.htm&G=1&H=0&I=1\r\n");
+  // Every other byte a visitor can send goes out escaped.
+  const std::string kept =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~/:@!$'()*,;";
+  std::string everyByte, expected;
+  for (int c = 0; c < 256; ++c) {
+    everyByte.push_back(static_cast<char>(c));
+    if (kept.find(static_cast<char>(c)) != std::string::npos) {
+      expected.push_back(static_cast<char>(c));
+    } else {
+      char escape[4];
+      std::snprintf(escape, sizeof escape, "%%%02X", c);
+      expected.append(escape);
+    }
+  }
+  EXPECT_EQ(vantrel::ShieldRequest("", "", "", everyByte, "", "", ""),
+            "GET ?&B=" + expected + "&C=1&D=&E=&F=&G=1&H=0&I=1\r\n");
   EXPECT_EQ(vantrel::UnsignedToInteger(80), 80);
   EXPECT_EQ(vantrel::UnsignedToInteger(65535), -1);
   EXPECT_THROW(vantrel::UnsignedToInteger(65536), common::KvError);
