@@ -43,12 +43,12 @@ for command in replay follow report status; do
   [ -z "$options" ] && [ "$command" = status ] || look_for "$command option" $options
 done
 # shellcheck disable=SC2046
-look_for setting $(grep -oE '^ *\{"[A-Za-z]+", Type::' "$source/host/HostConfig.cpp" |
+look_for setting $(grep -oE '^ *\{"[A-Za-z]+", Type::' "$source/host/base/HostConfig.cpp" |
   grep -oE '[A-Za-z]+' | grep -v '^Type$')
 run_files=$({
-  sed -n '/FreshStartNames() {/,/^}/p; /WrittenNames() {/,/^}/p' "$source/host/report/RunFiles.cpp" |
+  sed -n '/FreshStartNames() {/,/^}/p; /WrittenNames() {/,/^}/p' "$source/host/base/RunFiles.cpp" |
     grep -oE '"[A-Za-z.-]+"'
-  grep -oE 'k[A-Za-z]+ = "[A-Za-z-]+\.[A-Za-z]+"' "$source/host/report/RunFiles.h" | grep -oE '"[^"]+"'
+  grep -oE 'k[A-Za-z]+ = "[A-Za-z-]+\.[A-Za-z]+"' "$source/host/base/RunFiles.h" | grep -oE '"[^"]+"'
 } | tr -d '"' | sort -u | sed 's/\./\\./g')
 # shellcheck disable=SC2086
 look_for "run file" $run_files
