@@ -12,9 +12,9 @@ const std::string &PluginDirectory();
 // directly inside it.
 std::string PluginFile(std::string_view name);
 
-// Puts the plug-in's files in a directory of its own (a test's, or the run directory of a host
-// that runs the plug-in's core itself); an empty text goes back to the directory of the shared
-// object.
+// Puts the plug-in's files in a directory of its own (a test's or a benchmark's, which runs the
+// plug-in's core without its shared object); an empty text goes back to the directory of the
+// shared object.
 void SetPluginDirectory(std::string directory);
 
 }  // namespace common

@@ -45,6 +45,10 @@ void clsConfig::Initialize(std::string_view text) {
   });
 }
 
+void clsConfig::Read(std::string_view text) {
+  Guard(kSite, "Sub: Read", [&] { StoreFields(text); });
+}
+
 void clsConfig::StoreFields(std::string_view text) {
   const Fields field(text);
   server_ = field[0];

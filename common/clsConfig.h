@@ -20,6 +20,9 @@ class clsConfig {
   // Stores the fields one after the other; a missing or bad field raises and leaves it and
   // every later field as they were. Traces the settings when Trace is on.
   void Initialize(std::string_view text);
+  // Stores the fields as Initialize does, without tracing them whatever Trace says: for a
+  // reader of a plug-in's settings that is not the plug-in and has no trace of its own.
+  void Read(std::string_view text);
 
   const std::string &Server() const noexcept { return server_; }
   const std::string &FlowdeckURL() const noexcept { return flowdeckURL_; }

@@ -2,6 +2,9 @@
 
 #include <memory>
 
+#include "Logs.h"
+#include "PluginDirectory.h"
+#include "WriteTrace.h"
 #include "clsShieldedResources.h"
 
 namespace vantrel {
@@ -18,8 +21,17 @@ common::clsConfig &gConfig() {
   return *tConfig;
 }
 
+DefinitionsSettings PluginDefinitions() {
+  return {common::PluginFile("\\KvVantrel.CFG"), &TraceOn, &common::AppendTrace};
+}
+
 clsShieldedResources &gShieldedResources() {
-  if (!tShieldedResources) tShieldedResources = std::make_unique<clsShieldedResources>();
+  if (!tShieldedResources) {
+    // A first reading that fails leaves no list: the next use tries again.
+    auto definitions = std::make_unique<clsShieldedResources>(PluginDefinitions());
+    definitions->Read();
+    tShieldedResources = std::move(definitions);
+  }
   return *tShieldedResources;
 }
 

@@ -1,10 +1,14 @@
 #pragma once
 
+#include "DefinitionsSettings.h"
 #include "clsConfig.h"
 
 namespace vantrel {
 
 class clsShieldedResources;
+
+// The plug-in's definitions file, "KvVantrel.CFG" in its directory, read with its trace.
+DefinitionsSettings PluginDefinitions();
 
 // The configuration of the calling thread, created empty on first use.
 common::clsConfig &gConfig();

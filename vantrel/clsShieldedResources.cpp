@@ -4,9 +4,7 @@
 
 #include "Convert.h"
 #include "KvError.h"
-#include "PluginDirectory.h"
 #include "TextFile.h"
-#include "WriteTrace.h"
 #include "modKvGlobal.h"
 
 namespace vantrel {
@@ -31,16 +29,15 @@ void VisitInOrder(const std::vector<int32_t> &a, const std::vector<int32_t> &b, 
 
 }  // namespace
 
-clsShieldedResources::clsShieldedResources() {
-  ReadDefinitionsFile();
-}
+clsShieldedResources::clsShieldedResources(DefinitionsSettings settings)
+    : settings_(std::move(settings)) {}
 
 int32_t clsShieldedResources::ProtectedResourceIndex(std::string_view host,
                                                      std::string_view pathInfo,
                                                      std::string_view pathTranslated) {
   return common::Guard(kSite, "Function: ProtectedResourceIndex", [&] {
     pathInfoSplit_ = pathTranslatedSplit_ = false;
-    const bool trace = TraceOn();
+    const bool trace = settings_.Tracing();
     const auto hostEntry = byHost_.find(host);
     const std::vector<int32_t> &ofHost =
         hostEntry == byHost_.end() ? kNoPositions : hostEntry->second;
@@ -66,8 +63,8 @@ bool clsShieldedResources::Fits(const clsShieldedResource &definition, std::stri
                                 std::string_view pathTranslated, bool trace) {
   return common::Guard(kSite, "Function: ContainsResource", [&] {
     if (trace) {
-      WriteTrace("ContainsResource Mask=", definition.Resource(), "  PathInfo=", pathInfo,
-                 "  PathTranslated=", pathTranslated);
+      settings_.Trace("ContainsResource Mask=", definition.Resource(), "  PathInfo=", pathInfo,
+                      "  PathTranslated=", pathTranslated);
     }
     const MaskPattern &mask = definition.Mask();
     if (mask.UsesPathTranslated()) {
@@ -84,8 +81,8 @@ bool clsShieldedResources::Fits(const clsShieldedResource &definition, std::stri
 bool clsShieldedResources::ContainsResource(std::string_view mask, std::string_view pathInfo,
                                             std::string_view pathTranslated) {
   return common::Guard(kSite, "Function: ContainsResource", [&] {
-    WriteTrace("ContainsResource Mask=", mask, "  PathInfo=", pathInfo,
-               "  PathTranslated=", pathTranslated);
+    settings_.Trace("ContainsResource Mask=", mask, "  PathInfo=", pathInfo,
+                    "  PathTranslated=", pathTranslated);
     const MaskPattern pattern(mask);
     RequestPath path;
     path.Split(pattern.UsesPathTranslated() ? pathTranslated : pathInfo, pattern.Separator());
@@ -119,15 +116,16 @@ std::shared_ptr<const clsShieldedResource> clsShieldedResources::ItemByHostAndRe
 void clsShieldedResources::Cycle() {
   common::Guard(kSite, "Sub: Cycle", [&] {
     Clear();
-    ReadDefinitionsFile();
+    Read();
   });
 }
 
-void clsShieldedResources::ReadDefinitionsFile() {
+// Named as the procedure that first read the file, as every failure of a reading is told.
+void clsShieldedResources::Read() {
   common::Guard(kSite, "Sub: Class_Initialize", [&] {
-    WriteTrace("Reading .CFG file");
+    settings_.Trace("Reading .CFG file");
     Clear();
-    const std::string path = common::PluginFile("\\KvVantrel.CFG");
+    const std::string &path = settings_.path;
     std::optional<common::TextReader> reader = common::TextReader::TryOpen(path);
     if (!reader) {
       common::CreateIfMissing(kSite, path);
@@ -136,7 +134,7 @@ void clsShieldedResources::ReadDefinitionsFile() {
     std::string line;
     while (reader->ReadLine(kSite, line)) ReadLine(line);
     reader.reset();
-    WriteTrace("Done reading .CFG file");
+    settings_.Trace("Done reading .CFG file");
   });
 }
 
@@ -158,9 +156,27 @@ void clsShieldedResources::ReadLine(std::string_view line) {
 }
 
 void clsShieldedResources::ReadElement(std::string_view element) {
-  WriteTrace("TripwireBuffer=", element);
-  auto attribute = [&](std::string_view name) { return common::GetTagValue(element, name); };
-  if (!common::TextToBoolean(kSite, attribute("ACTIVE"))) return;
+  settings_.Trace("TripwireBuffer=", element);
+  std::optional<clsShieldedResource::Fields> fields = DefinitionOf(element);
+  if (!fields) return;
+  auto definition = std::make_shared<const clsShieldedResource>(std::move(*fields));
+  Append(definition);
+  settings_.Trace("\tShielded Resource Added, Description=", definition->Description(),
+                  "  Host=", definition->Host(), "  Resource=", definition->Resource(),
+                  "  Deflect=", definition->Deflect(), "  Sensitivity=", definition->Sensitivity(),
+                  "  Strength=", definition->Strength(),
+                  "  Inverse=", common::BooleanText(definition->Inverse()),
+                  "  CarryParameters=", common::BooleanText(definition->CarryParameters()));
+}
+
+std::string clsShieldedResources::AttributeOf(std::string_view element, std::string_view name) {
+  return common::GetTagValue(element, name);
+}
+
+std::optional<clsShieldedResource::Fields> clsShieldedResources::DefinitionOf(
+    std::string_view element) {
+  auto attribute = [&](std::string_view name) { return AttributeOf(element, name); };
+  if (!common::TextToBoolean(kSite, attribute("ACTIVE"))) return std::nullopt;
   clsShieldedResource::Fields fields;
   fields.description = attribute("DESCRIPTION");
   fields.host = attribute("HOST");
@@ -170,14 +186,7 @@ void clsShieldedResources::ReadElement(std::string_view element) {
   fields.strength = common::TextToInteger(kSite, attribute("STRENGTH"));
   fields.inverse = common::TextToBoolean(kSite, attribute("INVERSE"));
   fields.carryParameters = common::TextToBoolean(kSite, attribute("CARRYPARAMETERS"));
-  auto definition = std::make_shared<const clsShieldedResource>(std::move(fields));
-  Append(definition);
-  WriteTrace("\tShielded Resource Added, Description=", definition->Description(),
-             "  Host=", definition->Host(), "  Resource=", definition->Resource(),
-             "  Deflect=", definition->Deflect(), "  Sensitivity=", definition->Sensitivity(),
-             "  Strength=", definition->Strength(),
-             "  Inverse=", common::BooleanText(definition->Inverse()),
-             "  CarryParameters=", common::BooleanText(definition->CarryParameters()));
+  return fields;
 }
 
 void clsShieldedResources::Append(std::shared_ptr<const clsShieldedResource> definition) {

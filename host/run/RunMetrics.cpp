@@ -174,6 +174,14 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
   p.Add("flowdeck_shields_false_crawler_total", "counter",
         "Shields of addresses whose user agent claims a crawler that did not verify.",
         shields.falseClaims);
+  // Written once there is one, so that a run where every request could be judged has the
+  // figures it always had.
+  if (const uint64_t unjudged = session.PaceUnjudged(); unjudged > 0) {
+    p.Add("flowdeck_pace_unjudged_total", "counter",
+          "Requests of watched records the pace test could not judge: the hits their tripwire "
+          "requires, or its deflect, cannot be worked out.",
+          static_cast<double>(unjudged));
+  }
   if (const std::optional<BotVerifier::Counts> verifier = session.Shields().VerifierCounts()) {
     const char *name = "flowdeck_crawler_verifications_total";
     p.Add(name, "counter", "Crawler verifications by DNS, by outcome.", verifier->verified,

@@ -208,6 +208,7 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
   if (!pluginsChanged) {
     pace_->Reconfigure(config);
   } else {
+    paceUnjudged_ += pace_->Unjudged();
     pace_ = std::make_unique<PaceTest>(outDir_, config);
   }
   TakeCrawlSettings(std::move(crawl));

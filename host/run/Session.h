@@ -108,6 +108,8 @@ class Session {
   // Requests for the shield path in the web server's log that were not the plug-in's.
   uint64_t LoggedForgedRequests() const { return loggedForged_; }
   uint64_t ShieldCycles() const { return shieldCycles_; }
+  // Requests of watched records the pace test could not judge, this run.
+  uint64_t PaceUnjudged() const { return paceUnjudged_ + pace_->Unjudged(); }
   // Time the shield plug-in's cycles took, with the shields they raised carried out.
   double ShieldCycleSeconds() const { return shieldCycleSeconds_; }
   double LastShieldCycleSeconds() const { return lastShieldCycleSeconds_; }
@@ -159,6 +161,7 @@ class Session {
   AddressRanges ignore_;
   std::unique_ptr<ShieldKeeper> keeper_;
   std::unique_ptr<PaceTest> pace_;
+  uint64_t paceUnjudged_ = 0;               // by the pace tests that new settings replaced
   std::unique_ptr<CrawlTest> crawl_;        // none with CrawlTest = False
   std::unique_ptr<ControlSocket> control_;  // when the run answers commands
   // Shielded addresses from before a restart: locked in the monitor when they come back.

@@ -128,7 +128,8 @@ CrawlTest::CrawlTest(Settings settings, ShieldedWhole shieldedWhole)
 }
 
 void CrawlTest::Reconfigure(Settings settings) {
-  if (settings.window != settings_.window) visitors_.clear();  // their windows are another size
+  if (settings.window != settings_.window)
+    visitors_.All().clear();  // their windows are another size
   settings_ = std::move(settings);
   PackAssets();
 }
@@ -172,15 +173,10 @@ void CrawlTest::Request(const flowdeck_text fields[FLOWDECK_FIELD_COUNT], std::s
   using namespace common;
   const std::string_view path = View(fields[kPathInfo]);
   if (!IsPage(path, status)) return;
-  const std::string_view key = View(fields[kKey]);
-  auto entry = visitors_.find(key);  // a visitor seen before costs no copy and no allocation
-  if (entry == visitors_.end()) {
-    entry = visitors_.emplace(std::string(key), Visitor{{}, 0, PageRing(settings_.window), false})
-                .first;
-    entry->second.remoteAddr = View(fields[kRemoteAddr]);
-    if (entry->second.remoteAddr != key) keysAreAddresses_ = false;
-  }
-  Visitor &visitor = entry->second;
+  // A visitor seen before costs no copy and no allocation.
+  Visitor &visitor = visitors_.FindOrAdd(View(fields[kKey]), View(fields[kRemoteAddr]), [&] {
+    return Visitor{{}, 0, PageRing(settings_.window), false};
+  });
   visitor.expires = now + kVisitorLifetime;
   if (visitor.judged) return;
   visitor.ring.Add(PageKey(View(fields[kServerName]), path), time);
@@ -204,28 +200,16 @@ void CrawlTest::Judge(Visitor &visitor) {
 
 std::vector<ShieldRequest> CrawlTest::Cycle(int64_t now) {
   // Gone quiet: its expiry at least a second in the past, as the plug-ins purge.
-  std::erase_if(visitors_, [&](const auto &entry) { return now - entry.second.expires >= 1000; });
+  std::erase_if(visitors_.All(),
+                [&](const auto &entry) { return now - entry.second.expires >= 1000; });
   std::vector<ShieldRequest> judged = std::move(judged_);
   judged_.clear();
   return judged;
 }
 
-template <typename Change>
-void CrawlTest::ForVisitorsOf(std::string_view address, Change change) {
-  // Visitors keyed by their address alone (the default) are looked up; others are walked.
-  if (keysAreAddresses_) {
-    const auto entry = visitors_.find(address);
-    if (entry != visitors_.end()) change(entry->second);
-    return;
-  }
-  for (auto &[name, visitor] : visitors_) {
-    if (visitor.remoteAddr == address) change(visitor);
-  }
-}
-
 void CrawlTest::Lapsed(std::string_view address, std::string_view host, std::string_view resource) {
   if (!host.empty() || !resource.empty()) return;  // a crawl shield is of the whole address
-  ForVisitorsOf(address, [](Visitor &visitor) {
+  visitors_.ForVisitorsOf(address, [](Visitor &visitor) {
     // The pages before the lift were judged already: only those after it count.
     visitor.ring.Clear();
     visitor.judged = false;

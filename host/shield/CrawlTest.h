@@ -12,6 +12,7 @@
 
 #include "Convert.h"
 #include "base/HostConfig.h"
+#include "shield/FollowedVisitors.h"
 #include "shield/ShieldListener.h"
 
 namespace host {
@@ -98,7 +99,7 @@ class CrawlTest {
 
   bool Reporting() const { return settings_.mode == Mode::kReport; }
   bool IsPage(std::string_view path, std::string_view status) const;
-  size_t Visitors() const { return visitors_.size(); }
+  size_t Visitors() const { return visitors_.Size(); }
 
   struct Visitor {
     std::string remoteAddr;
@@ -118,17 +119,6 @@ class CrawlTest {
   }
 
  private:
-  struct KeyHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view key) const noexcept { return common::HashIgnoreCase(key); }
-  };
-  struct KeyEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept {
-      return common::EqualsIgnoreCase(a, b);
-    }
-  };
-
   // An extension of at most 16 letters and digits in lower case, packed in two words, zeros
   // after it: compared whole, as asked for every request.
   struct Packed {
@@ -139,15 +129,12 @@ class CrawlTest {
   void PackAssets();
   static uint64_t PageKey(std::string_view host, std::string_view path);
   void Judge(Visitor &visitor);
-  template <typename Change>
-  void ForVisitorsOf(std::string_view address, Change change);
 
   Settings settings_;
   std::vector<Packed> assets_;  // settings_.assets, packed
   ShieldedWhole shieldedWhole_;
-  std::unordered_map<std::string, Visitor, KeyHash, KeyEqual> visitors_;
+  FollowedVisitors<Visitor> visitors_;
   std::vector<ShieldRequest> judged_;  // since the last cycle
-  bool keysAreAddresses_ = true;       // every visitor seen so far is keyed by its address alone
 };
 static_assert(CrawlTest::BytesPerVisitor(40) <= 800, "a judged visitor holds under 800 bytes");
 

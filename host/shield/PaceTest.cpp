@@ -7,7 +7,6 @@
 #include <stdexcept>
 
 #include "KvError.h"
-#include "PluginDirectory.h"
 #include "StreamFields.h"
 #include "base/RunFiles.h"
 #include "clsHit.h"
@@ -29,11 +28,8 @@ std::string_view View(const flowdeck_text &text) {
   return {text.data, text.size};
 }
 
-// The shield plug-in's settings text without its trace switch: the test reads the settings,
-// it does not write the plug-in's trace.
-std::string SettingsText(const HostConfig &config) {
-  std::string text = config.ShieldConfigText();
-  return text.substr(0, text.rfind(';') + 1) + "False";
+std::string FailureText(const common::KvError &error) {
+  return "error " + std::to_string(error.Number()) + " " + error.Description();
 }
 
 // What the test judged, for the event log and the report: a timer's spread is near 0, delays
@@ -72,13 +68,20 @@ PaceTest::PaceTest(const std::string &runDirectory, const HostConfig &config)
     : runDirectory_(runDirectory) {
   Reconfigure(config);
   ReadDefinitionsIfChanged();  // notes the file the definitions below are read from
-  common::SetPluginDirectory(runDirectory_);
+  // Without a trace: the test reads the plug-in's definitions, it does not write its trace.
+  definitions_ = std::make_unique<vantrel::clsShieldedResources>(vantrel::DefinitionsSettings{
+      runDirectory_ + "/" + host::RunFiles::kDefinitions, nullptr, nullptr});
+  ReadDefinitions();
+}
+
+void PaceTest::ReadDefinitions() {
+  definitionsFailure_.clear();
   try {
-    definitions_ = std::make_unique<vantrel::clsShieldedResources>();
-  } catch (const common::KvError &) {
-    // A definitions file that stops at a failure is said at the start of the run; the test
-    // watches what came before it, as the plug-in does.
-    definitions_.reset();
+    definitions_->Read();
+  } catch (const common::KvError &error) {
+    // Said at the start of the run and at each change of the file, as the plug-in will stop
+    // there too; the test watches what came before it.
+    definitionsFailure_ = FailureText(error);
   }
 }
 
@@ -88,7 +91,7 @@ void PaceTest::Reconfigure(const HostConfig &config) {
   const double bound = std::strtod(config.Get("PaceMaxSpread").c_str(), nullptr);
   try {
     common::clsConfig settings(common::ConfigLayout::kVantrel);
-    settings.Initialize(SettingsText(config));
+    settings.Read(config.ShieldConfigText());
     settings_ = std::move(settings);
   } catch (const common::KvError &error) {
     throw std::runtime_error(std::string("the pace test cannot read the settings: ") +
@@ -101,29 +104,20 @@ void PaceTest::Reconfigure(const HostConfig &config) {
 void PaceTest::Request(const flowdeck_text fields[FLOWDECK_FIELD_COUNT], int64_t time,
                        int64_t now) {
   using namespace common;
-  if (definitions_ == nullptr || !vantrel::HitActionOf(View(fields[kAction]))) return;
+  if (!vantrel::HitActionOf(View(fields[kAction]))) return;
   const std::string_view host = View(fields[kServerName]), path = View(fields[kPathInfo]);
   const std::string_view translated = View(fields[kPathTranslated]);
   int32_t position = 0;
   if (const std::optional<int32_t> known = matches_.Find(host, path, translated)) {
     position = *known;
   } else {
-    try {
-      position = definitions_->ProtectedResourceIndex(host, path, translated);
-    } catch (const KvError &) {
-      return;
-    }
+    // Without a trace to write, matching raises nothing but running out of memory.
+    position = definitions_->ProtectedResourceIndex(host, path, translated);
     matches_.Remember(position);
   }
   if (position == 0) return;
-  const std::string_view key = View(fields[kKey]);
-  auto entry = visitors_.find(key);  // a visitor seen before costs no key copy
-  if (entry == visitors_.end()) {
-    entry = visitors_.emplace(std::string(key), Visitor{}).first;
-    entry->second.remoteAddr = View(fields[kRemoteAddr]);
-    if (entry->second.remoteAddr != key) keysAreAddresses_ = false;
-  }
-  Visitor &visitor = entry->second;
+  Visitor &visitor =
+      visitors_.FindOrAdd(View(fields[kKey]), View(fields[kRemoteAddr]), [] { return Visitor{}; });
   visitor.expires = now + kVisitorLifetime;
   Record &record = RecordOf(visitor, RecordKey(host, path));
   const int64_t last = record.sums.last;
@@ -173,7 +167,9 @@ void PaceTest::Judge(const Visitor &visitor, Record &record,
     shield.deflect = vantrel::BuildDeflectString(
         View(fields[kPathInfo]), View(fields[kPathTranslated]), definition.Deflect());
   } catch (const KvError &) {
-    return;  // a deflect template the plug-in could not use either
+    // Hits required beyond 16 bits, or a deflect template the plug-in could not use either.
+    ++unjudged_;
+    return;
   }
   record.shielded = true;
   shield.figures = Figures(record.sums);
@@ -191,16 +187,16 @@ void PaceTest::Judge(const Visitor &visitor, Record &record,
 }
 
 std::vector<ShieldRequest> PaceTest::Cycle(int64_t now) {
-  if (definitions_ == nullptr) return {};
   // Records whose definition went are dropped by the plug-in; which ones those are, the test
   // does not keep: every record starts afresh when the definitions change.
   const bool fresh = ReadDefinitionsIfChanged();
-  for (auto entry = visitors_.begin(); entry != visitors_.end();) {
+  auto &visitors = visitors_.All();
+  for (auto entry = visitors.begin(); entry != visitors.end();) {
     Visitor &visitor = entry->second;
     // Gone quiet: its expiry at least a second in the past, as the plug-in purges.
     if (fresh || now - visitor.expires >= 1000) {
       records_ -= visitor.records.size();
-      entry = visitors_.erase(entry);
+      entry = visitors.erase(entry);
     } else {
       ++entry;
     }
@@ -222,33 +218,15 @@ bool PaceTest::ReadDefinitionsIfChanged() {
   const bool first = definitionsStamp_.empty();
   definitionsStamp_ = stamp;
   if (first) return false;  // read when the test began
-  common::SetPluginDirectory(runDirectory_);
   matches_.Forget();
-  try {
-    definitions_->Cycle();
-  } catch (const common::KvError &) {
-    // What was read before the failure is watched, as in the plug-in.
-  }
+  ReadDefinitions();  // what was read before a failure is watched, as in the plug-in
   return true;
-}
-
-template <typename Change>
-void PaceTest::ForVisitorsOf(std::string_view address, Change change) {
-  // Visitors keyed by their address alone (the default) are looked up; others are walked.
-  if (keysAreAddresses_) {
-    const auto entry = visitors_.find(address);
-    if (entry != visitors_.end()) change(entry->second);
-    return;
-  }
-  for (auto &[name, visitor] : visitors_) {
-    if (visitor.remoteAddr == address) change(visitor);
-  }
 }
 
 void PaceTest::Lapsed(std::string_view address, std::string_view host, std::string_view resource) {
   const bool whole = host.empty() && resource.empty();
   const uint64_t key = RecordKey(host, resource);
-  ForVisitorsOf(address, [&](Visitor &visitor) {
+  visitors_.ForVisitorsOf(address, [&](Visitor &visitor) {
     for (Record &record : visitor.records) {
       if (!whole && record.key != key) continue;
       // The hits before the lift were judged already: only those after it count.
@@ -262,7 +240,7 @@ void PaceTest::Lapsed(std::string_view address, std::string_view host, std::stri
 void PaceTest::ShieldedElsewhere(std::string_view address, std::string_view host,
                                  std::string_view resource) {
   const uint64_t key = RecordKey(host, resource);
-  ForVisitorsOf(address, [&](Visitor &visitor) {
+  visitors_.ForVisitorsOf(address, [&](Visitor &visitor) {
     for (Record &record : visitor.records) {
       if (record.key == key) record.shielded = true;
     }

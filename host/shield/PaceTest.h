@@ -15,6 +15,7 @@
 #include "base/HostConfig.h"
 #include "clsConfig.h"
 #include "clsShieldedResources.h"
+#include "shield/FollowedVisitors.h"
 #include "shield/MatchMemo.h"
 #include "shield/ShieldListener.h"
 
@@ -50,8 +51,9 @@ struct PaceSums {
 // records whose shield lapsed.
 class PaceTest {
  public:
-  // Reads the definitions the shield plug-in reads, in the run directory; throws
-  // std::runtime_error for settings the test cannot use.
+  // Reads the definitions the shield plug-in reads, in the run directory (a reading that stops
+  // at a failure watches the definitions before it); throws std::runtime_error for settings the
+  // test cannot use.
   PaceTest(const std::string &runDirectory, const HostConfig &config);
   ~PaceTest();
 
@@ -75,6 +77,11 @@ class PaceTest {
   void Reconfigure(const HostConfig &config);
 
   size_t Records() const { return records_; }
+  // Requests of a watched record the test could not judge: the hits its definition requires,
+  // or the deflect it names, cannot be worked out (the plug-in fails there too).
+  uint64_t Unjudged() const { return unjudged_; }
+  // Why the latest reading of the definitions stopped short, or empty.
+  const std::string &DefinitionsFailure() const { return definitionsFailure_; }
 
   // One watched record: 48 bytes, what a dispersion test of its gaps needs and no more; a
   // record judged afresh after a lift holds the regularity test's sums too, apart.
@@ -92,17 +99,6 @@ class PaceTest {
     int64_t expires = 0;
     std::vector<Record> records;
   };
-  struct KeyHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view key) const noexcept { return common::HashIgnoreCase(key); }
-  };
-  struct KeyEqual {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept {
-      return common::EqualsIgnoreCase(a, b);
-    }
-  };
-
   static uint64_t RecordKey(std::string_view host, std::string_view path);
   Record &RecordOf(Visitor &visitor, uint64_t key);
   // Shields the record when it has its hits and its spread is within the bound.
@@ -110,9 +106,8 @@ class PaceTest {
              const flowdeck_text fields[FLOWDECK_FIELD_COUNT]);
   // Reads the definitions file again when it changed since it was last read.
   bool ReadDefinitionsIfChanged();
-  // Calls `change` for each visitor of the address.
-  template <typename Change>
-  void ForVisitorsOf(std::string_view address, Change change);
+  // Reads the definitions file; a failure keeps the definitions before it and its text.
+  void ReadDefinitions();
 
   std::string runDirectory_;
   common::clsConfig settings_{common::ConfigLayout::kVantrel};
@@ -121,10 +116,11 @@ class PaceTest {
   std::unique_ptr<vantrel::clsShieldedResources> definitions_;
   MatchMemo matches_;             // what definitions_ answered for recent resources
   std::string definitionsStamp_;  // inode, size and change time of the file last read
-  std::unordered_map<std::string, Visitor, KeyHash, KeyEqual> visitors_;
+  std::string definitionsFailure_;
+  FollowedVisitors<Visitor> visitors_;
   std::vector<ShieldRequest> judged_;  // shielded since the last cycle
   size_t records_ = 0;
-  bool keysAreAddresses_ = true;  // every visitor seen so far is keyed by its address alone
+  uint64_t unjudged_ = 0;
 };
 
 }  // namespace host

@@ -11,7 +11,7 @@
 #include "OwnFiles.h"
 #include "UrlText.h"
 #include "base/DidYouMean.h"
-#include "modKvGlobal.h"
+#include "clsShieldedResources.h"
 #include "modVantrel.h"
 #include "shield/ShieldValues.h"
 
@@ -162,6 +162,23 @@ void TripwireCheck::CheckLookalikes(std::string_view line) {
 }
 
 void TripwireCheck::CheckElement(std::string_view element) {
+  const size_t faultsBefore = faultCount_;
+  CheckAttributes(element);
+  if (faultCount_ == faultsBefore) CheckPluginTakes(element);
+}
+
+// The plug-in's own reader has the last word: an element it stops at is a fault even where no
+// check above tells why.
+void TripwireCheck::CheckPluginTakes(std::string_view element) {
+  try {
+    vantrel::clsShieldedResources::DefinitionOf(element);
+  } catch (const common::KvError &error) {
+    Fault("the plug-in stops reading at this element: error " + std::to_string(error.Number()) +
+          " " + error.Description());
+  }
+}
+
+void TripwireCheck::CheckAttributes(std::string_view element) {
   if (element.size() > kLongestElement) {
     Fault("the TRIPWIRE element is longer than " + std::to_string(kLongestElement) +
           " characters, more than the plug-in reads");
@@ -235,7 +252,8 @@ void TripwireCheck::CheckName(std::string_view name, const std::vector<Attribute
 void TripwireCheck::CheckPluginReads(std::string_view element,
                                      const std::vector<Attribute> &attributes) {
   for (std::string_view name : kNames) {
-    if (common::GetTagValue(element, name) != Value(attributes, name).value_or("")) {
+    if (vantrel::clsShieldedResources::AttributeOf(element, name) !=
+        Value(attributes, name).value_or("")) {
       Fault(std::string(name) + ": the plug-in finds '" + std::string(name) +
             "=\"' inside another attribute's value and reads that instead");
     }

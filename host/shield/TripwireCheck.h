@@ -78,6 +78,8 @@ class TripwireCheck {
   void CheckLine(std::string_view line);
   void CheckLookalikes(std::string_view line);
   void CheckElement(std::string_view element);
+  void CheckAttributes(std::string_view element);
+  void CheckPluginTakes(std::string_view element);
   bool ReadAttributes(std::string_view element, std::vector<Attribute> &attributes);
   bool ReadAttribute(std::string_view &rest, std::vector<Attribute> &attributes);
   void CheckName(std::string_view name, const std::vector<Attribute> &before);

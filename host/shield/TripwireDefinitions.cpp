@@ -1,12 +1,8 @@
 #include "shield/TripwireDefinitions.h"
 
-#include <stdlib.h>
-
-#include <filesystem>
 #include <fstream>
 
 #include "KvError.h"
-#include "PluginDirectory.h"
 #include "base/RunFiles.h"
 #include "clsShieldedResources.h"
 
@@ -28,48 +24,22 @@ size_t CountElements(const std::string &path) {
   return count;
 }
 
-std::string FailureText(const common::KvError &error) {
-  return "error " + std::to_string(error.Number()) + " " + error.Description();
-}
-
-// The definitions of a reading that stopped at a failure: a set read from an empty file first
-// reads the real one again and keeps what came before the failure, as the plug-in does.
-int32_t ActiveBeforeFailure(const std::string &runDirectory, std::string &failure) {
-  char scratch[] = "/tmp/flowdeck-definitions-XXXXXX";
-  if (mkdtemp(scratch) == nullptr) return 0;
-  int32_t active = 0;
-  common::SetPluginDirectory(scratch);
-  try {
-    vantrel::clsShieldedResources definitions;
-    common::SetPluginDirectory(runDirectory);
-    try {
-      definitions.Cycle();
-    } catch (const common::KvError &error) {
-      failure = FailureText(error);
-    }
-    active = definitions.Count();
-  } catch (const common::KvError &) {
-  }
-  std::filesystem::remove_all(scratch);
-  return active;
-}
-
 }  // namespace
 
 TripwireDefinitions TripwireDefinitions::Read(const std::string &runDirectory,
                                               const std::string &path) {
   TripwireDefinitions read;
   read.path = path;
-  read.elements = CountElements(runDirectory + "/" + host::RunFiles::kDefinitions);
-  common::SetPluginDirectory(runDirectory);
+  const std::string copy = runDirectory + "/" + host::RunFiles::kDefinitions;
+  read.elements = CountElements(copy);
+  // Read as the plug-in reads it, without its trace.
+  vantrel::clsShieldedResources definitions(vantrel::DefinitionsSettings{copy, nullptr, nullptr});
   try {
-    vantrel::clsShieldedResources definitions;
-    read.active = definitions.Count();
+    definitions.Read();
   } catch (const common::KvError &error) {
-    read.failure = FailureText(error);
-    read.active = ActiveBeforeFailure(runDirectory, read.failure);
+    read.failure = "error " + std::to_string(error.Number()) + " " + error.Description();
   }
-  common::SetPluginDirectory("");
+  read.active = definitions.Count();  // those before a failure, which the plug-in keeps
   return read;
 }
 

@@ -14,7 +14,8 @@ struct TripwireDefinitions {
   int32_t active = 0;   // definitions read (those before a failure, when one stopped the reading)
   std::string failure;  // why the reading stopped, or empty
 
-  // Reads `runDirectory`/KvVantrel.CFG, the copy of `path` the plug-in reads.
+  // Reads `runDirectory`/KvVantrel.CFG, the copy of `path` the plug-in reads, with the
+  // plug-in's reader.
   static TripwireDefinitions Read(const std::string &runDirectory, const std::string &path);
 
   // "5 active tripwires from FILE".

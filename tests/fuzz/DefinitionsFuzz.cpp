@@ -122,7 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   directory.StartInput();
   const std::string definitionsFile = directory.File("KvVantrel.CFG");
   fuzzing::WriteWholeFile(definitionsFile, "");
-  vantrel::clsShieldedResources list;
+  const vantrel::DefinitionsSettings settings{definitionsFile, nullptr, nullptr};
+  vantrel::clsShieldedResources list(settings);
+  list.Read();
   Require(list.Count() == 0, "an empty definitions file gives no definition");
   fuzzing::WriteWholeFile(definitionsFile,
                           std::string_view(reinterpret_cast<const char *>(data), size));
@@ -131,7 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   Require(first == second, "reading the same file twice gives the same definitions");
   std::optional<int32_t> createdError;
   try {
-    vantrel::clsShieldedResources created;
+    vantrel::clsShieldedResources created(settings);
+    created.Read();
     Require(Describe(created, 0) == first, "a new list reads what a reload reads");
   } catch (const common::KvError &error) {
     createdError = error.Number();

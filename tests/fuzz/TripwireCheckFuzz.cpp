@@ -51,7 +51,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!check.Passed()) return 0;
   fuzzing::WriteWholeFile(directory.File("KvVantrel.CFG"), text);
   try {
-    vantrel::clsShieldedResources list;
+    vantrel::clsShieldedResources list(
+        vantrel::DefinitionsSettings{directory.File("KvVantrel.CFG"), nullptr, nullptr});
+    list.Read();
     Require(list.Count() == check.Active(), "the plug-in reads every active definition");
     for (int32_t i = 1; i <= list.Count(); ++i) {
       const std::string &mask = list.Item(i)->Resource();

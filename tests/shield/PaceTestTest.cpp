@@ -195,3 +195,45 @@ TEST(PaceTest, ARecordWhoseShieldLapsedIsJudgedAfreshOnItsHitsAfterTheLift) {
   ASSERT_EQ(byPace.size(), 1u);
   EXPECT_EQ(byPace[0].source, "pace") << "alternating gaps rate below the regularity threshold";
 }
+
+namespace {
+
+std::string Definition(const std::string &resource, const std::string &active,
+                       const std::string &sensitivity) {
+  return "<TRIPWIRE ACTIVE=\"" + active + "\" HOST=\"\" RESOURCE=\"" + resource +
+         "\" DEFLECT=\"/sorry/*.htm\" SENSITIVITY=\"" + sensitivity +
+         "\" STRENGTH=\"2\" INVERSE=\"False\" CARRYPARAMETERS=\"False\" />\n";
+}
+
+}  // namespace
+
+// A definitions file that stops at a failure is watched up to it, and the failure is kept; a
+// record whose hits cannot be worked out (30 - 2 x 20000 is outside 16 bits, as in the plug-in)
+// is counted at each of its requests, never dropped without a word.
+TEST(PaceTest, WatchesTheDefinitionsBeforeAFailureAndCountsWhatItCannotJudge) {
+  Watched watched("0.35");
+  testing_support::WriteFile(
+      watched.dir.File("KvVantrel.CFG"),
+      Definition("/api/*", "True", "5") + Definition("/huge/*", "True", "20000") +
+          Definition("/bad/*", "yes", "5") + Definition("/late/*", "True", "5"));
+  host::HostConfig config;
+  config.Set("PaceMaxSpread", "0.35", "test");
+  watched.pace = std::make_unique<host::PaceTest>(watched.dir.Path(), config);
+  EXPECT_EQ(watched.pace->DefinitionsFailure(), "error 13 Type mismatch");
+  EXPECT_EQ(watched.Stream("203.0.113.5", "/api/price", Alternating(0.1)).size(), 1u);
+  EXPECT_TRUE(watched.Stream("203.0.113.6", "/late/x", Alternating(0.1)).empty());
+  EXPECT_EQ(watched.pace->Records(), 1u) << "nothing past the failure is watched";
+  EXPECT_EQ(watched.pace->Unjudged(), 0u);
+  EXPECT_TRUE(watched.Stream("203.0.113.7", "/huge/x", Alternating(0.1, 3)).empty());
+  EXPECT_EQ(watched.pace->Unjudged(), 3u);
+
+  // Mended, the file is read whole at the next cycle and the failure is gone.
+  testing_support::WriteFile(
+      watched.dir.File("KvVantrel.CFG"),
+      Definition("/api/*", "True", "5") + Definition("/late/*", "True", "5"));
+  watched.pace->Cycle(400'000);
+  EXPECT_EQ(watched.pace->DefinitionsFailure(), "");
+  std::vector<double> later;
+  for (double time : Alternating(0.1)) later.push_back(time + 400);
+  EXPECT_EQ(watched.Stream("203.0.113.6", "/late/x", later).size(), 1u);
+}

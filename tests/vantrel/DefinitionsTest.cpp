@@ -13,7 +13,8 @@ class DefinitionsFile : public vantrel_testing::InPluginDirectory {
   // The error that reading the file gives, with the number of definitions read before it.
   std::pair<int32_t, std::string> ReadingFails(const std::string &text, int32_t kept) {
     Definitions("");
-    clsShieldedResources definitions;
+    clsShieldedResources definitions(vantrel::PluginDefinitions());
+    definitions.Read();
     Definitions(text);
     try {
       definitions.Cycle();
@@ -31,7 +32,8 @@ constexpr char kActive[] =
 
 TEST_F(DefinitionsFile, ReadsActiveElementsInFileOrderAndCreatesAMissingFile) {
   {
-    clsShieldedResources empty;
+    clsShieldedResources empty(vantrel::PluginDefinitions());
+    empty.Read();
     EXPECT_EQ(empty.Count(), 0);
     EXPECT_TRUE(testing_support::FileExists(dir.File("KvVantrel.CFG")));
   }
@@ -40,7 +42,8 @@ TEST_F(DefinitionsFile, ReadsActiveElementsInFileOrderAndCreatesAMissingFile) {
               "DEFLECT=\"/d\" SENSITIVITY=\"-4\" STRENGTH=\"0\" INVERSE=\"False\" "
               "CARRYPARAMETERS=\"True\"/>\r\n<!-- TRIPWIRE -->\r\n");
   TraceOn();
-  clsShieldedResources definitions;
+  clsShieldedResources definitions(vantrel::PluginDefinitions());
+  definitions.Read();
   ASSERT_EQ(definitions.Count(), 2);
   const auto &a = *definitions.Item(1);
   EXPECT_EQ(a.Sensitivity(), 2);
@@ -78,7 +81,8 @@ TEST_F(DefinitionsFile, AFailureEndsTheReadingAndKeepsWhatWasRead) {
 
 TEST_F(DefinitionsFile, ACycleDropsRemovedDefinitionsWhileHoldersKeepTheOldOnes) {
   Definitions(kActive);
-  clsShieldedResources definitions;
+  clsShieldedResources definitions(vantrel::PluginDefinitions());
+  definitions.Read();
   const auto held = definitions.Item(1);
   Definitions("");
   definitions.Cycle();

@@ -15,7 +15,8 @@ using vantrel::clsShieldedResources;
 class Matching : public vantrel_testing::InPluginDirectory {};
 
 TEST_F(Matching, MasksFitPathsPartByPartIgnoringCase) {
-  clsShieldedResources definitions;
+  clsShieldedResources definitions(vantrel::PluginDefinitions());
+  definitions.Read();
   struct Case {
     const char *mask, *path;
     bool fits;
@@ -64,7 +65,8 @@ TEST_F(Matching, TheFirstFittingDefinitionWinsUnlessOneOfTheHostExemptsTheReques
       "INVERSE=\"0\" CARRYPARAMETERS=\"0\" />\r\n"
       "<TRIPWIRE ACTIVE=\"1\" HOST=\"other\" RESOURCE=\"/dir/*\" SENSITIVITY=\"0\" STRENGTH=\"0\" "
       "INVERSE=\"1\" CARRYPARAMETERS=\"0\" />");
-  clsShieldedResources definitions;
+  clsShieldedResources definitions(vantrel::PluginDefinitions());
+  definitions.Read();
   EXPECT_EQ(definitions.ProtectedResourceIndex("Shop", "/a/x.htm", ""), 0);
   EXPECT_EQ(definitions.ProtectedResourceIndex("other", "/a/x.htm", ""), 1);
   EXPECT_EQ(definitions.ProtectedResourceIndex("shop", "/a/y.htm", ""), 1);
