@@ -36,14 +36,19 @@ struct ReleaseAtUnload {
 
 }  // namespace
 
-DateTime SystemNow() {
+SystemInstant SystemInstantNow() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   tm local{};
   localtime_r(&now.tv_sec, &local);
-  DateTime date = MakeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                               local.tm_min, local.tm_sec);
-  return AddSeconds(date, static_cast<double>(now.tv_nsec) / 1e9);
+  const DateTime date = MakeDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                                     local.tm_hour, local.tm_min, local.tm_sec);
+  return SystemInstant{AddSeconds(date, static_cast<double>(now.tv_nsec) / 1e9),
+                       static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1'000'000};
+}
+
+DateTime SystemNow() {
+  return SystemInstantNow().local;
 }
 
 DateTime Now() {

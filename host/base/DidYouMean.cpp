@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "AsciiCase.h"
+
 namespace host {
 
 namespace {
@@ -10,9 +12,7 @@ namespace {
 // Names longer than this are no typing slip; it also bounds the work per name.
 constexpr size_t kLongestName = 64;
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
+using common::LowerAscii;
 
 // Optimal string alignment distance, case ignored: a swap of two neighbours counts once.
 size_t Distance(std::string_view a, std::string_view b) {
@@ -23,10 +23,10 @@ size_t Distance(std::string_view a, std::string_view b) {
   for (size_t j = 0; j <= b.size(); ++j) at(0, j) = j;
   for (size_t i = 1; i <= a.size(); ++i) {
     for (size_t j = 1; j <= b.size(); ++j) {
-      const size_t cost = Lower(a[i - 1]) == Lower(b[j - 1]) ? 0 : 1;
+      const size_t cost = LowerAscii(a[i - 1]) == LowerAscii(b[j - 1]) ? 0 : 1;
       at(i, j) = std::min({at(i - 1, j) + 1, at(i, j - 1) + 1, at(i - 1, j - 1) + cost});
-      if (i > 1 && j > 1 && Lower(a[i - 1]) == Lower(b[j - 2]) &&
-          Lower(a[i - 2]) == Lower(b[j - 1])) {
+      if (i > 1 && j > 1 && LowerAscii(a[i - 1]) == LowerAscii(b[j - 2]) &&
+          LowerAscii(a[i - 2]) == LowerAscii(b[j - 1])) {
         at(i, j) = std::min(at(i, j), at(i - 2, j - 2) + 1);
       }
     }

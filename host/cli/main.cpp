@@ -9,8 +9,8 @@
 #include "cli/CommandLine.h"
 #include "cli/ReportCommand.h"
 #include "cli/RunCommand.h"
+#include "cli/StatusCommand.h"
 #include "cli/SteerCommand.h"
-#include "run/RunMetrics.h"
 
 namespace {
 

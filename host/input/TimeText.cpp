@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "AsciiCase.h"
 #include "Convert.h"
 
 namespace host {
@@ -16,10 +17,6 @@ constexpr std::string_view kMonths[] = {"January",   "February", "March",    "Ap
 
 bool IsDigit(char c) {
   return c >= '0' && c <= '9';
-}
-
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // Exactly `count` digits.
@@ -90,7 +87,9 @@ bool Clock(std::string_view text, size_t &at, TimeParts &parts, bool secondsOpti
 // Log line has one: the three bytes are compared as one number.
 int MonthAbbreviation(std::string_view text, size_t at) {
   if (at + 3 > text.size()) return 0;
-  const auto lower = [&](size_t i) { return static_cast<uint32_t>(Lower(text[at + i])); };
+  const auto lower = [&](size_t i) {
+    return static_cast<uint32_t>(common::LowerAscii(text[at + i]));
+  };
   const uint32_t key = lower(0) << 16 | lower(1) << 8 | lower(2);
   static constexpr uint32_t kKeys[] = {
       'j' << 16 | 'a' << 8 | 'n', 'f' << 16 | 'e' << 8 | 'b', 'm' << 16 | 'a' << 8 | 'r',

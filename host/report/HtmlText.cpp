@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 
 #include "Utf8.h"
 
@@ -74,6 +75,19 @@ std::string Html(std::string_view value) {
 void AppendCell(std::string &out, std::string_view value, const char *classes) {
   out += classes == nullptr ? "<td>" : std::string("<td class=\"") + classes + "\">";
   AppendHtml(out, value);
+  out += "</td>";
+}
+
+void AppendFourPlacesCell(std::string &out, const std::string &value) {
+  char *end = nullptr;
+  const double number = std::strtod(value.c_str(), &end);
+  if (value.empty() || end != value.c_str() + value.size()) return AppendCell(out, value, "num");
+  char rounded[32];
+  std::snprintf(rounded, sizeof rounded, "%.4f", number);
+  out += "<td class=\"num\" title=\"";
+  AppendHtml(out, value);
+  out += "\">";
+  AppendHtml(out, rounded);
   out += "</td>";
 }
 

@@ -18,6 +18,9 @@ void AppendHtml(std::string &out, std::string_view value);
 std::string Html(std::string_view value);
 // Appends <td> (with the classes, when given) holding the escaped value.
 void AppendCell(std::string &out, std::string_view value, const char *classes = nullptr);
+// Appends a number's cell: the number to four places, the whole value in the tooltip. A value
+// that is not wholly a number is shown as it stands.
+void AppendFourPlacesCell(std::string &out, const std::string &value);
 
 // Appends a value as a JSON string that is safe inside a <script> element: besides JSON's own
 // escapes, < > & and U+2028, U+2029 as \u escapes, so no value can close the element or open

@@ -1,8 +1,5 @@
 #include "report/NotedTable.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "report/HtmlText.h"
 
 namespace report {
@@ -13,20 +10,6 @@ namespace {
 std::string LevelTally(const NotedVisitor &visitor) {
   if (visitor.alerts == 0) return "";
   return std::to_string(visitor.level1Alerts) + " / " + std::to_string(visitor.level2Alerts);
-}
-
-// The rating to four places, the whole value in the tooltip.
-void AppendRating(std::string &out, const std::string &rating) {
-  char *end = nullptr;
-  const double value = std::strtod(rating.c_str(), &end);
-  if (rating.empty() || *end != '\0') return AppendCell(out, rating, "num");
-  char rounded[32];
-  std::snprintf(rounded, sizeof rounded, "%.4f", value);
-  out += "<td class=\"num\" title=\"";
-  AppendHtml(out, rating);
-  out += "\">";
-  AppendHtml(out, rounded);
-  out += "</td>";
 }
 
 std::string TimeText(const std::optional<Moment> &at) {
@@ -76,7 +59,7 @@ void AppendRow(std::string &out, const NotedVisitor &visitor) {
   AppendCell(out, LevelTally(visitor), "num");
   AppendCell(out, TimeText(visitor.firstAlert), "time");
   AppendCell(out, TimeText(visitor.lastAlert), "time");
-  AppendRating(out, visitor.highestRating);
+  AppendFourPlacesCell(out, visitor.highestRating);
   AppendShields(out, visitor);
   AppendHeld(out, visitor);
   AppendCell(out, visitor.country);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "AsciiCase.h"
 #include "UrlText.h"
 #include "report/ReportTime.h"
 
@@ -105,11 +106,6 @@ bool NextLine(std::filebuf &file, std::string &line, bool &tooLong) {
   return !line.empty() || tooLong;
 }
 
-std::string LowerAscii(std::string text) {
-  for (char &c : text) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
-  return text;
-}
-
 // The raises as they are read, the newest kMostRaises of them, and those of every shield
 // without a lift yet, by address, host and resource.
 class RaiseBook {
@@ -140,7 +136,9 @@ class RaiseBook {
 
  private:
   static std::string Key(const Shield &shield) {
-    return shield.remoteAddr + '\n' + LowerAscii(shield.host) + '\n' + shield.resource;
+    std::string host = shield.host;
+    common::LowerAsciiInPlace(host);
+    return shield.remoteAddr + '\n' + host + '\n' + shield.resource;
   }
 
   // The oldest raise still open is the oldest of its key's.

@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <utility>
 
+#include "Convert.h"
+
 namespace report {
 
 namespace {
@@ -35,15 +37,9 @@ std::optional<PaceFigures> ParseFigures(std::string_view text) {
 }
 
 // ASCII letters in either case: flowdeck keys a shield's host so, and the pace test its path.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c; };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [&](char x, char y) { return lower(x) == lower(y); });
-}
-
 bool SameShield(const Shield &a, const Shield &b) {
-  return a.remoteAddr == b.remoteAddr && EqualsIgnoreCase(a.host, b.host) &&
-         EqualsIgnoreCase(a.resource, b.resource);
+  return a.remoteAddr == b.remoteAddr && common::EqualsIgnoreCase(a.host, b.host) &&
+         common::EqualsIgnoreCase(a.resource, b.resource);
 }
 
 // The regularity row, not yet taken, that the pace shield's lifetime covers, the nearest in

@@ -1,28 +1,10 @@
 #include "report/ShieldTable.h"
 
-#include <cstdio>
-#include <cstdlib>
-
 #include "report/HtmlText.h"
 
 namespace report {
 
 namespace {
-
-// The correlation to four places, the whole value in the tooltip.
-void AppendFactor(std::string &out, const std::string &factor) {
-  char *end = nullptr;
-  const double value = std::strtod(factor.c_str(), &end);
-  if (factor.empty() || end != factor.c_str() + factor.size())
-    return AppendCell(out, factor, "num");
-  char rounded[32];
-  std::snprintf(rounded, sizeof rounded, "%.4f", value);
-  out += "<td class=\"num\" title=\"";
-  AppendHtml(out, factor);
-  out += "\">";
-  AppendHtml(out, rounded);
-  out += "</td>";
-}
 
 // When flowdeck lifted it and why ("by hand"); "in force" when its log has the raise and no
 // lift; nothing when the log does not tell.
@@ -82,7 +64,7 @@ void AppendShieldTable(std::string &out, const std::vector<Shield> &shields) {
     AppendCell(out, shield.lifetime ? FormatDuration(*shield.lifetime) : "", "time");
     AppendCell(out, LiftedText(shield), "lifted");
     AppendCell(out, shield.hits, "num");
-    AppendFactor(out, shield.factor);
+    AppendFourPlacesCell(out, shield.factor);
     AppendCell(out, shield.deflect, "wrap");
     AppendCell(out, shield.description, "wrap");
     out += "</tr>";

@@ -12,6 +12,11 @@ bool IsTrue(const std::string &text) {
   return text == "True";
 }
 
+// The alert level of a LVL attribute: its one digit, else -1.
+int LevelOf(const std::string &text) {
+  return text.size() == 1 && text[0] >= '0' && text[0] <= '9' ? text[0] - '0' : -1;
+}
+
 Visitor VisitorFrom(const XmlElementReader &xml) {
   Visitor visitor;
   visitor.key = xml.Attribute("KEY");
@@ -22,8 +27,7 @@ Visitor VisitorFrom(const XmlElementReader &xml) {
   visitor.remoteAddr = xml.Attribute("REMADR");
   visitor.remoteHost = xml.Attribute("RHOST");
   visitor.levelText = xml.Attribute("LVL");
-  if (visitor.levelText.size() == 1 && visitor.levelText[0] >= '0' && visitor.levelText[0] <= '9')
-    visitor.level = visitor.levelText[0] - '0';
+  visitor.level = LevelOf(visitor.levelText);
   visitor.connected = IsTrue(xml.Attribute("CONN"));
   visitor.started = xml.Attribute("STRT");
   visitor.visitLength = xml.Attribute("TIME");
@@ -67,6 +71,18 @@ Source ReadSnapshot(const std::string &path, std::vector<Visitor> &visitors) {
   // Half a snapshot would show visitors as fewer than they are.
   if (!xml.Result().Read()) visitors.clear();
   return xml.Result();
+}
+
+std::array<uint64_t, 3> CountLevels(const std::string &path) {
+  std::array<uint64_t, 3> levels{};
+  XmlElementReader xml(path);
+  while (xml.NextElement()) {
+    if (xml.Name() != "USER") continue;
+    const int level = LevelOf(xml.Attribute("LVL"));
+    if (level >= 0 && level < static_cast<int>(levels.size())) ++levels[level];
+  }
+  if (!xml.Result().Read()) levels = {};
+  return levels;
 }
 
 }  // namespace report

@@ -84,7 +84,6 @@ ControlSocket::ControlSocket(const std::string &runDirectory) : path_(PathIn(run
 }
 
 ControlSocket::~ControlSocket() {
-  for (const Connection &connection : waiting_) close(connection.fd);
   close(fd_);
   // Only our own socket: a later follow may have put its own in place.
   struct stat found {};
@@ -154,11 +153,8 @@ void ControlSocket::Listen(bool replace) {
 }
 
 void ControlSocket::Tend(const Handler &handler, std::chrono::steady_clock::time_point now) {
-  std::erase_if(waiting_, [&](Connection &connection) {
-    const bool over = Serve(connection, handler, now);
-    if (over) close(connection.fd);
-    return over;
-  });
+  counts_.slow +=
+      waiting_.Tend([&](Connection &connection) { return Serve(connection, handler, now); }, now);
   Accept(handler, now);
 }
 
@@ -186,13 +182,7 @@ void ControlSocket::Accept(const Handler &handler, std::chrono::steady_clock::ti
       close(fd);
       continue;
     }
-    if (waiting_.size() == kMaxWaiting) {
-      // The oldest is the nearest to its time limit: it gives way.
-      close(waiting_.front().fd);
-      waiting_.erase(waiting_.begin());
-      ++counts_.crowded;
-    }
-    waiting_.push_back(std::move(connection));
+    counts_.crowded += waiting_.Keep(std::move(connection));
   }
 }
 
@@ -204,12 +194,7 @@ bool ControlSocket::Allowed(const ucred &peer) const {
 bool ControlSocket::Serve(Connection &connection, const Handler &handler,
                           std::chrono::steady_clock::time_point now) {
   if (!connection.answering && Receive(connection, handler, now)) return true;
-  if (connection.answering && Send(connection)) return true;
-  if (now >= connection.deadline) {
-    ++counts_.slow;
-    return true;
-  }
-  return false;
+  return connection.answering && Send(connection);
 }
 
 bool ControlSocket::Receive(Connection &connection, const Handler &handler,

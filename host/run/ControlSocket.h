@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/PendingConnections.h"
 #include "run/ControlReply.h"
 
 struct ucred;
@@ -75,7 +76,7 @@ class ControlSocket {
   void Listen(bool replace);
   void Accept(const Handler &handler, std::chrono::steady_clock::time_point now);
   bool Allowed(const ucred &peer) const;
-  // Each true when the connection is over.
+  // Each true when the connection is over (its deadline aside).
   bool Serve(Connection &connection, const Handler &handler,
              std::chrono::steady_clock::time_point now);
   bool Receive(Connection &connection, const Handler &handler,
@@ -90,7 +91,7 @@ class ControlSocket {
   int fd_ = -1;
   dev_t device_ = 0;
   ino_t inode_ = 0;
-  std::vector<Connection> waiting_;
+  PendingConnections<Connection> waiting_{kMaxWaiting};
   Counts counts_;
 };
 

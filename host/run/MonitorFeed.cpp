@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "StreamFields.h"
+#include "report/SnapshotReader.h"
 
 namespace host {
 
@@ -24,20 +25,6 @@ double ReadCallClock(void *context) {
 
 bool IsCycle(const flowdeck_text &action) {
   return action.size == 5 && std::memcmp(action.data, "CYCLE", 5) == 0;
-}
-
-// The alert level of every visitor of a snapshot: the one-digit LVL attribute of its USER line.
-std::array<uint64_t, 3> LevelsOf(const std::string &snapshotPath) {
-  std::array<uint64_t, 3> levels{};
-  std::ifstream in(snapshotPath, std::ios::binary);
-  std::string line;
-  while (std::getline(in, line)) {
-    const size_t at = line.find(" LVL=\"");
-    if (at == std::string::npos || at + 7 >= line.size() || line[at + 7] != '"') continue;
-    const char level = line[at + 6];
-    if (level >= '0' && level <= '2') ++levels[level - '0'];
-  }
-  return levels;
 }
 
 // Lines added to the alert file since `offset`; a file that got shorter was rotated away.
@@ -160,7 +147,7 @@ void MonitorFeed::FindFilesAt(std::string snapshotPath, std::string alertPath) {
 
 void MonitorFeed::Measure(MonitorFigures &figures) {
   if (const int32_t count = monitor_.Count(); count >= 0) figures.visitors = count;
-  figures.levels = LevelsOf(snapshotPath_);
+  figures.levels = report::CountLevels(snapshotPath_);
   figures.alerts += NewLines(alertPath_, alertOffset_);
 }
 

@@ -41,8 +41,4 @@ class RunMetrics {
   mutable PluginErrorLogs errorLogs_;
 };
 
-// "flowdeck status DIR": the figures of the run in DIR, as a person reads them. Returns the
-// exit status.
-int RunStatus(const std::vector<std::string> &args, std::ostream &out, std::ostream &err);
-
 }  // namespace host

@@ -1,22 +1,15 @@
 #include "shield/ActiveShields.h"
 
+#include "AsciiCase.h"
 #include "base/IpAddress.h"
 
 namespace host {
-
-namespace {
-
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
-}
-
-}  // namespace
 
 bool ActiveShields::Normalize(Shield &shield) {
   IpAddress address;
   if (!IpAddress::Parse(shield.address, address)) return false;
   shield.address = address.Text();
-  for (char &c : shield.host) c = LowerAscii(c);
+  common::LowerAsciiInPlace(shield.host);
   return true;
 }
 

@@ -5,10 +5,10 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "OwnFiles.h"
 #include "UrlText.h"
 #include "base/RunFiles.h"
 #include "base/TimeStamp.h"
+#include "shield/RecordLines.h"
 
 namespace host {
 
@@ -63,12 +63,7 @@ std::optional<AddressSelector> AddressSelector::Parse(std::string_view text) {
 
 void AllowList::Load() {
   entries_.clear();
-  const std::optional<std::string> file = common::ReadRegularFile(path_, kLargestFile);
-  const std::string_view text = file ? std::string_view(*file) : std::string_view();
-  for (size_t start = 0, end = 0; start < text.size(); start = end + 1) {
-    end = std::min(text.find('\n', start), text.size());
-    const std::string_view line = text.substr(start, end - start);
-    if (line.empty() || line[0] == '#') continue;
+  ForEachRecordLine(path_, kLargestFile, [&](std::string_view line) {
     const std::vector<std::string_view> fields = Fields(line);
     std::optional<AddressSelector> selector;
     std::optional<int64_t> added, expires = 0;
@@ -79,12 +74,12 @@ void AllowList::Load() {
     }
     if (!selector || !added || !expires || entries_.size() >= kMostEntries) {
       ++unreadLines_;
-      continue;
+      return;
     }
     AllowEntry entry{std::move(*selector), *added, *expires, {}};
     common::AppendPercentDecoded(entry.why, fields[3]);
     entries_.push_back(std::move(entry));
-  }
+  });
 }
 
 bool AllowList::Contains(std::string_view address, int64_t now) const {

@@ -1,8 +1,9 @@
 #include "shield/ApacheMap.h"
 
-#include <array>
 #include <cstdint>
 #include <string_view>
+
+#include "shield/ByteClass.h"
 
 namespace host {
 
@@ -12,23 +13,11 @@ namespace {
 // the key's parts.
 enum ByteFlag : uint8_t { kBreak = 1, kSeparator = 2 };
 
-constexpr std::array<uint8_t, 256> MakeByteFlags() {
-  std::array<uint8_t, 256> flags{};
-  for (char c : {' ', '\t', '\n', '\v', '\f', '\r', '\0'})
-    flags[static_cast<unsigned char>(c)] = kBreak;
-  flags['|'] = kSeparator;
-  return flags;
-}
-constexpr std::array<uint8_t, 256> kByteFlags = MakeByteFlags();
-
-uint8_t FlagsOf(std::string_view text) {
-  uint8_t flags = 0;
-  for (char c : text) flags |= kByteFlags[static_cast<unsigned char>(c)];
-  return flags;
-}
+constexpr ByteClass kBytes =
+    ByteClass().Mark(std::string_view(" \t\n\v\f\r\0", 7), kBreak).Mark("|", kSeparator);
 
 std::string DeflectRefusal(const Shield &shield) {
-  if (FlagsOf(shield.deflect) & kBreak)
+  if (kBytes.OfAll(shield.deflect) & kBreak)
     return "its deflect path holds white space or a NUL byte, which an Apache RewriteMap value "
            "cannot hold";
   if (shield.deflect.empty()) return "it has no deflect path";
@@ -44,10 +33,10 @@ std::string LineRefusal(size_t line) {
 }  // namespace
 
 std::string ApacheMap::Refusal(const Shield &shield) {
-  const uint8_t host = FlagsOf(shield.host);
+  const uint8_t host = kBytes.OfAll(shield.host);
   if (host & kBreak)
     return "its host holds white space or a NUL byte, which an Apache RewriteMap key cannot hold";
-  if (FlagsOf(shield.resource) & kBreak)
+  if (kBytes.OfAll(shield.resource) & kBreak)
     return "its resource holds white space or a NUL byte, which an Apache RewriteMap key cannot "
            "hold";
   if (std::string refusal = DeflectRefusal(shield); !refusal.empty()) return refusal;

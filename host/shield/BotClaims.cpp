@@ -3,6 +3,7 @@
 #include <array>
 #include <stdexcept>
 
+#include "AsciiCase.h"
 #include "base/DidYouMean.h"
 
 namespace host {
@@ -108,7 +109,7 @@ struct Tables {
 constexpr Tables MakeTables() {
   Tables t;
   for (int c = 0; c < 256; ++c) {
-    t.lower[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    t.lower[c] = static_cast<unsigned char>(common::LowerAscii(static_cast<char>(c)));
     t.alnum[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
   }
   for (uint32_t stem : kStems) {

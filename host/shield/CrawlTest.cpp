@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "AsciiCase.h"
 #include "StreamFields.h"
 #include "shield/ShieldValues.h"
 
@@ -20,10 +21,6 @@ constexpr int64_t kVisitorLifetime = 300'000;
 
 std::string_view View(const flowdeck_text &text) {
   return {text.data, text.size};
-}
-
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
 }
 
 // What the test judged, for the event log, the summary and the report.
@@ -112,7 +109,7 @@ CrawlTest::Settings CrawlTest::Settings::Read(const HostConfig &config) {
   settings.maxSpread =
       std::strtod((spread.empty() ? config.Get("PaceMaxSpread") : spread).c_str(), nullptr);
   for (std::string word : HostConfig::Words(config.Get("CrawlAssetExtensions"))) {
-    for (char &c : word) c = LowerAscii(c);
+    common::LowerAsciiInPlace(word);
     settings.assets.push_back(std::move(word));
   }
   settings.deflect = config.Get("CrawlDeflect");
@@ -137,7 +134,8 @@ void CrawlTest::Reconfigure(Settings settings) {
 CrawlTest::Packed CrawlTest::Pack(std::string_view extension) {
   Packed packed;
   for (size_t i = 0; i < extension.size() && i < 16; ++i) {
-    const auto byte = static_cast<uint64_t>(static_cast<unsigned char>(LowerAscii(extension[i])));
+    const auto byte =
+        static_cast<uint64_t>(static_cast<unsigned char>(common::LowerAscii(extension[i])));
     (i < 8 ? packed.low : packed.high) |= byte << (8 * (i % 8));
   }
   return packed;

@@ -18,6 +18,8 @@
 #define CARES_NO_DEPRECATED
 #include <ares.h>
 
+#include "AsciiCase.h"
+
 namespace host {
 
 // What one address's lookup has found so far.
@@ -181,7 +183,7 @@ std::string CrawlerDns::CleanName(std::string_view name) {
       clean += c;
       continue;
     }
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    c = common::LowerAscii(c);
     if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-')) return {};
     if (++label > 63) return {};
     clean += c;

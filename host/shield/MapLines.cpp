@@ -1,5 +1,7 @@
 #include "shield/MapLines.h"
 
+#include "AsciiCase.h"
+
 namespace host {
 
 namespace {
@@ -11,7 +13,7 @@ bool SameShield(const Shield &a, const Shield &b) {
 void AppendField(std::string &key, const std::string &field, bool foldCase) {
   const uint32_t size = static_cast<uint32_t>(field.size());
   key.append(reinterpret_cast<const char *>(&size), sizeof size);
-  for (char c : field) key += foldCase && c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
+  for (char c : field) key += foldCase ? common::LowerAscii(c) : c;
 }
 
 }  // namespace

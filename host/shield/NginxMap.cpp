@@ -1,8 +1,9 @@
 #include "shield/NginxMap.h"
 
-#include <array>
 #include <cstdint>
 #include <string_view>
+
+#include "shield/ByteClass.h"
 
 namespace host {
 
@@ -14,28 +15,13 @@ namespace {
 // escape for "$".
 enum ByteFlag : uint8_t { kEscaped = 1, kNotBare = 2, kNul = 4, kDollar = 8 };
 
-constexpr std::array<uint8_t, 256> MakeByteFlags() {
-  std::array<uint8_t, 256> flags{};
-  for (int c = 0; c < 256; ++c) {
-    const bool alphanumeric =
-        (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-    if (!alphanumeric &&
-        std::string_view("/._-~%&?=+,:@!*").find(static_cast<char>(c)) == std::string_view::npos)
-      flags[c] = kNotBare;
-  }
-  for (char c : {'"', '\\', '\r', '\n', '\t'}) flags[static_cast<unsigned char>(c)] |= kEscaped;
-  flags[0] |= kNul;
-  flags['$'] |= kDollar;
-  return flags;
-}
-constexpr std::array<uint8_t, 256> kByteFlags = MakeByteFlags();
-
-// The flags of every byte of a text, together.
-uint8_t FlagsOf(std::string_view text) {
-  uint8_t flags = 0;
-  for (char c : text) flags |= kByteFlags[static_cast<unsigned char>(c)];
-  return flags;
-}
+constexpr std::string_view kBare =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-~%&?=+,:@!*";
+constexpr ByteClass kBytes = ByteClass()
+                                 .MarkAllBut(kBare, kNotBare)
+                                 .Mark("\"\\\r\n\t", kEscaped)
+                                 .Mark(std::string_view("\0", 1), kNul)
+                                 .Mark("$", kDollar);
 
 std::string_view Escape(char c) {
   switch (c) {
@@ -59,7 +45,7 @@ void AppendEscaped(std::string &out, std::string_view text, uint8_t flags) {
   }
   size_t plain = 0;
   for (size_t i = 0; i < text.size(); ++i) {
-    if ((kByteFlags[static_cast<unsigned char>(text[i])] & kEscaped) == 0) continue;
+    if ((kBytes.Of(text[i]) & kEscaped) == 0) continue;
     out.append(text.substr(plain, i - plain)).append(Escape(text[i]));
     plain = i + 1;
   }
@@ -71,8 +57,8 @@ enum class Fault { kNone, kNul, kNoDeflect, kDollar, kTooLong };
 // Appends the shield's line in one pass over its values; appends nothing when it cannot. The
 // key is the address alone for the map of whole addresses, the address, host and path else.
 Fault AppendChecked(std::string &out, const Shield &shield, bool addressOnly) {
-  const uint8_t address = FlagsOf(shield.address), host = FlagsOf(shield.host),
-                resource = FlagsOf(shield.resource), deflect = FlagsOf(shield.deflect);
+  const uint8_t address = kBytes.OfAll(shield.address), host = kBytes.OfAll(shield.host),
+                resource = kBytes.OfAll(shield.resource), deflect = kBytes.OfAll(shield.deflect);
   if ((address | host | resource | deflect) & kNul) return Fault::kNul;
   if (shield.deflect.empty()) return Fault::kNoDeflect;
   if (deflect & kDollar) return Fault::kDollar;

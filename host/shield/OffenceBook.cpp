@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "OwnFiles.h"
 #include "base/IpAddress.h"
 #include "base/RunFiles.h"
 #include "base/TimeStamp.h"
+#include "shield/RecordLines.h"
 
 namespace host {
 
@@ -27,24 +27,19 @@ std::string OffenceBook::Key(std::string_view address) {
 }
 
 void OffenceBook::Load() {
-  const std::optional<std::string> file = common::ReadRegularFile(path_, kLargestFile);
-  const std::string_view text = file ? std::string_view(*file) : std::string_view();
-  for (size_t start = 0, end = 0; start < text.size(); start = end + 1) {
-    end = std::min(text.find('\n', start), text.size());
-    const std::string_view line = text.substr(start, end - start);
-    if (line.empty() || line[0] == '#') continue;
+  ForEachRecordLine(path_, kLargestFile, [&](std::string_view line) {
     const size_t tab = line.find('\t');
     const std::optional<int64_t> time =
         tab == std::string_view::npos ? std::nullopt : host::ReadTimeStamp(line.substr(0, tab));
     IpAddress address;
     if (!time || !IpAddress::Parse(line.substr(tab + 1), address)) {
       ++unreadLines_;
-      continue;
+      return;
     }
     std::vector<int64_t> &times = times_[address.Text()];
     times.insert(std::upper_bound(times.begin(), times.end(), *time), *time);
     if (times.size() > kKeptPerAddress) times.erase(times.begin());
-  }
+  });
 }
 
 int OffenceBook::Count(std::string_view address, int64_t now) const {

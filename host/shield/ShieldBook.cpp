@@ -4,10 +4,10 @@
 #include <charconv>
 #include <optional>
 
-#include "OwnFiles.h"
 #include "UrlText.h"
 #include "base/RunFiles.h"
 #include "base/TimeStamp.h"
+#include "shield/RecordLines.h"
 
 namespace host {
 
@@ -102,20 +102,14 @@ void ShieldBook::Load() {
 
 std::vector<Shield> ShieldBook::Read() {
   std::vector<Shield> shields;
-  // Read as flowdeck wrote it: a symbolic link or a FIFO under its name is no record.
-  const std::optional<std::string> record = common::ReadRegularFile(recordPath_, kLargestRecord);
-  const std::string_view text = record ? std::string_view(*record) : std::string_view();
-  for (size_t start = 0, end = 0; start < text.size(); start = end + 1) {
-    end = std::min(text.find('\n', start), text.size());
-    const std::string_view line = text.substr(start, end - start);
-    if (line.empty() || line[0] == '#') continue;
+  ForEachRecordLine(recordPath_, kLargestRecord, [&](std::string_view line) {
     Shield shield;
     if (!ParseRecordLine(line, shield)) {
       ++unreadLines_;
-      continue;
+      return;
     }
     shields.push_back(std::move(shield));
-  }
+  });
   return shields;
 }
 

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <thread>
 
+#include "AsciiCase.h"
 #include "UrlText.h"
 #include "base/Duration.h"
 #include "base/IpAddress.h"
@@ -26,16 +27,12 @@ std::string Printable(std::string_view value, bool word = true) {
   return out;
 }
 
-char LowerAscii(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
-}
-
 Shield FromRequest(ShieldRequest &request) {
   Shield shield;
   shield.address = std::move(request.address);
   shield.host = std::move(request.host);
   // A host name in other letters is the same host: one shield for it, as the actions key it.
-  for (char &c : shield.host) c = LowerAscii(c);
+  common::LowerAsciiInPlace(shield.host);
   shield.resource = std::move(request.resource);
   shield.deflect = std::move(request.deflect);
   shield.source = std::move(request.source);
@@ -416,7 +413,7 @@ std::string ShieldKeeper::RaiseByHand(Shield shield, int64_t seconds, int64_t no
   IpAddress address;
   if (!IpAddress::Parse(shield.address, address)) return "not an IPv4 or IPv6 address";
   shield.address = address.Text();
-  for (char &c : shield.host) c = LowerAscii(c);
+  common::LowerAsciiInPlace(shield.host);
   shield.source = "manual";
   if (std::string why = Refusal(shield); !why.empty()) return why;
   if (neverShield_.Contains(shield.address))

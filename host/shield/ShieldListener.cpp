@@ -100,22 +100,13 @@ uint16_t ShieldListener::Port() const {
 }
 
 ShieldListener::~ShieldListener() {
-  for (const Waiting &connection : waiting_) close(connection.fd);
   if (fd_ >= 0) close(fd_);
 }
 
 void ShieldListener::Tend(std::chrono::steady_clock::time_point now) {
   if (fd_ < 0) return;
   // Those that sent more since the last look, or ran out of time.
-  std::erase_if(waiting_, [&](Waiting &connection) {
-    bool over = Read(connection);
-    if (!over && now >= connection.deadline) {
-      ++counts_.slow;
-      over = true;
-    }
-    if (over) close(connection.fd);
-    return over;
-  });
+  counts_.slow += waiting_.Tend([&](Waiting &connection) { return Read(connection); }, now);
   Accept(now);
 }
 
@@ -142,13 +133,7 @@ void ShieldListener::Accept(std::chrono::steady_clock::time_point now) {
       close(fd);
       continue;
     }
-    if (waiting_.size() == kMaxWaiting) {
-      // The oldest is the nearest to its time limit: it gives way.
-      close(waiting_.front().fd);
-      waiting_.erase(waiting_.begin());
-      ++counts_.crowded;
-    }
-    waiting_.push_back(std::move(connection));
+    counts_.crowded += waiting_.Keep(std::move(connection));
   }
 }
 

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/PendingConnections.h"
 #include "base/ShieldRequest.h"
 #include "shield/OwnAddresses.h"
 #include "shield/ShieldRoute.h"
@@ -88,7 +89,7 @@ class ShieldListener {
   std::string problem_;
   const ShieldRoute &route_;
   OwnAddresses own_;
-  std::vector<Waiting> waiting_;
+  PendingConnections<Waiting> waiting_{kMaxWaiting};
   std::vector<ShieldRequest> requests_;
   std::vector<ForgedRequest> forged_;
   size_t forgedNoted_ = 0;

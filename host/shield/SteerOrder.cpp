@@ -1,5 +1,6 @@
 #include "shield/SteerOrder.h"
 
+#include "AsciiCase.h"
 #include "base/DidYouMean.h"
 #include "base/Duration.h"
 #include "shield/ShieldValues.h"
@@ -101,9 +102,7 @@ SteerOrder SteerOrder::Parse(const std::vector<std::string> &words) {
           throw OrderError(word + " cannot hold a control character");
       }
       // Shields key their host in lower case, as the web servers' maps do.
-      if (word == "--host") {
-        for (char &c : value) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c | 0x20) : c;
-      }
+      if (word == "--host") common::LowerAsciiInPlace(value);
     } else if (word == "--seconds" && verb == Verb::kShield) {
       order.seconds = Seconds(word, rest.Value(word));
     } else if (word == "--deflect" && verb == Verb::kShield) {

@@ -15,12 +15,14 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
 
+#include "base/PendingConnections.h"
 #include "run/ControlClient.h"
 #include "run/ControlWire.h"
 #include "support/TempDir.h"
@@ -370,6 +372,42 @@ TEST(ControlSocket, TheOldestIdleConnectionGivesWayToTheSeventeenth) {
             ControlWire::Reading::kComplete);
   EXPECT_EQ(reply.out, "[last]\n");
   for (const int fd : idle) close(fd);
+}
+
+// What the control socket and the shield port keep while a peer's line comes: at most a bound,
+// each until its deadline, and every one dropped is closed, whichever way it goes, down to
+// those still kept at the end.
+TEST(PendingConnections, EveryConnectionDroppedIsClosedWhicheverWayItGoes) {
+  struct Pending {
+    int fd = -1;
+    std::chrono::steady_clock::time_point deadline;
+  };
+  const auto now = std::chrono::steady_clock::now();
+  std::vector<int> peers;
+  const auto open = [&](std::chrono::steady_clock::time_point deadline) {
+    int fds[2];
+    EXPECT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    peers.push_back(fds[1]);
+    return Pending{fds[0], deadline};
+  };
+  {
+    host::PendingConnections<Pending> pending(3);
+    EXPECT_FALSE(pending.Keep(open(now + 1s)));
+    EXPECT_FALSE(pending.Keep(open(now)));
+    const Pending done = open(now + 1s);
+    EXPECT_FALSE(pending.Keep(done));
+    EXPECT_TRUE(pending.Keep(open(now + 1s))) << "the oldest gives way";
+    EXPECT_TRUE(ClosedByServer(peers[0]));
+    EXPECT_EQ(
+        pending.Tend([&](const Pending &connection) { return connection.fd == done.fd; }, now), 1u)
+        << "one ran out of time";
+    EXPECT_EQ(pending.size(), 1u);
+    EXPECT_TRUE(ClosedByServer(peers[1]));
+    EXPECT_TRUE(ClosedByServer(peers[2]));
+    EXPECT_FALSE(ClosedByServer(peers[3]));
+  }
+  EXPECT_TRUE(ClosedByServer(peers[3]));
+  for (const int fd : peers) close(fd);
 }
 
 }  // namespace

@@ -4,10 +4,12 @@
 
 #include <atomic>
 #include <cmath>
+#include <ctime>
 
 #include "Clock.h"
 #include "input/LiveSource.h"
 #include "input/LogMerger.h"
+#include "support/LocalZone.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -34,6 +36,22 @@ Taken TakeAll(host::LineSource &source) {
     taken.times.push_back(line.time.local);
   }
   return taken;
+}
+
+// The run's clock in its two forms is one instant: the local date-time is the UTC milliseconds
+// moved by the zone's offset, and both are now.
+TEST(RunTime, TheSystemClockGivesOneInstantInBothForms) {
+  host::RunTime now;
+  const auto before = static_cast<int64_t>(time(nullptr));
+  {
+    testing_support::LocalZone zone("XST-5:30");  // five and a half hours east, in any database
+    now = host::RunTime::System();
+  }
+  EXPECT_GE(now.utcMilliseconds / 1000, before);
+  EXPECT_LE(now.utcMilliseconds / 1000, before + 2);
+  const double local = common::AddSeconds(common::MakeDateTime(1970, 1, 1, 0, 0, 0),
+                                          static_cast<double>(now.utcMilliseconds) / 1000 + 19800);
+  EXPECT_NEAR(now.local, local, 0.002 / 86400);
 }
 
 TEST(LogMerger, HandsOnTheEarliestLineInUtcWhateverTheLogsZones) {

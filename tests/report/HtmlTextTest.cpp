@@ -24,6 +24,22 @@ TEST(HtmlText, MarkupInAValueStaysTextInElementsAndAttributes) {
   EXPECT_EQ(cell, "<td class=\"num\">&lt;b&gt;</td>");
 }
 
+// A rating or a correlation to four places with the whole value in its tooltip; anything that is
+// not wholly a number, a NUL and what follows it included, is shown as it stands.
+TEST(HtmlText, ANumberCellShowsFourPlacesAndAnythingElseAsItStands) {
+  const auto cell = [](const std::string &value) {
+    std::string out;
+    report::AppendFourPlacesCell(out, value);
+    return out;
+  };
+  EXPECT_EQ(cell("0.912345678"), "<td class=\"num\" title=\"0.912345678\">0.9123</td>");
+  EXPECT_EQ(cell("-1"), "<td class=\"num\" title=\"-1\">-1.0000</td>");
+  EXPECT_EQ(cell(""), "<td class=\"num\"></td>");
+  EXPECT_EQ(cell("0.5\"><b>"), "<td class=\"num\">0.5&quot;&gt;&lt;b&gt;</td>");
+  EXPECT_EQ(cell(std::string("0.5\0<i>", 7)),
+            "<td class=\"num\">" + report::Html(std::string("0.5\0<i>", 7)) + "</td>");
+}
+
 TEST(HtmlText, BytesBecomeValidUtf8) {
   EXPECT_EQ(CleanUtf8("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80"),
             "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80");            // valid UTF-8 kept

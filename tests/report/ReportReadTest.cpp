@@ -2,10 +2,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <array>
+
 #include "RunFileTexts.h"
 #include "report/AlertReader.h"
 #include "report/Report.h"
 #include "report/ReportTime.h"
+#include "report/SnapshotReader.h"
 #include "support/LocalZone.h"
 #include "support/TempDir.h"
 
@@ -87,6 +90,30 @@ TEST(ReportRead, AnEmptySnapshotHoldsNoVisitorsAndABrokenOneSaysWhere) {
     EXPECT_EQ(run.snapshot.state, Source::State::kFailed);
     EXPECT_EQ(run.snapshot.problem, "Permission denied");
   }
+}
+
+// The run's figures count the snapshot's visitors by level as the page reads them; half a
+// snapshot counts none rather than fewer.
+TEST(ReportRead, VisitorsAreCountedByLevelAsTheSnapshotIsRead) {
+  TempDir dir;
+  const std::string path = dir.File("KvCorvane.xml");
+  using Levels = std::array<uint64_t, 3>;
+  EXPECT_EQ(report::CountLevels(path), (Levels{}));
+  WriteFile(path, Snapshot({{UserLine("a", "x LVL=&quot;0&quot;", 2),
+                             HitLine("261207080006000", "/?LVL=&quot;0&quot;")},
+                            {UserLine("b", "ok", 0)},
+                            {UserLine("c", "ok", 2)},
+                            {UserLine("d", "ok", 7)}}));
+  std::vector<report::Visitor> visitors;
+  ASSERT_TRUE(report::ReadSnapshot(path, visitors).Read());
+  Levels read{};
+  for (const report::Visitor &visitor : visitors) {
+    if (visitor.level >= 0 && visitor.level < 3) ++read[visitor.level];
+  }
+  EXPECT_EQ(read, (Levels{1, 0, 2}));
+  EXPECT_EQ(report::CountLevels(path), read);
+  WriteFile(path, Snapshot({{UserLine("a", "ok", 2)}, {UserLine("b", "x\" y=\"<", 0)}}));
+  EXPECT_EQ(report::CountLevels(path), (Levels{}));
 }
 
 TEST(ReportRead, ForeignAlertLinesAreSkippedAndCounted) {

@@ -58,6 +58,27 @@ TEST(ApacheMap, RefusesWhatApacheWouldReadDifferently) {
             "127.0.0.67|h|/x /deflect.html\n");
 }
 
+// Every byte value on its own: refused exactly where Apache would split or end the line, and a
+// '|' only in the host, where it would move the key's separators.
+TEST(ApacheMap, RefusesEveryByteValueApacheWouldReadOtherwiseAndNoOther) {
+  const std::string_view breaks(" \t\n\v\f\r\0", 7);
+  for (int value = 0; value < 256; ++value) {
+    const std::string byte(1, static_cast<char>(value));
+    const bool isBreak = breaks.find(byte[0]) != std::string_view::npos;
+    EXPECT_EQ(ApacheMap::Refusal(MakeShield("127.0.0.66", "a" + byte + "b")).empty(),
+              !isBreak && byte != "|")
+        << value;
+    EXPECT_EQ(ApacheMap::Refusal(MakeShield("127.0.0.66", "h", "/a" + byte)).empty(), !isBreak)
+        << value;
+    EXPECT_EQ(ApacheMap::Refusal(MakeShield("127.0.0.66", "h", "/x", "/d" + byte)).empty(),
+              !isBreak)
+        << value;
+    EXPECT_EQ(ApacheMap::AddressRefusal(MakeShield("127.0.0.66", "", "", "/d" + byte)).empty(),
+              !isBreak)
+        << value;
+  }
+}
+
 // The map of whole addresses: the address alone as its key, nothing Apache would split.
 TEST(ApacheMap, WritesTheMapOfWholeAddressesKeyedByTheAddressAlone) {
   EXPECT_EQ(shield_testing::RenderMap(ApacheMap::AppendAddressEntry, false,

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "MapTesting.h"
 #include "ShieldTesting.h"
 #include "support/NginxServer.h"
@@ -99,6 +101,34 @@ TEST(NginxMap, RefusesWhatItCannotWriteSafelyAndLeavesItOut) {
   EXPECT_EQ(
       Render({MakeShield("127.0.0.66", "h", "/x", "/d$x"), MakeShield("127.0.0.67", "h", "/x")}),
       "\"127.0.0.67 h /x\" /deflect.html;\n");
+}
+
+// Every byte value on its own: a deflect path stays bare only of the bytes nginx reads bare, the
+// five bytes nginx turns back from an escape are escaped wherever they stand, '$' never reaches
+// a value and a NUL reaches no entry.
+TEST(NginxMap, WritesEveryByteValueAsNginxReadsIt) {
+  const std::string_view bare =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-~%&?=+,:@!*";
+  const std::map<char, std::string> escapes = {
+      {'"', "\\\""}, {'\\', "\\\\"}, {'\r', "\\r"}, {'\n', "\\n"}, {'\t', "\\t"}};
+  for (int value = 0; value < 256; ++value) {
+    const std::string byte(1, static_cast<char>(value));
+    const std::string escaped = escapes.contains(byte[0]) ? escapes.at(byte[0]) : byte;
+    const std::string inResource = Entry(MakeShield("127.0.0.66", "h", "/x" + byte));
+    const std::string inDeflect = Entry(MakeShield("127.0.0.66", "h", "/x", "/d" + byte));
+    if (value == 0) {
+      EXPECT_EQ(inResource + inDeflect, "");
+      continue;
+    }
+    EXPECT_EQ(inResource, "\"127.0.0.66 h /x" + escaped + "\" /deflect.html;\n") << value;
+    if (byte == "$") {
+      EXPECT_EQ(inDeflect, "");
+      continue;
+    }
+    const std::string deflect =
+        bare.find(byte[0]) != std::string_view::npos ? "/d" + byte : "\"/d" + escaped + "\"";
+    EXPECT_EQ(inDeflect, "\"127.0.0.66 h /x\" " + deflect + ";\n") << value;
+  }
 }
 
 // The map of whole addresses over $remote_addr: the address as nginx prints it, alone in the
