@@ -14,8 +14,8 @@ namespace report {
 Source ReadSnapshot(const std::string &path, std::vector<Visitor> &visitors);
 
 // How many of the snapshot's visitors stand at alert levels 0, 1 and 2, counted without keeping
-// them: a live run counts after every monitor cycle. Like ReadSnapshot, a file that cannot be
-// read whole counts none.
+// them or parsing the XML: a live run counts after every monitor cycle. A file that is missing
+// counts none.
 std::array<uint64_t, 3> CountLevels(const std::string &path);
 
 }  // namespace report
