@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <random>
+#include <utility>
 
 #include "Posix.h"
 
@@ -51,6 +52,10 @@ int OpenFollowingLink(const std::string &path) {
   ::close(fd);
   errno = errnum;
   return -1;
+}
+
+FileFailure Failed(FileFailure::Step step, std::string path, int errnum) {
+  return FileFailure{step, std::move(path), OpenFailure(errnum), errnum};
 }
 
 std::string TypeName(mode_t mode) {
@@ -113,6 +118,45 @@ std::string WriteRefusal(const std::string &path) {
   struct stat standing {};
   if (lstat(path.c_str(), &standing) != 0 || S_ISREG(standing.st_mode)) return "";
   return TypeName(standing.st_mode);
+}
+
+// Writes all of text; false with errno set when it cannot.
+bool WriteAll(int fd, std::string_view text) {
+  size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = Posix().write(fd, text.data() + written, text.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0) errno = ENOSPC;
+    if (n <= 0) return false;
+    written += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+FileFailure WriteWholeFile(const std::string &path, std::string_view content,
+                           const WholeFile &how) {
+  if (std::string refusal = WriteRefusal(path); !refusal.empty()) {
+    return FileFailure{FileFailure::Step::kRefused, path, std::move(refusal), 0};
+  }
+  std::string temporary;
+  const int fd =
+      CreateUniqueFile(path + how.temporaryInfix, how.temporarySuffix, how.mode, temporary);
+  if (fd < 0) return Failed(FileFailure::Step::kCreate, path, errno);
+  bool written = WriteAll(fd, content);
+  if (written && how.beforeRename) how.beforeRename(fd);
+  if (written && how.sync && Posix().fsync(fd) != 0) written = false;
+  int errnum = errno;
+  if (Posix().close(fd) != 0 && written) written = false, errnum = errno;
+  if (!written) {
+    Posix().unlink(temporary.c_str());
+    return Failed(FileFailure::Step::kWrite, temporary, errnum);
+  }
+  if (Posix().rename(temporary.c_str(), path.c_str()) != 0) {
+    errnum = errno;
+    Posix().unlink(temporary.c_str());
+    return Failed(FileFailure::Step::kReplace, path, errnum);
+  }
+  return {};
 }
 
 std::string OpenFailure(int errnum) {

@@ -42,8 +42,8 @@ int MoveOver(const char *from, const char *to) {
   return ::rename(from, to);
 }
 
-const PosixCalls kReal{OpenFile, ::read,   ::write,  ::writev,
-                       ::close,  MoveOver, ::unlink, ::ftruncate};
+const PosixCalls kReal{OpenFile, ::read,   ::write,     ::writev, ::close,
+                       MoveOver, ::unlink, ::ftruncate, ::fsync};
 PosixCalls gCalls = kReal;
 
 }  // namespace

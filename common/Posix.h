@@ -19,6 +19,7 @@ struct PosixCalls {
   int (*rename)(const char *from, const char *to);
   int (*unlink)(const char *path);
   int (*ftruncate)(int fd, off_t length);
+  int (*fsync)(int fd);
 };
 
 // The table in use.

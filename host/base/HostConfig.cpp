@@ -11,6 +11,7 @@
 #include "base/AddressRanges.h"
 #include "base/DidYouMean.h"
 #include "base/Duration.h"
+#include "base/Error.h"
 
 namespace host {
 
@@ -207,18 +208,21 @@ void HostConfig::Set(const std::string &key, const std::string &value, const std
   size_t index = IndexOf(key);
   if (index == kSettingCount) {
     // Keys are exact: a near one is named, never taken instead.
-    throw std::runtime_error(where + ": unknown setting '" + key + "'" + DidYouMean(key, Keys()));
+    throw host::Error(where,
+                      std::string("unknown setting '") + key + "'" + DidYouMean(key, Keys()));
   }
   std::string problem = Check(kSettings[index], value);
   if (!problem.empty()) {
-    throw std::runtime_error(where + ": " + key + " = '" + value + "': " + problem);
+    Error error = Error::Setting(key, value, problem);
+    error.Within(where);
+    throw error;
   }
   values_[index] = value;
 }
 
 void HostConfig::Load(const std::string &path) {
   std::ifstream in(path);
-  if (!in) throw std::runtime_error(path + ": cannot read the configuration file");
+  if (!in) throw host::Error(path, "cannot read the configuration file");
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     std::string content = Trim(line.substr(0, CommentStart(line)));
@@ -226,7 +230,7 @@ void HostConfig::Load(const std::string &path) {
     const std::string where = path + ":" + std::to_string(number);
     size_t equals = content.find('=');
     if (equals == std::string::npos) {
-      throw std::runtime_error(where + ": expected 'key = value', got '" + content + "'");
+      throw host::Error(where, std::string("expected 'key = value', got '") + content + "'");
     }
     Set(Trim(content.substr(0, equals)), Trim(content.substr(equals + 1)), where);
   }

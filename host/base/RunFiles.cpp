@@ -7,28 +7,15 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
-#include <stdexcept>
 #include <string_view>
 
 #include "OwnFiles.h"
 #include "Posix.h"
+#include "base/Error.h"
 
 namespace host {
 
 namespace {
-
-// Writes all of text; false with errno set when it cannot.
-bool WriteAll(int fd, const std::string &text) {
-  size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = common::Posix().write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = ENOSPC;
-    if (n <= 0) return false;
-    written += static_cast<size_t>(n);
-  }
-  return true;
-}
 
 // The largest file flowdeck copies into a run directory (a plug-in, the tripwires) or reads
 // back whole from it (the run file).
@@ -89,9 +76,8 @@ void RunFiles::CheckWritable(const std::string &directory) {
   for (const std::string &name : WrittenNames()) {
     const std::string path = directory + "/" + name;
     if (std::string refusal = common::WriteRefusal(path); !refusal.empty()) {
-      throw std::runtime_error(path + " " + refusal +
-                               ": flowdeck writes this name itself; move it away or choose "
-                               "another --out");
+      throw Error(path + " " + refusal,
+                  "flowdeck writes this name itself; move it away or choose another --out");
     }
     KeepFromOthers(path);
   }
@@ -122,32 +108,19 @@ void WriteRunInfo(const std::string &directory, const RunInfo &info) {
 }
 
 void WriteFileAtomically(const std::string &path, const std::string &text, const std::string &what,
-                         mode_t mode) {
-  const auto failure = [&](const std::string &cause) {
-    return std::runtime_error("cannot write " + what + " " + path + ": " + cause);
-  };
-  // A rename would not follow a symbolic link, but would put the file where the link was; what
-  // stands there was not put by flowdeck, so it stays as it is.
-  if (std::string refusal = common::WriteRefusal(path); !refusal.empty()) throw failure(refusal);
-  std::string temporary;
-  const int fd = common::CreateUniqueFile(path + ".", ".tmp", mode, temporary);
-  if (fd < 0) throw failure(common::OpenFailure(errno));
-  bool done = WriteAll(fd, text);
-  int errnum = errno;
-  if (common::Posix().close(fd) != 0 && done) done = false, errnum = errno;
-  if (done && common::Posix().rename(temporary.c_str(), path.c_str()) != 0) {
-    done = false;
-    errnum = errno;
+                         mode_t mode, Durability durability) {
+  common::WholeFile how;
+  how.mode = mode;
+  how.sync = durability == Durability::kSurvivesCrash;
+  if (const common::FileFailure failure = common::WriteWholeFile(path, text, how)) {
+    throw Error("cannot write " + what + " " + path, failure.cause);
   }
-  if (done) return;
-  common::Posix().unlink(temporary.c_str());
-  throw failure(common::OpenFailure(errnum));
 }
 
 std::string AppendToFile(const std::string &path, std::string_view text) {
   const int fd =
       common::Posix().open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kRunFileMode);
-  bool done = fd >= 0 && WriteAll(fd, std::string(text));
+  bool done = fd >= 0 && common::WriteAll(fd, text);
   int errnum = errno;
   if (fd >= 0 && common::Posix().close(fd) != 0 && done) done = false, errnum = errno;
   if (done) return "";
@@ -157,7 +130,7 @@ std::string AppendToFile(const std::string &path, std::string_view text) {
 void CopyFileAtomically(const std::string &from, const std::string &to, const std::string &what) {
   const std::optional<std::string> content = common::ReadRegularFile(from, kLargestFile, true);
   if (!content) {
-    throw std::runtime_error(from + ": cannot read: " + common::OpenFailure(errno));
+    throw Error(from, "cannot read: " + common::OpenFailure(errno));
   }
   WriteFileAtomically(to, *content, what);
 }

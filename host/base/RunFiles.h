@@ -54,7 +54,7 @@ class RunFiles {
   // Every name that flowdeck or its plug-ins write in a run directory (the exports as long as
   // they go there).
   static const std::vector<std::string> &WrittenNames();
-  // Before a run writes anything in `directory`: throws std::runtime_error naming the first of
+  // Before a run writes anything in `directory`: throws host::Error naming the first of
   // WrittenNames that stands there as anything but a regular file (a symbolic link, which a
   // write would follow; a FIFO, which would hold it). Files an earlier version left readable by
   // everyone lose that.
@@ -68,18 +68,23 @@ class RunFiles {
 // the cycle periods, its counts. Read back by the report; a missing file reads as empty.
 using RunInfo = std::map<std::string, std::string>;
 RunInfo ReadRunInfo(const std::string &directory);
-// Replaces the file atomically; throws std::runtime_error naming it when it cannot.
+// Replaces the file atomically; throws host::Error naming it when it cannot.
 void WriteRunInfo(const std::string &directory, const RunInfo &info);
 
 // The mode of the files flowdeck writes: they hold visitors' addresses and requests.
 constexpr mode_t kRunFileMode = 0640;
 
-// Writes text to path through a temporary file beside it (a new file under a name no one can
-// foresee) and a rename, so that a reader sees the old file or the new one, never half of one;
-// the file gets exactly `mode`. Something other than a regular file at path is refused, a
-// symbolic link included. Throws std::runtime_error: "cannot write <what> <path>: <cause>".
+// Whether a file written whole must be on disk before it replaces the old one: the state a
+// restart reads back (the shields in force, offences, the allow list) must not come back empty
+// after a crash; the rest is written again soon.
+enum class Durability { kRewritten, kSurvivesCrash };
+
+// Writes text to path as common::WriteWholeFile does (a new temporary file beside it under a
+// name no one can foresee, then a rename; nothing but a regular file at path is replaced); the
+// file gets exactly `mode`. Throws host::Error: "cannot write <what> <path>: <cause>".
 void WriteFileAtomically(const std::string &path, const std::string &text, const std::string &what,
-                         mode_t mode = kRunFileMode);
+                         mode_t mode = kRunFileMode,
+                         Durability durability = Durability::kRewritten);
 
 // Appends text to the file at path, creating it (kRunFileMode) when missing; never through a
 // symbolic link, never waiting on a FIFO. The problem ("cannot append to <path>: <cause>"), or
@@ -87,7 +92,7 @@ void WriteFileAtomically(const std::string &path, const std::string &text, const
 std::string AppendToFile(const std::string &path, std::string_view text);
 
 // Puts a copy of the regular file `from` (a file the operator names: a symbolic link to it is
-// fine, a FIFO is not) at `to` as WriteFileAtomically does. Throws std::runtime_error:
+// fine, a FIFO is not) at `to` as WriteFileAtomically does. Throws host::Error:
 // "<from>: cannot read: <cause>" or WriteFileAtomically's.
 void CopyFileAtomically(const std::string &from, const std::string &to, const std::string &what);
 

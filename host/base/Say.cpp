@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
+#include <string>
 
 namespace host {
 
@@ -26,6 +27,26 @@ bool ToJournal() {
   return journal;
 }
 
+std::string &Speaker() {
+  static std::string speaker = "flowdeck";
+  return speaker;
+}
+
+// The syslog priority journald reads from "<N>".
+int Priority(Level level) {
+  switch (level) {
+    case Level::kFailure:
+    case Level::kError:
+      return 3;
+    case Level::kWarning:
+      return 4;
+    case Level::kNotice:
+      return 5;
+    default:
+      return 6;
+  }
+}
+
 const char *Name(Level level) {
   switch (level) {
     case Level::kError:
@@ -39,9 +60,14 @@ const char *Name(Level level) {
 
 }  // namespace
 
+void SayAs(std::string_view command) {
+  Speaker() = "flowdeck";
+  if (!command.empty()) Speaker().append(" ").append(command);
+}
+
 void Say(std::ostream &err, Level level, std::string_view text) {
-  if (ToJournal()) err << '<' << static_cast<int>(level) << '>';
-  err << "flowdeck: " << Name(level) << text << "\n" << std::flush;
+  if (ToJournal()) err << '<' << Priority(level) << '>';
+  err << Speaker() << ": " << Name(level) << text << "\n" << std::flush;
 }
 
 }  // namespace host

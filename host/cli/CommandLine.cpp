@@ -232,8 +232,8 @@ RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow) {
   if (!configPath.empty()) CheckReadable(configPath, "configuration file");
   try {
     options.config = LoadConfig(options);
-  } catch (const std::runtime_error &error) {
-    throw UsageError(error.what());
+  } catch (const Error &error) {
+    throw UsageError(error);
   }
   options.format = CompileFormat(formatOption, formatText, options.config, configPath);
   return options;

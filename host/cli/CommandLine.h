@@ -1,9 +1,9 @@
 #pragma once
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "base/Error.h"
 #include "base/HostConfig.h"
 #include "input/LineSource.h"
 #include "input/LogParser.h"
@@ -13,8 +13,9 @@
 namespace host {
 
 // A mistake in the command line or a file the run cannot read: exit status 2.
-struct UsageError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct UsageError : Error {
+  explicit UsageError(std::string cause) : Error("", std::move(cause)) {}
+  explicit UsageError(const Error &error) : Error(error) {}
 };
 
 // Everything a replay or follow run was asked to do.
@@ -41,7 +42,7 @@ struct RunOptions {
 // Reads the options of "replay" (follow = false) or "follow"; throws UsageError.
 RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow);
 // The settings of the configuration file (none: the defaults), with the files flowdeck ships
-// where they leave them empty; throws std::runtime_error naming file and line.
+// where they leave them empty; throws host::Error naming file and line.
 HostConfig LoadConfig(const RunOptions &options);
 
 std::string ReplayHelp();

@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "base/Say.h"
 #include "report/Report.h"
 
 namespace host {
@@ -57,7 +58,8 @@ int RunReportCommand(const std::vector<std::string> &args, std::ostream &out, st
   Arguments arguments;
   const std::string problem = Parse(args, arguments);
   if (!problem.empty()) {
-    err << "flowdeck report: " << problem << "\nTry 'flowdeck report --help'.\n";
+    Say(err, Level::kFailure, problem);
+    err << "Try 'flowdeck report --help'.\n";
     return 2;
   }
   if (arguments.help) {
@@ -68,10 +70,10 @@ int RunReportCommand(const std::vector<std::string> &args, std::ostream &out, st
   try {
     report::WriteReport(arguments.directory, arguments.output);
   } catch (const report::DirectoryError &error) {
-    err << "flowdeck report: " << error.what() << "\n";
+    Say(err, Level::kFailure, error.what());
     return 2;
   } catch (const std::exception &error) {
-    err << "flowdeck report: " << error.what() << "\n";
+    Say(err, Level::kFailure, error.what());
     return 1;
   }
   out << "report written to " << arguments.output << "\n";

@@ -2,6 +2,7 @@
 
 #include <ostream>
 
+#include "base/Say.h"
 #include "run/ShieldSteering.h"
 #include "shield/SteerOrder.h"
 
@@ -45,7 +46,6 @@ std::string SteerHelp(const std::string &verb) {
 
 int RunSteer(const std::string &verb, const std::vector<std::string> &args, std::ostream &out,
              std::ostream &err) {
-  const std::string prefix = "flowdeck " + verb + ": ";
   for (const std::string &arg : args) {
     if (arg == "--help" || arg == "-h") {
       out << SteerHelp(verb) << "\n"
@@ -54,7 +54,8 @@ int RunSteer(const std::string &verb, const std::vector<std::string> &args, std:
     }
   }
   if (args.empty()) {
-    err << prefix << "no run directory given\n" << SteerHelp(verb);
+    Say(err, Level::kFailure, "no run directory given");
+    err << SteerHelp(verb);
     return kSteerUsage;
   }
   const std::string &dir = args[0];
@@ -64,18 +65,23 @@ int RunSteer(const std::string &verb, const std::vector<std::string> &args, std:
   try {
     order = SteerOrder::Parse(words);
   } catch (const OrderError &error) {
-    err << prefix << error.what() << "\nTry 'flowdeck " << verb << " --help'.\n";
+    Say(err, Level::kFailure, error.what());
+    err << "Try 'flowdeck " << verb << " --help'.\n";
     return kSteerUsage;
   }
   ControlReply reply;
   try {
     reply = SteerRun(dir, order);
   } catch (const std::exception &error) {
-    err << prefix << error.what() << "\n";
+    Say(err, Level::kFailure, error.what());
     return kSteerFailed;
   }
   out << reply.out;
-  if (!reply.err.empty()) err << prefix << reply.err;
+  if (!reply.err.empty()) {
+    std::string_view said = reply.err;
+    if (said.back() == '\n') said.remove_suffix(1);
+    Say(err, Level::kFailure, said);
+  }
   return reply.status;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/DidYouMean.h"
+#include "base/Say.h"
 #include "cli/CommandLine.h"
 #include "cli/ReportCommand.h"
 #include "cli/RunCommand.h"
@@ -25,17 +26,20 @@ int Run(const std::vector<std::string> &args) {
   }
   const std::string &command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (command != "replay" && command != "follow" && command != "report" && command != "status" &&
+      !host::IsSteerCommand(command)) {
+    host::Say(std::cerr, host::Level::kFailure,
+              "unknown command '" + command + "'" +
+                  host::DidYouMean(command, {"replay", "follow", "report", "status", "shields",
+                                             "lift", "shield", "allow", "--version"}));
+    std::cerr << host::MainHelp();
+    return 2;
+  }
+  // From here on every line flowdeck says names the command it runs.
+  host::SayAs(command);
   if (command == "report") return host::RunReportCommand(rest, std::cout, std::cerr);
   if (command == "status") return host::RunStatus(rest, std::cout, std::cerr);
   if (host::IsSteerCommand(command)) return host::RunSteer(command, rest, std::cout, std::cerr);
-  if (command != "replay" && command != "follow") {
-    std::cerr << "flowdeck: unknown command '" << command << "'"
-              << host::DidYouMean(command, {"replay", "follow", "report", "status", "shields",
-                                            "lift", "shield", "allow", "--version"})
-              << "\n"
-              << host::MainHelp();
-    return 2;
-  }
   const bool follow = command == "follow";
   try {
     host::RunOptions options = host::ParseRunOptions(rest, follow);
@@ -46,11 +50,11 @@ int Run(const std::vector<std::string> &args) {
     return follow ? host::RunFollow(options, std::cout, std::cerr)
                   : host::RunReplay(options, std::cout, std::cerr);
   } catch (const host::UsageError &error) {
-    std::cerr << "flowdeck " << command << ": " << error.what() << "\n"
-              << "Try 'flowdeck " << command << " --help'.\n";
+    host::Say(std::cerr, host::Level::kFailure, error.what());
+    std::cerr << "Try 'flowdeck " << command << " --help'.\n";
     return 2;
   } catch (const std::exception &error) {
-    std::cerr << "flowdeck " << command << ": " << error.what() << "\n";
+    host::Say(std::cerr, host::Level::kFailure, error.what());
     return 1;
   }
 }

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/Error.h"
+
 namespace host {
 
 namespace {
@@ -18,7 +20,7 @@ FollowReader::FollowReader(std::string path, bool fromStart) : path_(std::move(p
   struct stat info {};
   const bool there = stat(path_.c_str(), &info) == 0;
   if (there && S_ISDIR(info.st_mode)) {
-    throw std::runtime_error(path_ + ": cannot read: " + std::strerror(EISDIR));
+    throw host::Error(path_, std::string("cannot read: ") + std::strerror(EISDIR));
   }
   if (!Open(!fromStart) && there && !fromStart) {
     unreadInode_ = info.st_ino;

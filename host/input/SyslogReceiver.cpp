@@ -13,6 +13,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/Error.h"
+
 namespace host {
 
 namespace {
@@ -31,8 +33,8 @@ constexpr auto kPauseWithoutDescriptors = std::chrono::seconds(1);
 // The fewest connections the open-file limit bounds them to.
 constexpr size_t kFewestConnections = 16;
 
-std::runtime_error SocketError(const std::string &endpoint, const char *what) {
-  return std::runtime_error(endpoint + ": cannot " + what + ": " + std::strerror(errno));
+host::Error SocketError(const std::string &endpoint, const char *what) {
+  return host::Error(endpoint, std::string("cannot ") + what + ": " + std::strerror(errno));
 }
 
 int Bind(const SyslogReceiver::Endpoint &endpoint, uint16_t &port) {
@@ -44,7 +46,7 @@ int Bind(const SyslogReceiver::Endpoint &endpoint, uint16_t &port) {
   const std::string service = std::to_string(endpoint.port);
   if (getaddrinfo(endpoint.host.c_str(), service.c_str(), &hints, &found) != 0 ||
       found == nullptr) {
-    throw std::runtime_error(endpoint.text + ": not a numeric address: " + endpoint.host);
+    throw host::Error(endpoint.text, std::string("not a numeric address: ") + endpoint.host);
   }
   const int fd = socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
@@ -63,7 +65,7 @@ int Bind(const SyslogReceiver::Endpoint &endpoint, uint16_t &port) {
   const bool bound = bind(fd, found->ai_addr, found->ai_addrlen) == 0;
   freeaddrinfo(found);
   if (!bound || (endpoint.tcp && listen(fd, SOMAXCONN) != 0)) {
-    const std::runtime_error error = SocketError(endpoint.text, bound ? "listen" : "bind");
+    const host::Error error = SocketError(endpoint.text, bound ? "listen" : "bind");
     close(fd);
     throw error;
   }

@@ -51,11 +51,12 @@ std::string LocalNow() {
 RunData ReadRun(const std::string &directory) {
   std::error_code error;
   if (!fs::is_directory(directory, error)) {
-    throw DirectoryError(directory + ": not a directory" +
-                         (error ? " (" + error.message() + ")" : std::string()));
+    throw DirectoryError(
+        directory, "not a directory" + (error ? " (" + error.message() + ")" : std::string()));
   }
   if (access(directory.c_str(), R_OK | X_OK) != 0) {
-    throw DirectoryError(directory + ": cannot read the directory: " + std::strerror(errno));
+    throw DirectoryError(directory,
+                         std::string("cannot read the directory: ") + std::strerror(errno));
   }
   RunData run;
   run.directory = fs::absolute(directory, error).lexically_normal().string();

@@ -1,15 +1,16 @@
 #pragma once
 
-#include <stdexcept>
 #include <string>
 
+#include "base/Error.h"
 #include "report/ReportData.h"
 
 namespace report {
 
 // The run directory itself cannot be read: nothing to report on.
-struct DirectoryError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct DirectoryError : host::Error {
+  DirectoryError(std::string directory, std::string cause)
+      : host::Error(std::move(directory), std::move(cause)) {}
 };
 
 // Reads what a run left in the directory: "KvCorvane.xml", "KvCorvaneAlerts.Out" and
@@ -22,7 +23,7 @@ std::string RenderReport(const RunData &run);
 
 // Reads the run in the directory and writes its page to outputFile atomically: a temporary
 // file beside it is renamed over it, so a reader never sees half a page. Throws
-// DirectoryError, or std::runtime_error naming the file and the cause when it cannot write.
+// DirectoryError, or host::Error naming the file and the cause when it cannot write.
 void WriteReport(const std::string &directory, const std::string &outputFile);
 
 }  // namespace report

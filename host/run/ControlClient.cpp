@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "base/Error.h"
 #include "run/ControlSocket.h"
 #include "run/ControlWire.h"
 
@@ -37,7 +38,7 @@ class Descriptor {
 };
 
 [[noreturn]] void Fail(const std::string &path, const std::string &cause) {
-  throw std::runtime_error("cannot ask the follow on " + path + ": " + cause);
+  throw host::Error("", "cannot ask the follow on " + path + ": " + cause);
 }
 
 // Waits until `fd` is ready for `events`, or throws when the time is up.

@@ -10,6 +10,7 @@
 
 #include "DateTime.h"
 #include "StreamFields.h"
+#include "base/Error.h"
 #include "base/RunFiles.h"
 #include "base/Say.h"
 #include "run/ShieldSteering.h"
@@ -44,7 +45,7 @@ std::string AbsoluteDir(const std::string &dir) {
     if (error.value() == EEXIST && fs::is_directory(run)) error.clear();  // made meanwhile
   }
   if (error)
-    throw std::runtime_error(dir + ": cannot create the output directory: " + error.message());
+    throw host::Error(dir, std::string("cannot create the output directory: ") + error.message());
   host::RunFiles::CheckWritable(run.string());
   return path.string();
 }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 
+#include "base/Error.h"
 #include "base/RunFiles.h"
 #include "base/TimeStamp.h"
 #include "report/HtmlText.h"
@@ -68,17 +69,17 @@ void Field(std::string &out, const char *name, std::string_view value, bool firs
 // Orders are written in a run's directory only, never in one that merely was named.
 void CheckRunDirectory(const std::string &dir) {
   struct stat info {};
-  if (stat(dir.c_str(), &info) != 0) throw std::runtime_error(dir + ": " + std::strerror(errno));
-  if (!S_ISDIR(info.st_mode)) throw std::runtime_error(dir + ": not a directory");
+  if (stat(dir.c_str(), &info) != 0) throw host::Error(dir, std::strerror(errno));
+  if (!S_ISDIR(info.st_mode)) throw host::Error(dir, "not a directory");
   for (const char *name : {host::RunFiles::kRunInfo, host::RunFiles::kShieldRecord}) {
     if (lstat((dir + "/" + name).c_str(), &info) == 0) return;
   }
   if (errno == EACCES) {
-    throw std::runtime_error(dir + ": " + std::strerror(errno) +
-                             " (run as the run's user, or with sudo)");
+    throw host::Error(
+        dir, std::string() + std::strerror(errno) + " (run as the run's user, or with sudo)");
   }
-  throw std::runtime_error(dir + ": not a run directory (no " + host::RunFiles::kRunInfo +
-                           "; give the --out of a replay or follow)");
+  throw host::Error(dir, std::string("not a run directory (no ") + host::RunFiles::kRunInfo +
+                             "; give the --out of a replay or follow)");
 }
 
 ControlReply NotRunning(ControlReply reply, const std::string &dir) {

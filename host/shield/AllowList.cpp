@@ -132,7 +132,8 @@ void AllowList::Save() {
     AppendEscaped(text, entry.why);
     text.append(1, '\n');
   }
-  host::WriteFileAtomically(path_, text, "the allow list");
+  host::WriteFileAtomically(path_, text, "the allow list", kRunFileMode,
+                            Durability::kSurvivesCrash);
   changed_ = false;
 }
 

@@ -5,6 +5,7 @@
 
 #include "AsciiCase.h"
 #include "base/DidYouMean.h"
+#include "base/Error.h"
 
 namespace host {
 
@@ -188,9 +189,9 @@ uint32_t BotClaims::ActiveCrawlers(std::string_view verifiedBots) {
     size_t index = 0;
     while (index < kCrawlers && kSettingNames[index] != name) ++index;
     if (index == kCrawlers) {
-      throw std::runtime_error("VerifiedBots: unknown crawler '" + std::string(name) +
-                               "' (known: google, bing, apple, yandex, baidu, duckduckgo)" +
-                               DidYouMean(name, SettingNames()));
+      throw Error("VerifiedBots", "unknown crawler '" + std::string(name) +
+                                      "' (known: google, bing, apple, yandex, baidu, duckduckgo)" +
+                                      DidYouMean(name, SettingNames()));
     }
     active |= 1u << index;
     at = end;

@@ -4,9 +4,9 @@
 #include <charconv>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 #include "base/DidYouMean.h"
+#include "base/Error.h"
 #include "shield/BotClaims.h"
 
 namespace host {
@@ -76,9 +76,7 @@ size_t BotVerifier::KeyHash::operator()(const Key &key) const {
 
 std::string BotVerifier::ResolverServers(const std::string &resolver) {
   if (resolver.empty()) return "";
-  const auto refuse = [&resolver]() {
-    return std::runtime_error("Resolver = '" + resolver + "': " + kResolverForm);
-  };
+  const auto refuse = [&resolver]() { return Error::Setting("Resolver", resolver, kResolverForm); };
   std::string address;
   int port = 53;
   if (resolver.front() == '[') {
@@ -103,48 +101,58 @@ std::string BotVerifier::ResolverServers(const std::string &resolver) {
   return (v6 ? "[" + text + "]" : text) + ":" + std::to_string(port);
 }
 
+namespace {
+
+// One line of the ranges file, "CRAWLER ADDRESS/PREFIX", added to its crawler's list; a comment
+// or a blank line adds nothing. Throws host::Error for a line it cannot use.
+void ReadRangeLine(const std::string &line, std::string lists[BotClaims::kCrawlers]) {
+  const std::string content = Trim(std::string_view(line).substr(0, line.find('#')));
+  if (content.empty()) return;
+  for (char c : content) {
+    if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
+      throw Error("", "a line cannot hold control characters");
+  }
+  std::istringstream words(content);
+  std::string bot, range, extra;
+  words >> bot >> range >> extra;
+  if (range.empty() || !extra.empty()) {
+    throw Error("", "expected 'CRAWLER ADDRESS/PREFIX', got '" + CrawlerDns::Shown(content) + "'");
+  }
+  const size_t crawler = BotClaims::CrawlerIndex(bot);
+  if (crawler == BotClaims::kCrawlers) {
+    throw Error("", "unknown crawler '" + CrawlerDns::Shown(bot) + "'" +
+                        DidYouMean(bot, BotClaims::CrawlerNames()));
+  }
+  std::string problem = AddressRanges::Problem(range);
+  if (problem.empty()) problem = TooWide(range);
+  if (!problem.empty()) throw Error("", problem);
+  lists[crawler] += range + " ";
+}
+
+}  // namespace
+
 std::vector<std::pair<size_t, AddressRanges>> BotVerifier::ReadRanges(const std::string &path) {
   std::vector<std::pair<size_t, AddressRanges>> ranges;
   if (path.empty()) return ranges;
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("VerifiedBotRanges: cannot read " + path);
+  if (!in) throw Error("VerifiedBotRanges", "cannot read " + path);
   std::string text(kRangesFileBytes + 1, '\0');
   in.read(text.data(), static_cast<std::streamsize>(text.size()));
   text.resize(static_cast<size_t>(in.gcount()));
   if (text.size() > kRangesFileBytes) {
-    throw std::runtime_error("VerifiedBotRanges: " + path + " is larger than " +
-                             std::to_string(kRangesFileBytes) + " bytes");
+    throw Error("VerifiedBotRanges",
+                path + " is larger than " + std::to_string(kRangesFileBytes) + " bytes");
   }
   std::string lists[BotClaims::kCrawlers];
   std::istringstream lines(text);
   std::string line;
   for (size_t number = 1; std::getline(lines, line); ++number) {
-    const std::string where = "VerifiedBotRanges: " + path + ":" + std::to_string(number) + ": ";
-    if (number > kRangesFileLines) {
-      throw std::runtime_error(where + "more than " + std::to_string(kRangesFileLines) + " lines");
-    }
-    const std::string content = Trim(std::string_view(line).substr(0, line.find('#')));
-    if (content.empty()) continue;
-    for (char c : content) {
-      if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
-        throw std::runtime_error(where + "a line cannot hold control characters");
-    }
-    std::istringstream words(content);
-    std::string bot, range, extra;
-    words >> bot >> range >> extra;
-    if (range.empty() || !extra.empty()) {
-      throw std::runtime_error(where + "expected 'CRAWLER ADDRESS/PREFIX', got '" +
-                               CrawlerDns::Shown(content) + "'");
-    }
-    const size_t crawler = BotClaims::CrawlerIndex(bot);
-    if (crawler == BotClaims::kCrawlers) {
-      throw std::runtime_error(where + "unknown crawler '" + CrawlerDns::Shown(bot) + "'" +
-                               DidYouMean(bot, BotClaims::CrawlerNames()));
-    }
-    std::string problem = AddressRanges::Problem(range);
-    if (problem.empty()) problem = TooWide(range);
-    if (!problem.empty()) throw std::runtime_error(where + problem);
-    lists[crawler] += range + " ";
+    Within("VerifiedBotRanges: " + path + ":" + std::to_string(number), [&] {
+      if (number > kRangesFileLines) {
+        throw Error("", "more than " + std::to_string(kRangesFileLines) + " lines");
+      }
+      ReadRangeLine(line, lists);
+    });
   }
   for (size_t crawler = 0; crawler < BotClaims::kCrawlers; ++crawler) {
     if (!lists[crawler].empty()) ranges.emplace_back(crawler, AddressRanges::Parse(lists[crawler]));

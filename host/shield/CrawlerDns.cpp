@@ -19,6 +19,7 @@
 #include <ares.h>
 
 #include "AsciiCase.h"
+#include "base/Error.h"
 
 namespace host {
 
@@ -44,7 +45,7 @@ ares_channel Channel(void *channel) {
 void LibraryInit() {
   static const int status = ares_library_init(ARES_LIB_INIT_ALL);
   if (status != ARES_SUCCESS) {
-    throw std::runtime_error(std::string("c-ares cannot start: ") + ares_strerror(status));
+    throw Error("", std::string("c-ares cannot start: ") + ares_strerror(status));
   }
 }
 
@@ -124,20 +125,20 @@ CrawlerDns::CrawlerDns(const std::string &servers, std::chrono::milliseconds tim
       &channel, &options,
       ARES_OPT_TIMEOUTMS | ARES_OPT_TRIES | ARES_OPT_LOOKUPS | ARES_OPT_SOCK_STATE_CB);
   if (status != ARES_SUCCESS) {
-    throw std::runtime_error(std::string("c-ares cannot start: ") + ares_strerror(status));
+    throw Error("", std::string("c-ares cannot start: ") + ares_strerror(status));
   }
   if (!servers.empty()) {
     const int set = ares_set_servers_ports_csv(channel, servers.c_str());
     if (set != ARES_SUCCESS) {
       ares_destroy(channel);
-      throw std::runtime_error("Resolver = '" + servers +
-                               "': c-ares does not take it: " + ares_strerror(set));
+      throw Error::Setting("Resolver", servers,
+                           std::string("c-ares does not take it: ") + ares_strerror(set));
     }
   }
   wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (wake_ < 0) {
     ares_destroy(channel);
-    throw std::runtime_error("cannot make an eventfd for the DNS thread");
+    throw Error("", "cannot make an eventfd for the DNS thread");
   }
   channel_ = channel;
   thread_ = std::thread([this] { Loop(); });

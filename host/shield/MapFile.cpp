@@ -5,12 +5,11 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <stdexcept>
 #include <string_view>
 #include <vector>
 
 #include "OwnFiles.h"
-#include "Posix.h"
+#include "base/Error.h"
 
 namespace host {
 
@@ -19,14 +18,25 @@ namespace {
 // The largest map flowdeck reads back to compare; a larger one is simply written again.
 constexpr size_t kLargestMap = 256u << 20;
 
-std::string Failure(const std::string &what, const std::string &path) {
-  return "cannot " + what + " " + path + ": " + common::OpenFailure(errno);
+std::string Refusal(const std::string &path, const std::string &refusal) {
+  return "refusing to replace " + path + ": it " + refusal;
 }
 
-std::string Refusal(const std::string &path) {
-  std::string refusal = common::WriteRefusal(path);
-  if (!refusal.empty()) refusal = "refusing to replace " + path + ": it " + refusal;
-  return refusal;
+// The problem of a failed write, as the operator reads it beside the map's setting.
+std::string Problem(const common::FileFailure &failure) {
+  switch (failure.step) {
+    case common::FileFailure::Step::kNone:
+      return "";
+    case common::FileFailure::Step::kRefused:
+      return Refusal(failure.path, failure.cause);
+    case common::FileFailure::Step::kCreate:
+      return "cannot create a temporary file beside " + failure.path + ": " + failure.cause;
+    case common::FileFailure::Step::kWrite:
+      return "cannot write " + failure.path + ": " + failure.cause;
+    case common::FileFailure::Step::kReplace:
+      return "cannot replace " + failure.path + ": " + failure.cause;
+  }
+  return failure.cause;
 }
 
 std::vector<std::string_view> SortedLines(std::string_view text) {
@@ -60,7 +70,9 @@ void DateAfter(int fd, const std::string &previous) {
 }  // namespace
 
 MapFile::MapFile(std::string path) : path_(std::move(path)) {
-  if (std::string refusal = Refusal(path_); !refusal.empty()) throw std::runtime_error(refusal);
+  if (std::string refusal = common::WriteRefusal(path_); !refusal.empty()) {
+    throw Error("refusing to replace " + path_, "it " + refusal);
+  }
 }
 
 std::optional<std::string> MapFile::ReadCurrent() const {
@@ -68,35 +80,12 @@ std::optional<std::string> MapFile::ReadCurrent() const {
 }
 
 std::string MapFile::Replace(const std::string &content) const {
-  if (std::string refusal = Refusal(path_); !refusal.empty()) return refusal;
-  common::PosixCalls &posix = common::Posix();
-  std::string temporary;
-  const int fd = common::CreateUniqueFile(path_ + ".flowdeck-new.", "", kMode, temporary);
-  if (fd < 0) return Failure("create a temporary file beside", path_);
-  size_t written = 0;
-  while (written < content.size()) {
-    ssize_t n = posix.write(fd, content.data() + written, content.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      std::string problem = Failure("write", temporary);
-      posix.close(fd);
-      posix.unlink(temporary.c_str());
-      return problem;
-    }
-    written += static_cast<size_t>(n);
-  }
-  DateAfter(fd, path_);
-  if (posix.close(fd) != 0) {
-    std::string problem = Failure("write", temporary);
-    posix.unlink(temporary.c_str());
-    return problem;
-  }
-  if (posix.rename(temporary.c_str(), path_.c_str()) != 0) {
-    std::string problem = Failure("replace", path_);
-    posix.unlink(temporary.c_str());
-    return problem;
-  }
-  return "";
+  common::WholeFile how;
+  how.mode = kMode;
+  how.temporaryInfix = ".flowdeck-new.";
+  how.temporarySuffix = "";
+  how.beforeRename = [this](int fd) { DateAfter(fd, path_); };
+  return Problem(common::WriteWholeFile(path_, content, how));
 }
 
 MapFile::Outcome MapFile::Update(std::string &content, bool anyLineOrder) {

@@ -89,7 +89,8 @@ void OffenceBook::Save(int64_t now) {
   for (const auto &[time, address] : lines) {
     text.append(host::FormatTimeStamp(time)).append(1, '\t').append(*address).append(1, '\n');
   }
-  host::WriteFileAtomically(path_, text, "the offence record");
+  host::WriteFileAtomically(path_, text, "the offence record", kRunFileMode,
+                            Durability::kSurvivesCrash);
   changed_ = false;
 }
 

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base/Error.h"
 #include "base/IpAddress.h"
 #include "shield/ApacheMap.h"
 #include "shield/CommandWords.h"
@@ -17,11 +18,6 @@ namespace {
 // Problems kept between two TakeProblems calls; beyond them only a count.
 constexpr size_t kProblemsKept = 200;
 
-std::runtime_error SettingError(const std::string &key, const std::string &value,
-                                const std::string &problem) {
-  return std::runtime_error(key + " = '" + value + "': " + problem);
-}
-
 // The words of a command setting; empty when the setting is empty.
 std::vector<std::string> CommandSetting(const HostConfig &config, const std::string &key) {
   const std::string &value = config.Get(key);
@@ -29,7 +25,7 @@ std::vector<std::string> CommandSetting(const HostConfig &config, const std::str
   try {
     return SplitCommandWords(value);
   } catch (const std::invalid_argument &error) {
-    throw SettingError(key, value, error.what());
+    throw Error::Setting(key, value, error.what());
   }
 }
 
@@ -40,7 +36,7 @@ std::string MapSetting(const HostConfig &config, const std::string &key) {
   if (parent.empty()) parent = ".";
   std::error_code error;
   if (!std::filesystem::is_directory(parent, error))
-    throw SettingError(key, path, "the directory " + parent.string() + " does not exist");
+    throw Error::Setting(key, path, "the directory " + parent.string() + " does not exist");
   return path;
 }
 
@@ -51,7 +47,7 @@ void RefuseSharedMaps(const std::vector<std::pair<std::string, std::string>> &ma
       if (maps[i].second.empty() || std::filesystem::path(maps[i].second).lexically_normal() !=
                                         std::filesystem::path(maps[j].second).lexically_normal())
         continue;
-      throw SettingError(maps[i].first, maps[i].second, "the file of " + maps[j].first + " too");
+      throw Error::Setting(maps[i].first, maps[i].second, "the file of " + maps[j].first + " too");
     }
   }
 }
@@ -201,7 +197,7 @@ ShieldActions::ShieldActions(const HostConfig &config, std::chrono::milliseconds
   RefuseSharedMaps(maps);
   if (const std::string &table = config.Get("NftTable"); !table.empty()) {
     if (std::string problem = NftSets::TableProblem(table); !problem.empty())
-      throw SettingError("NftTable", table, problem);
+      throw Error::Setting("NftTable", table, problem);
     nft_.emplace(table, runner_);
   }
   if (std::vector<std::string> words = CommandSetting(config, "ShieldCommand"); !words.empty())

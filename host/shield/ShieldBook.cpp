@@ -218,7 +218,8 @@ void ShieldBook::Save() {
   if (!changed_) return;
   std::string text = kHeader;
   for (const auto &[key, shield] : shields_) text.append(RecordLine(shield)).append(1, '\n');
-  host::WriteFileAtomically(recordPath_, text, "the shield record");
+  host::WriteFileAtomically(recordPath_, text, "the shield record", kRunFileMode,
+                            Durability::kSurvivesCrash);
   changed_ = false;
 }
 

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/Error.h"
+
 namespace host {
 
 namespace {
@@ -17,8 +19,7 @@ std::string DrawKey() {
     const ssize_t n = getrandom(bytes + filled, sizeof bytes - filled, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      throw std::runtime_error(std::string("cannot draw the shield route's key: ") +
-                               std::strerror(errno));
+      throw Error("", std::string("cannot draw the shield route's key: ") + std::strerror(errno));
     }
     filled += static_cast<size_t>(n);
   }

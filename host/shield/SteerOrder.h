@@ -2,17 +2,17 @@
 
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "base/Error.h"
 #include "shield/AllowList.h"
 
 namespace host {
 
 // A command line an operator's order cannot be read from: exit status 2.
-struct OrderError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct OrderError : Error {
+  explicit OrderError(std::string cause) : Error("", std::move(cause)) {}
 };
 
 // One of the operator's orders on the shields of a run ("flowdeck shields", "lift", "shield",

@@ -137,9 +137,10 @@ TEST(UnreadableLog, MissingLogsAndFoldersAreNamedAgainWhileMissingAndReadOnceThe
   EXPECT_EQ(Sample(metrics, readable + deep + "\"}"), 1);
   EXPECT_EQ(Sample(metrics, readable + oddLabel + "\"}"), 0);
   const std::string said = ReadFile(output);
-  EXPECT_EQ(Count(said, "flowdeck: the followed log " + missing + " is readable again"), 1u)
+  EXPECT_EQ(Count(said, "flowdeck follow: the followed log " + missing + " is readable again"), 1u)
       << said;
-  EXPECT_EQ(Count(said, "flowdeck: the followed log " + deep + " is readable again"), 1u) << said;
+  EXPECT_EQ(Count(said, "flowdeck follow: the followed log " + deep + " is readable again"), 1u)
+      << said;
   const int status = follow.Stop(SIGTERM, 30);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadFile(output);
 
@@ -195,7 +196,8 @@ TEST(UnreadableLog, ALogTheRunCannotReadIsNamedUntilItCanAndThenReadOnFromTheSta
   Append(log, Line("192.0.2.3"));
   EXPECT_TRUE(WaitUntil([&] { return Sample(metrics, lines) == 1; }, 5)) << ReadFile(metrics);
   EXPECT_EQ(Sample(metrics, readable), 1);
-  EXPECT_EQ(Count(ReadFile(outputPath), "flowdeck: the followed log " + log + " is readable again"),
+  EXPECT_EQ(Count(ReadFile(outputPath),
+                  "flowdeck follow: the followed log " + log + " is readable again"),
             1u)
       << ReadFile(outputPath);
   const int status = follow.Stop(SIGTERM, 30);

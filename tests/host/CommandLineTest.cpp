@@ -69,3 +69,42 @@ TEST(CommandLine, AMisspeltOptionNamesTheOneMeant) {
 }
 
 }  // namespace
+
+namespace {
+
+// A failure found deep down is put within each place that knows more of where it was, one
+// helper for all, and reaches main as the kind it was raised as: a usage error still ends
+// with status 2 however many places it passed.
+TEST(HostError, GrowsItsSubjectOnItsWayUpAndKeepsItsKind) {
+  try {
+    host::Within("flowdeck.conf:12", [] {
+      host::Within("", [] { throw host::Error::Setting("NftTable", "x y", "not a name"); });
+    });
+    ADD_FAILURE() << "the error must leave";
+  } catch (const host::Error &error) {
+    EXPECT_EQ(std::string(error.what()), "flowdeck.conf:12: NftTable = 'x y': not a name");
+    EXPECT_EQ(error.Subject(), "flowdeck.conf:12: NftTable = 'x y'");
+    EXPECT_EQ(error.Cause(), "not a name");
+  }
+  EXPECT_THROW(host::Within("--config f.conf", [] { throw host::UsageError("no log given"); }),
+               host::UsageError);
+  try {
+    host::Within("--listen", [] { throw host::UsageError("expected udp://"); });
+  } catch (const host::UsageError &error) {
+    EXPECT_EQ(std::string(error.what()), "--listen: expected udp://");
+  }
+  EXPECT_EQ(std::string(host::Error("", "c-ares cannot start").what()), "c-ares cannot start");
+  // A setting the configuration cannot use is a usage error naming file, line and setting.
+  testing_support::TempDir dir;
+  testing_support::WriteFile(dir.File("f.conf"), "# settings\nPeriodBase = soon\n");
+  try {
+    host::ParseRunOptions({"--config", dir.File("f.conf"), "--tripwires", "/dev/null", "a.log"},
+                          true);
+    ADD_FAILURE() << "a setting that cannot be used is a usage error";
+  } catch (const host::UsageError &error) {
+    EXPECT_EQ(error.Subject(), dir.File("f.conf") + ":2: PeriodBase = 'soon'");
+    EXPECT_TRUE(std::string(error.what()).starts_with(error.Subject() + ": ")) << error.what();
+  }
+}
+
+}  // namespace

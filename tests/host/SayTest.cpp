@@ -21,6 +21,22 @@ TEST(Say, GivesJournaldTheLevelOfEachLine) {
   host::Say(err, host::Level::kInfo, "news");
   EXPECT_EQ(err.str(), "<4>flowdeck: warning: a warning\n<6>flowdeck: news\n");
   EXPECT_EQ(err.str().find('\x1b'), std::string::npos) << "no colour";
+
+  // Once main names the command, every line says it; a failure that ends the command is an
+  // error to journald, said without the word.
+  err.str("");
+  host::SayAs("follow");
+  host::Say(err, host::Level::kWarning, "a warning");
+  host::Say(err, host::Level::kError, "an error");
+  host::Say(err, host::Level::kFailure, "cannot read x");
+  host::Say(err, host::Level::kNotice, "news");
+  host::SayAs("");
+  EXPECT_EQ(err.str(),
+            "<4>flowdeck follow: warning: a warning\n<3>flowdeck follow: error: an error\n"
+            "<3>flowdeck follow: cannot read x\n<5>flowdeck follow: news\n");
+  err.str("");
+  host::Say(err, host::Level::kFailure, "unknown command");
+  EXPECT_EQ(err.str(), "<3>flowdeck: unknown command\n") << "before a command is named";
 }
 
 }  // namespace

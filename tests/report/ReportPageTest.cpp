@@ -8,6 +8,7 @@
 
 #include "Posix.h"
 #include "RunFileTexts.h"
+#include "base/Say.h"
 #include "cli/ReportCommand.h"
 #include "report/AlertChart.h"
 #include "report/GapChart.h"
@@ -242,9 +243,12 @@ TEST(ReportPage, WriteReportReplacesThePageInOneStep) {
                std::runtime_error);
 }
 
+// As main runs it: what flowdeck says names the command.
 int Command(const std::vector<std::string> &args, std::string &out, std::string &err) {
   std::ostringstream o, e;
+  host::SayAs("report");
   const int status = host::RunReportCommand(args, o, e);
+  host::SayAs("");
   out = o.str();
   err = e.str();
   return status;

@@ -150,7 +150,7 @@ bool FollowProcess::Start() {
   // It says what it watches once its logs are open.
   return WaitUntil(
              [&] {
-               return Output().find("flowdeck: watching ", said) != std::string::npos ||
+               return Output().find("flowdeck follow: watching ", said) != std::string::npos ||
                       !process_->Running();
              },
              30) &&

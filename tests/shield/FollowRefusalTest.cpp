@@ -210,12 +210,12 @@ TEST(FollowRefusal, DeflectsOutOfTheSiteAreRefusedAndAFailedReloadIsTriedUntilIt
       << follow.Events();
   ASSERT_TRUE(WaitUntil([&] { return follow.Metric("flowdeck_reload_failures_total") >= 2; }, 10))
       << follow.Output();
-  EXPECT_NE(follow.Output().find("flowdeck: error: NginxReload: '" + reload +
+  EXPECT_NE(follow.Output().find("flowdeck follow: error: NginxReload: '" + reload +
                                  "' exited with status 3: reload refused | second line (tried "
                                  "again at the next shield cycle)\n"),
             std::string::npos)
       << follow.Output();
-  EXPECT_NE(follow.Output().find("flowdeck: error: NginxReload: fails as before"),
+  EXPECT_NE(follow.Output().find("flowdeck follow: error: NginxReload: fails as before"),
             std::string::npos)
       << follow.Output();
   EXPECT_EQ(Page(nginx, "127.0.0.66", "/admin/login.php"), "real login") << "not reloaded yet";
@@ -230,7 +230,7 @@ TEST(FollowRefusal, DeflectsOutOfTheSiteAreRefusedAndAFailedReloadIsTriedUntilIt
   ASSERT_TRUE(follow.Stop()) << follow.Output();
 
   const std::string events = follow.Events(), said = follow.Output();
-  EXPECT_NE(said.find("flowdeck: nginx map " + map + " is in force again after "),
+  EXPECT_NE(said.find("flowdeck follow: nginx map " + map + " is in force again after "),
             std::string::npos)
       << said;
   EXPECT_NE(events.find(" refuse regularity 127.0.0.66 shop.test /admin/login.php -> "

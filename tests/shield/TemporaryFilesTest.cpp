@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Posix.h"
+#include "base/Error.h"
 #include "base/RunFiles.h"
 #include "shield/MapFile.h"
 #include "shield/ShieldBook.h"
@@ -133,6 +134,63 @@ TEST_F(TemporaryFiles, ALinkOrAFifoPutInDuringTheRunIsReportedAndNotWrittenThrou
   host::ShieldBook book(dir_.File("fifo.log"));
   EXPECT_TRUE(book.Restore(1700000000).empty());
   EXPECT_EQ(book.Size(), 0u);
+}
+
+int gSyncs = 0;
+int gSyncFailure = 0;  // the errno a flush to disk fails with; 0: it succeeds
+
+int CountingSync(int fd) {
+  ++gSyncs;
+  if (gSyncFailure == 0) return common::RealPosix().fsync(fd);
+  errno = gSyncFailure;
+  return -1;
+}
+
+// The state a restart reads back is on disk before it takes its name; what is written again
+// soon (a map, the run file) is not flushed. A failed step leaves the old file and no
+// temporary one, and is reported with the file's name.
+TEST_F(TemporaryFiles, TheRecordsARestartReadsAreFlushedAndAFailedStepLeavesTheOldFile) {
+  gSyncs = 0;
+  gSyncFailure = 0;
+  common::Posix().fsync = CountingSync;
+  host::ShieldBook book(dir_.File("flowdeck-shields.tsv"));
+  host::Shield shield;
+  shield.address = "192.0.2.1";
+  ASSERT_TRUE(book.Raise(shield, 1700000000, 600));
+  book.Save();
+  EXPECT_EQ(gSyncs, 1) << "the shields in force are flushed";
+  const std::string saved = ReadFile(dir_.File("flowdeck-shields.tsv"));
+  MapFile map(dir_.File("nginx.map"));
+  std::string content = "a 1;\n";
+  ASSERT_EQ(map.Update(content).problem, "");
+  host::WriteFileAtomically(dir_.File("flowdeck-run.txt"), "A = 1\n", "the run file");
+  EXPECT_EQ(gSyncs, 1) << "a map and the run file are not";
+
+  gSyncFailure = EIO;
+  try {
+    host::WriteFileAtomically(dir_.File("flowdeck-shields.tsv"), "x\n", "the shield record",
+                              host::kRunFileMode, host::Durability::kSurvivesCrash);
+    ADD_FAILURE() << "a record that did not reach the disk must not take the name";
+  } catch (const host::Error &error) {
+    EXPECT_EQ(std::string(error.what()), "cannot write the shield record " +
+                                             dir_.File("flowdeck-shields.tsv") +
+                                             ": Input/output error");
+  }
+  EXPECT_EQ(ReadFile(dir_.File("flowdeck-shields.tsv")), saved);
+
+  // A write that takes nothing is a full disk, for the map as for the run file.
+  common::Posix().write = [](int, const void *, size_t) -> ssize_t { return 0; };
+  content = "b 2;\n";
+  const std::string problem = map.Update(content).problem;
+  EXPECT_TRUE(problem.starts_with("cannot write " + dir_.File("nginx.map.flowdeck-new.")))
+      << problem;
+  EXPECT_TRUE(problem.ends_with(": No space left on device")) << problem;
+  EXPECT_THROW(host::WriteFileAtomically(dir_.File("flowdeck-run.txt"), "A = 2\n", "the run file"),
+               host::Error);
+  common::Posix() = common::RealPosix();
+  EXPECT_EQ(ReadFile(dir_.File("nginx.map")), "a 1;\n");
+  EXPECT_EQ(ReadFile(dir_.File("flowdeck-run.txt")), "A = 1\n");
+  EXPECT_EQ(Entries(), 3u) << "no temporary file is left";
 }
 
 }  // namespace
