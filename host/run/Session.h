@@ -81,13 +81,13 @@ class Session {
   // Takes changed settings while running (and the definitions file anew, which the shield
   // plug-in reads again at its next cycle). A change the plug-ins read goes to both as a new
   // CONFIG, which starts their visitors afresh; flowdeck's own settings (actions, lifetimes,
-  // addresses) keep every visitor. Says what it did; throws std::runtime_error, changing
+  // addresses) keep every visitor. Says what it did; throws Error, changing
   // nothing, for a setting that cannot be used, TripwireError for a definitions file with a
   // fault.
   std::string Reload(HostConfig config, const std::string &tripwires);
   // Checks the definitions file and puts it in place of the shield plug-in's copy, which the
   // plug-in reads at its next shield cycle. A file with a fault (TripwireError), or one that
-  // cannot be read or placed (std::runtime_error), leaves the copy as it was: the plug-in never
+  // cannot be read or placed (Error), leaves the copy as it was: the plug-in never
   // reads a file that would stop its reading.
   void CopyDefinitions(const std::string &tripwires);
 

@@ -1,4 +1,5 @@
 #include "shield/CrawlTest.h"
+#include "base/Error.h"
 
 #include <algorithm>
 #include <cmath>
@@ -101,9 +102,9 @@ CrawlTest::Settings CrawlTest::Settings::Read(const HostConfig &config) {
   settings.window = static_cast<size_t>(config.GetInteger("CrawlWindow"));
   settings.minPages = static_cast<size_t>(config.GetInteger("CrawlMinPages"));
   if (settings.minPages > settings.window) {
-    throw std::runtime_error("CrawlMinPages (" + std::to_string(settings.minPages) +
-                             ") is more than CrawlWindow (" + std::to_string(settings.window) +
-                             "): no window could hold that many distinct pages");
+    throw Error("CrawlMinPages (" + std::to_string(settings.minPages) +
+                    ") is more than CrawlWindow (" + std::to_string(settings.window) + ")",
+                "no window could hold that many distinct pages");
   }
   const std::string &spread = config.Get("CrawlMaxSpread");
   settings.maxSpread =
@@ -115,7 +116,7 @@ CrawlTest::Settings CrawlTest::Settings::Read(const HostConfig &config) {
   settings.deflect = config.Get("CrawlDeflect");
   std::string why = settings.deflect.empty() ? "a crawl shield needs a deflect"
                                              : ShieldValues::DeflectRefusal(settings.deflect);
-  if (!why.empty()) throw std::runtime_error("CrawlDeflect = '" + settings.deflect + "': " + why);
+  if (!why.empty()) throw Error::Setting("CrawlDeflect", settings.deflect, why);
   return settings;
 }
 

@@ -76,7 +76,7 @@ class CrawlTest {
     std::vector<std::string> assets;  // in lower case
     std::string deflect;
 
-    // Throws std::runtime_error for settings that cannot work together.
+    // Throws Error for settings that cannot work together.
     static Settings Read(const HostConfig &config);
   };
   // Whether an address is shielded whole already: such a visitor is not judged.

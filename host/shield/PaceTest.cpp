@@ -1,4 +1,5 @@
 #include "shield/PaceTest.h"
+#include "base/Error.h"
 
 #include <sys/stat.h>
 
@@ -94,8 +95,7 @@ void PaceTest::Reconfigure(const HostConfig &config) {
     settings.Read(config.ShieldConfigText());
     settings_ = std::move(settings);
   } catch (const common::KvError &error) {
-    throw std::runtime_error(std::string("the pace test cannot read the settings: ") +
-                             error.Description());
+    throw Error("the pace test", "cannot read the settings: " + error.Description());
   }
   maxSpread_ = bound;
   byPace_ = config.GetBoolean("PaceTest");

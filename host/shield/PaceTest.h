@@ -52,7 +52,7 @@ struct PaceSums {
 class PaceTest {
  public:
   // Reads the definitions the shield plug-in reads, in the run directory (a reading that stops
-  // at a failure watches the definitions before it); throws std::runtime_error for settings the
+  // at a failure watches the definitions before it); throws Error for settings the
   // test cannot use.
   PaceTest(const std::string &runDirectory, const HostConfig &config);
   ~PaceTest();

@@ -81,7 +81,7 @@ class ShieldKeeper {
     bool restore = false;  // take over the shields a previous run left in the directory
   };
 
-  // Throws std::runtime_error for a setting that cannot be used.
+  // Throws Error for a setting that cannot be used.
   ShieldKeeper(const HostConfig &config, const Options &options);
   ~ShieldKeeper();
 
@@ -117,7 +117,7 @@ class ShieldKeeper {
   // raised from now on, NeverShield, and the actions. When the actions' settings changed, the
   // old actions lift every shield in force and the new ones raise them again (a command sees
   // a lift and a raise); otherwise the actions carry on untouched. Shields that NeverShield
-  // now covers are lifted. Throws std::runtime_error, changing nothing, for a setting that
+  // now covers are lifted. Throws Error, changing nothing, for a setting that
   // cannot be used.
   ShieldChanges Reconfigure(const HostConfig &config, int64_t nowMilliseconds);
   // Notes a request on the shield route that was not the plug-in's in the event log (the first

@@ -1,4 +1,5 @@
 #include "shield/TripwireCheck.h"
+#include "base/Error.h"
 
 #include <algorithm>
 #include <array>
@@ -104,8 +105,7 @@ std::string TripwireCheck::Checked(const std::string &path) {
       throw TripwireError(path + ": the definitions file holds more than " +
                           std::to_string(kLargestFile >> 20) + " MiB");
     }
-    throw std::runtime_error(path +
-                             ": cannot read the definitions file: " + common::OpenFailure(errno));
+    throw Error(path, "cannot read the definitions file: " + common::OpenFailure(errno));
   }
   const TripwireCheck check(path, *text);
   if (!check.Passed()) throw TripwireError(check.Describe());

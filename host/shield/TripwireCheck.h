@@ -9,11 +9,13 @@
 #include <unordered_map>
 #include <vector>
 
+#include "base/Error.h"
+
 namespace host {
 
 // A definitions file the shield plug-in must not be given; what() names every fault.
-struct TripwireError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct TripwireError : Error {
+  explicit TripwireError(const std::string &fault) : Error("", fault) {}
 };
 
 // A definitions file read line by line as the shield plug-in reads it, and checked for what the
@@ -45,7 +47,7 @@ class TripwireCheck {
   TripwireCheck(std::string path, std::string_view text);
 
   // Reads the definitions file and checks it: its text, to hand to the plug-in, when it has no
-  // fault. Throws TripwireError when it has, std::runtime_error when it cannot be read.
+  // fault. Throws TripwireError when it has, Error when it cannot be read.
   static std::string Checked(const std::string &path);
 
   // Why no request can ever fit this mask, or empty. A request's path info is a URL path: it
