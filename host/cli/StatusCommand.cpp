@@ -17,6 +17,7 @@
 
 #include "OwnFiles.h"
 #include "base/RunFiles.h"
+#include "base/Say.h"
 #include "base/TimeStamp.h"
 #include "run/RunMetrics.h"
 #include "run/ShieldSteering.h"
@@ -154,14 +155,15 @@ int RunStatus(const std::vector<std::string> &args, std::ostream &out, std::ostr
       common::ReadRegularFile(dir + "/" + RunMetrics::kFileName, kLargestMetrics);
   if (!text) {
     const int errnum = errno;
-    err << "flowdeck status: " << MissingFigures(dir, errnum) << "\n";
+    Say(err, Level::kFailure, MissingFigures(dir, errnum));
     return 1;
   }
   std::string written;
   const std::vector<StatusRow> rows = StatusRows(*text, written);
   if (rows.empty()) {
-    err << "flowdeck status: " << dir << "/" << RunMetrics::kFileName
-        << ": no figures in it (a file a run was writing, or not one of flowdeck's)\n";
+    Say(err, Level::kFailure,
+        dir + "/" + RunMetrics::kFileName +
+            ": no figures in it (a file a run was writing, or not one of flowdeck's)");
     return 1;
   }
   PrintRows(out, rows);
@@ -178,7 +180,8 @@ int RunStatus(const std::vector<std::string> &args, std::ostream &out, std::ostr
     const ControlReply shields = SteerRun(dir, order);
     out << "\nshields in force:\n" << shields.out;
   } catch (const std::exception &error) {
-    err << "flowdeck status: the shields in force cannot be listed: " << error.what() << "\n";
+    Say(err, Level::kWarning,
+        std::string("the shields in force cannot be listed: ") + error.what());
   }
   return 0;
 }

@@ -231,13 +231,13 @@ void ControlSocket::Answer(Connection &connection, std::string_view line, bool w
     try {
       reply = handler(arguments);
     } catch (const std::exception &error) {
-      reply = ControlReply{1, {}, std::string("flowdeck: ") + error.what() + "\n"};
+      reply = ControlReply{1, {}, std::string(error.what()) + "\n"};
     } catch (...) {
-      reply = ControlReply{1, {}, "flowdeck: the command failed\n"};
+      reply = ControlReply{1, {}, "the command failed\n"};
     }
   } else {
     ++counts_.unreadable;
-    reply = ControlReply{2, {}, "flowdeck: the request could not be read\n"};
+    reply = ControlReply{2, {}, "the request could not be read\n"};
   }
   connection.reply = ControlWire::EncodeReply(reply);
   connection.answering = true;
