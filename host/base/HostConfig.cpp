@@ -208,8 +208,7 @@ void HostConfig::Set(const std::string &key, const std::string &value, const std
   size_t index = IndexOf(key);
   if (index == kSettingCount) {
     // Keys are exact: a near one is named, never taken instead.
-    throw host::Error(where,
-                      std::string("unknown setting '") + key + "'" + DidYouMean(key, Keys()));
+    throw Error(where, std::string("unknown setting '") + key + "'" + DidYouMean(key, Keys()));
   }
   std::string problem = Check(kSettings[index], value);
   if (!problem.empty()) {
@@ -222,7 +221,7 @@ void HostConfig::Set(const std::string &key, const std::string &value, const std
 
 void HostConfig::Load(const std::string &path) {
   std::ifstream in(path);
-  if (!in) throw host::Error(path, "cannot read the configuration file");
+  if (!in) throw Error(path, "cannot read the configuration file");
   std::string line;
   for (int number = 1; std::getline(in, line); ++number) {
     std::string content = Trim(line.substr(0, CommentStart(line)));
@@ -230,7 +229,7 @@ void HostConfig::Load(const std::string &path) {
     const std::string where = path + ":" + std::to_string(number);
     size_t equals = content.find('=');
     if (equals == std::string::npos) {
-      throw host::Error(where, std::string("expected 'key = value', got '") + content + "'");
+      throw Error(where, std::string("expected 'key = value', got '") + content + "'");
     }
     Set(Trim(content.substr(0, equals)), Trim(content.substr(equals + 1)), where);
   }

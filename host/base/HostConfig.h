@@ -12,7 +12,7 @@ class HostConfig {
  public:
   HostConfig();
 
-  // Reads a file over the defaults; throws host::Error naming file and line of the
+  // Reads a file over the defaults; throws Error naming file and line of the
   // first unknown key or bad value.
   void Load(const std::string &path);
   // Sets one key as a file line would; the error names `where`.

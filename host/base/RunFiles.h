@@ -54,7 +54,7 @@ class RunFiles {
   // Every name that flowdeck or its plug-ins write in a run directory (the exports as long as
   // they go there).
   static const std::vector<std::string> &WrittenNames();
-  // Before a run writes anything in `directory`: throws host::Error naming the first of
+  // Before a run writes anything in `directory`: throws Error naming the first of
   // WrittenNames that stands there as anything but a regular file (a symbolic link, which a
   // write would follow; a FIFO, which would hold it). Files an earlier version left readable by
   // everyone lose that.
@@ -68,7 +68,7 @@ class RunFiles {
 // the cycle periods, its counts. Read back by the report; a missing file reads as empty.
 using RunInfo = std::map<std::string, std::string>;
 RunInfo ReadRunInfo(const std::string &directory);
-// Replaces the file atomically; throws host::Error naming it when it cannot.
+// Replaces the file atomically; throws Error naming it when it cannot.
 void WriteRunInfo(const std::string &directory, const RunInfo &info);
 
 // The mode of the files flowdeck writes: they hold visitors' addresses and requests.
@@ -81,7 +81,7 @@ enum class Durability { kRewritten, kSurvivesCrash };
 
 // Writes text to path as common::WriteWholeFile does (a new temporary file beside it under a
 // name no one can foresee, then a rename; nothing but a regular file at path is replaced); the
-// file gets exactly `mode`. Throws host::Error: "cannot write <what> <path>: <cause>".
+// file gets exactly `mode`. Throws Error: "cannot write <what> <path>: <cause>".
 void WriteFileAtomically(const std::string &path, const std::string &text, const std::string &what,
                          mode_t mode = kRunFileMode,
                          Durability durability = Durability::kRewritten);
@@ -92,7 +92,7 @@ void WriteFileAtomically(const std::string &path, const std::string &text, const
 std::string AppendToFile(const std::string &path, std::string_view text);
 
 // Puts a copy of the regular file `from` (a file the operator names: a symbolic link to it is
-// fine, a FIFO is not) at `to` as WriteFileAtomically does. Throws host::Error:
+// fine, a FIFO is not) at `to` as WriteFileAtomically does. Throws Error:
 // "<from>: cannot read: <cause>" or WriteFileAtomically's.
 void CopyFileAtomically(const std::string &from, const std::string &to, const std::string &what);
 

@@ -32,7 +32,7 @@ struct Shield {
 // A Unix time as shields are written down, printed and handed on: RFC 3339 with this machine's
 // offset, "2026-12-09T05:12:23+01:00".
 inline std::string IsoTime(int64_t seconds) {
-  return host::FormatTimeStamp(seconds);
+  return FormatTimeStamp(seconds);
 }
 
 }  // namespace host

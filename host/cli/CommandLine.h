@@ -42,7 +42,7 @@ struct RunOptions {
 // Reads the options of "replay" (follow = false) or "follow"; throws UsageError.
 RunOptions ParseRunOptions(const std::vector<std::string> &args, bool follow);
 // The settings of the configuration file (none: the defaults), with the files flowdeck ships
-// where they leave them empty; throws host::Error naming file and line.
+// where they leave them empty; throws Error naming file and line.
 HostConfig LoadConfig(const RunOptions &options);
 
 std::string ReplayHelp();

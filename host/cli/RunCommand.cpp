@@ -157,18 +157,17 @@ std::unique_ptr<Source> Open(Arguments &&...arguments) {
 void NoteRun(const Session &session, const Cadence &cadence) {
   const ShieldTally &shields = session.Shields().Tally();
   const DistinctKeys &visitors = session.VisitorsOfRun();
-  host::WriteRunInfo(
-      session.OutDir(),
-      {{host::RunFiles::kExportPath, session.ExportPrefix()},
-       {host::RunFiles::kShieldCycle, std::to_string(cadence.shieldSeconds)},
-       {host::RunFiles::kMonitorCycle, std::to_string(cadence.monitorSeconds)},
-       {host::RunFiles::kShieldsRaised, std::to_string(shields.raised)},
-       {host::RunFiles::kShieldsLifted, std::to_string(shields.lifted)},
-       {host::RunFiles::kShieldsRefused, std::to_string(shields.refused)},
-       {host::RunFiles::kShieldsSpared, std::to_string(shields.spared)},
-       {host::RunFiles::kShieldsInForce, std::to_string(session.Shields().InForce())},
-       {host::RunFiles::kVisitorsOfRun,
-        std::to_string(visitors.Count()) + (visitors.Full() ? "+" : "")}});
+  WriteRunInfo(session.OutDir(),
+               {{RunFiles::kExportPath, session.ExportPrefix()},
+                {RunFiles::kShieldCycle, std::to_string(cadence.shieldSeconds)},
+                {RunFiles::kMonitorCycle, std::to_string(cadence.monitorSeconds)},
+                {RunFiles::kShieldsRaised, std::to_string(shields.raised)},
+                {RunFiles::kShieldsLifted, std::to_string(shields.lifted)},
+                {RunFiles::kShieldsRefused, std::to_string(shields.refused)},
+                {RunFiles::kShieldsSpared, std::to_string(shields.spared)},
+                {RunFiles::kShieldsInForce, std::to_string(session.Shields().InForce())},
+                {RunFiles::kVisitorsOfRun,
+                 std::to_string(visitors.Count()) + (visitors.Full() ? "+" : "")}});
 }
 
 void WriteMetrics(const RunMetrics &metrics, Session &session, const LineStats &stats,

@@ -88,7 +88,7 @@ std::string MissingFigures(const std::string &dir, int errnum) {
            " (run it as the user the run wrote its files as, or with sudo)";
   }
   if (errnum != ENOENT) return path + ": " + common::OpenFailure(errnum);
-  for (const std::string &name : host::RunFiles::WrittenNames()) {
+  for (const std::string &name : RunFiles::WrittenNames()) {
     if (lstat((dir + "/" + name).c_str(), &info) == 0) {
       return dir + ": no figures yet (a follow writes " + RunMetrics::kFileName +
              " after every cycle, a replay at its end)";
@@ -170,8 +170,8 @@ int RunStatus(const std::vector<std::string> &args, std::ostream &out, std::ostr
   if (!written.empty()) {
     const int64_t at = std::llround(Seconds(written));
     const int64_t age = static_cast<int64_t>(std::time(nullptr)) - at;
-    out << "written " << host::FormatTimeStamp(at) << ", " << age
-        << (age == 1 ? " second" : " seconds") << " ago\n";
+    out << "written " << FormatTimeStamp(at) << ", " << age << (age == 1 ? " second" : " seconds")
+        << " ago\n";
   }
   // Then the shields in force, as "flowdeck shields" lists them: the first twenty.
   SteerOrder order;

@@ -36,7 +36,7 @@ std::string PluginTime(report::Moment moment, const Session &session) {
   tm local{};
   if (localtime_r(&now, &local) == nullptr || offset == local.tm_gmtoff)
     return report::FormatMoment(moment);
-  return host::FormatTimeStamp(moment / 1000 - kDaysFrom1899To1970 * 86400 - offset);
+  return FormatTimeStamp(moment / 1000 - kDaysFrom1899To1970 * 86400 - offset);
 }
 
 // The shields the plug-in's regularity test raised; those the pace test raised first (the

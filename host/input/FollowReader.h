@@ -17,7 +17,7 @@ namespace host {
 // fixed), so that a follow from the end never takes old lines for new ones.
 class FollowReader {
  public:
-  // Throws host::Error when the path is a directory: there is nothing to follow.
+  // Throws Error when the path is a directory: there is nothing to follow.
   FollowReader(std::string path, bool fromStart);
   ~FollowReader();
   FollowReader(const FollowReader &) = delete;

@@ -17,7 +17,7 @@ namespace host {
 // once it can be; Logs() says which cannot.
 class LiveSource : public LineSource {
  public:
-  // Throws host::Error for a log that cannot be followed (a directory).
+  // Throws Error for a log that cannot be followed (a directory).
   LiveSource(const std::vector<LogInput> &logs, bool fromStart, LineReader &reader,
              const std::atomic<bool> &stop);
 

@@ -16,7 +16,7 @@ namespace host {
 // line's own local time.
 class LogMerger : public LineSource {
  public:
-  // Throws host::Error naming a log that cannot be opened.
+  // Throws Error naming a log that cannot be opened.
   LogMerger(const std::vector<LogInput> &logs, LineReader &reader);
 
   bool Next(SourceLine &line) override;

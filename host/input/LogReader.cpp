@@ -32,11 +32,11 @@ LogReader::LogReader(const std::string &path) : path_(path) {
     fd = -1;
     errno = EISDIR;
   }
-  if (fd < 0) throw host::Error(path, std::string("cannot read: ") + std::strerror(errno));
+  if (fd < 0) throw Error(path, std::string("cannot read: ") + std::strerror(errno));
   gz_ = gzdopen(fd, "rb");
   if (gz_ == nullptr) {
     close(fd);
-    throw host::Error(path, "cannot read: out of memory");
+    throw Error(path, "cannot read: out of memory");
   }
   gzbuffer(AsGz(gz_), kChunk);
   buffer_.resize(kChunk * 2);
@@ -57,8 +57,8 @@ bool LogReader::Fill() {
   if (n < 0) {
     int code = 0;
     const char *message = gzerror(AsGz(gz_), &code);
-    throw host::Error(
-        path_, std::string("read error: ") + (code == Z_ERRNO ? std::strerror(errno) : message));
+    throw Error(path_,
+                std::string("read error: ") + (code == Z_ERRNO ? std::strerror(errno) : message));
   }
   if (n == 0) eof_ = true;
   end_ += static_cast<size_t>(n);

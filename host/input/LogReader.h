@@ -14,14 +14,14 @@ class LogReader {
  public:
   static constexpr size_t kMaxLine = 1 << 20;
 
-  // Throws host::Error naming the file when it cannot be opened or is a directory.
+  // Throws Error naming the file when it cannot be opened or is a directory.
   explicit LogReader(const std::string &path);
   ~LogReader();
   LogReader(const LogReader &) = delete;
   LogReader &operator=(const LogReader &) = delete;
 
   // The next line without its line end; the view is valid until the next call. False at the end
-  // of the file; throws host::Error on a read error.
+  // of the file; throws Error on a read error.
   bool Next(std::string_view &line, bool &tooLong);
 
   const std::string &Path() const { return path_; }

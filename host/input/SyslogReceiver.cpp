@@ -34,7 +34,7 @@ constexpr auto kPauseWithoutDescriptors = std::chrono::seconds(1);
 constexpr size_t kFewestConnections = 16;
 
 host::Error SocketError(const std::string &endpoint, const char *what) {
-  return host::Error(endpoint, std::string("cannot ") + what + ": " + std::strerror(errno));
+  return Error(endpoint, std::string("cannot ") + what + ": " + std::strerror(errno));
 }
 
 int Bind(const SyslogReceiver::Endpoint &endpoint, uint16_t &port) {
@@ -46,7 +46,7 @@ int Bind(const SyslogReceiver::Endpoint &endpoint, uint16_t &port) {
   const std::string service = std::to_string(endpoint.port);
   if (getaddrinfo(endpoint.host.c_str(), service.c_str(), &hints, &found) != 0 ||
       found == nullptr) {
-    throw host::Error(endpoint.text, std::string("not a numeric address: ") + endpoint.host);
+    throw Error(endpoint.text, std::string("not a numeric address: ") + endpoint.host);
   }
   const int fd = socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
@@ -65,7 +65,7 @@ int Bind(const SyslogReceiver::Endpoint &endpoint, uint16_t &port) {
   const bool bound = bind(fd, found->ai_addr, found->ai_addrlen) == 0;
   freeaddrinfo(found);
   if (!bound || (endpoint.tcp && listen(fd, SOMAXCONN) != 0)) {
-    const host::Error error = SocketError(endpoint.text, bound ? "listen" : "bind");
+    const Error error = SocketError(endpoint.text, bound ? "listen" : "bind");
     close(fd);
     throw error;
   }

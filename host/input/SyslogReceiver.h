@@ -72,7 +72,7 @@ class SyslogReceiver {
   // shield listener) when the open-file limit bounds the connections.
   static constexpr size_t kDescriptorsKept = 128;
 
-  // Binds every endpoint; throws host::Error naming the one that cannot be bound.
+  // Binds every endpoint; throws Error naming the one that cannot be bound.
   SyslogReceiver(const std::vector<Endpoint> &endpoints, Limits limits);
   explicit SyslogReceiver(const std::vector<Endpoint> &endpoints)
       : SyslogReceiver(endpoints, Limits()) {}

@@ -23,7 +23,7 @@ class SyslogSource : public LineSource {
   // Messages held for the run at most: beyond, a message is counted and dropped.
   static constexpr size_t kMaxQueuedBytes = 64 * 1024 * 1024;
 
-  // Binds every endpoint (throws host::Error naming one that cannot be bound) and
+  // Binds every endpoint (throws Error naming one that cannot be bound) and
   // starts receiving.
   SyslogSource(const std::vector<SyslogReceiver::Endpoint> &endpoints, LineReader &reader,
                const std::atomic<bool> &stop, bool serverNameFromTag,

@@ -14,7 +14,7 @@ bool IsTrue(const std::string &text) {
 }
 
 // The alert level of a LVL attribute: its one digit, else -1.
-int LevelOf(const std::string &text) {
+int LevelOf(std::string_view text) {
   return text.size() == 1 && text[0] >= '0' && text[0] <= '9' ? text[0] - '0' : -1;
 }
 
@@ -83,7 +83,7 @@ std::array<uint64_t, 3> CountLevels(const std::string &path) {
   while (std::getline(in, line)) {
     const size_t at = line.find(" LVL=\"");
     if (at == std::string::npos || at + 7 >= line.size() || line[at + 7] != '"') continue;
-    const int level = LevelOf(line.substr(at + 6, 1));
+    const int level = LevelOf(std::string_view(line).substr(at + 6, 1));
     if (level >= 0 && level < static_cast<int>(levels.size())) ++levels[level];
   }
   return levels;

@@ -38,7 +38,7 @@ class Descriptor {
 };
 
 [[noreturn]] void Fail(const std::string &path, const std::string &cause) {
-  throw host::Error("", "cannot ask the follow on " + path + ": " + cause);
+  throw Error("", "cannot ask the follow on " + path + ": " + cause);
 }
 
 // Waits until `fd` is ready for `events`, or throws when the time is up.

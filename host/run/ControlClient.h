@@ -14,7 +14,7 @@ class ControlClient {
  public:
   // Sends `arguments` to the follow that runs on `runDirectory` and waits at most `timeLimit`
   // for its reply. Nothing when no follow runs there (no socket, or one nobody answers on);
-  // throws host::Error naming the socket and the cause for anything else: an argument
+  // throws Error naming the socket and the cause for anything else: an argument
   // that cannot be sent, no right to ask, no reply in time, a reply that cannot be read.
   static std::optional<ControlReply> Ask(const std::string &runDirectory,
                                          const std::vector<std::string> &arguments,

@@ -73,13 +73,13 @@ std::string ControlSocket::PathIn(const std::string &runDirectory) {
 
 ControlSocket::ControlSocket(const std::string &runDirectory) : path_(PathIn(runDirectory)) {
   struct stat directory {};
-  if (stat(runDirectory.c_str(), &directory) != 0) throw host::Error(runDirectory, Cause(errno));
-  if (!S_ISDIR(directory.st_mode)) throw host::Error(runDirectory, "not a directory");
+  if (stat(runDirectory.c_str(), &directory) != 0) throw Error(runDirectory, Cause(errno));
+  if (!S_ISDIR(directory.st_mode)) throw Error(runDirectory, "not a directory");
   group_ = directory.st_gid;
   sockaddr_un address;
   if (!FillAddress(path_, address))
-    throw host::Error(path_, std::string("the path is too long for a Unix socket (at most ") +
-                                 std::to_string(sizeof address.sun_path - 1) + " bytes)");
+    throw Error(path_, std::string("the path is too long for a Unix socket (at most ") +
+                           std::to_string(sizeof address.sun_path - 1) + " bytes)");
   Listen(StaleSocketInPlace(runDirectory));
 }
 
@@ -95,24 +95,23 @@ bool ControlSocket::StaleSocketInPlace(const std::string &runDirectory) const {
   struct stat found {};
   if (lstat(path_.c_str(), &found) != 0) {
     if (errno == ENOENT) return false;
-    throw host::Error(path_, Cause(errno));
+    throw Error(path_, Cause(errno));
   }
   if (!S_ISSOCK(found.st_mode))
-    throw host::Error(path_, std::string() + KindOf(found.st_mode) +
-                                 " stands where the control socket goes; it is left as it is");
+    throw Error(path_, std::string() + KindOf(found.st_mode) +
+                           " stands where the control socket goes; it is left as it is");
   sockaddr_un address;
   FillAddress(path_, address);
   const int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (probe < 0) throw host::Error("", "cannot open a Unix socket: " + Cause(errno));
+  if (probe < 0) throw Error("", "cannot open a Unix socket: " + Cause(errno));
   const int cause =
       connect(probe, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0 ? 0 : errno;
   close(probe);
   if (cause == ECONNREFUSED) return true;
   // EAGAIN: its queue is full, so somebody listens.
   if (cause == 0 || cause == EAGAIN)
-    throw host::Error("", "another follow runs on " + runDirectory + ": it answers on " + path_);
-  throw host::Error(path_,
-                    std::string("cannot tell whether a follow answers on it: ") + Cause(cause));
+    throw Error("", "another follow runs on " + runDirectory + ": it answers on " + path_);
+  throw Error(path_, std::string("cannot tell whether a follow answers on it: ") + Cause(cause));
 }
 
 void ControlSocket::Listen(bool replace) {
@@ -121,7 +120,7 @@ void ControlSocket::Listen(bool replace) {
   const std::string runDirectory = path_.substr(0, path_.size() - kFileName.size() - 1);
   std::string hidden = runDirectory + "/.fd-XXXXXX";
   if (mkdtemp(hidden.data()) == nullptr)
-    throw host::Error("", "cannot make a directory in " + runDirectory + ": " + Cause(errno));
+    throw Error("", "cannot make a directory in " + runDirectory + ": " + Cause(errno));
   const std::string made = hidden + "/s";
   const auto fail = [&](const std::string &what) {
     const std::string cause = Cause(errno);
@@ -129,7 +128,7 @@ void ControlSocket::Listen(bool replace) {
     rmdir(hidden.c_str());
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
-    throw host::Error(path_, std::string() + what + ": " + cause);
+    throw Error(path_, std::string() + what + ": " + cause);
   };
   sockaddr_un address;
   FillAddress(made, address);

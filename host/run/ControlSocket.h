@@ -42,7 +42,7 @@ class ControlSocket {
   static constexpr std::chrono::milliseconds kReplyTime{10000};
 
   // Listens on DIR/flowdeck.sock. A socket left there by a follow that ended is replaced;
-  // throws host::Error when another follow answers on it, when anything else stands
+  // throws Error when another follow answers on it, when anything else stands
   // there (it is kept) or when the socket cannot be made.
   explicit ControlSocket(const std::string &runDirectory);
   // Removes the socket, unless something else has taken its place since.

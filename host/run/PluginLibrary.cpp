@@ -14,7 +14,7 @@ template <class Function>
 Function Lookup(void *handle, const std::string &path, const char *name) {
   void *symbol = dlsym(handle, name);
   if (symbol == nullptr) {
-    throw host::Error(path, std::string("not a Flowdeck plug-in: it does not export ") + name);
+    throw Error(path, std::string("not a Flowdeck plug-in: it does not export ") + name);
   }
   return reinterpret_cast<Function>(symbol);
 }
@@ -32,8 +32,7 @@ std::string LoadFailure(const std::string &path) {
 PluginLibrary::PluginLibrary(const std::string &path, std::string_view expectedName) : path_(path) {
   handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (handle_ == nullptr) {
-    throw host::Error(path,
-                      std::string("cannot be loaded as a shared object: ") + LoadFailure(path));
+    throw Error(path, std::string("cannot be loaded as a shared object: ") + LoadFailure(path));
   }
   try {
     auto name = Lookup<const char *(*)(void)>(handle_, path, "flowdeck_plugin_name");
@@ -44,11 +43,11 @@ PluginLibrary::PluginLibrary(const std::string &path, std::string_view expectedN
     count_ = reinterpret_cast<decltype(count_)>(dlsym(handle_, "flowdeck_plugin_count"));
     const char *reported = name();
     if (reported == nullptr || expectedName != reported) {
-      throw host::Error(path, std::string("expected the plug-in ") + std::string(expectedName) +
-                                  ", but it calls itself " + (reported ? reported : "(nothing)"));
+      throw Error(path, std::string("expected the plug-in ") + std::string(expectedName) +
+                            ", but it calls itself " + (reported ? reported : "(nothing)"));
     }
     object_ = create();
-    if (object_ == nullptr) throw host::Error(path, "the plug-in could not create its object");
+    if (object_ == nullptr) throw Error(path, "the plug-in could not create its object");
   } catch (...) {
     dlclose(handle_);
     throw;

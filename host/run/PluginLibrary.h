@@ -12,7 +12,7 @@ namespace host {
 // the name it reports), one object created, destroyed with the library.
 class PluginLibrary {
  public:
-  // Throws host::Error saying what is wrong with the file.
+  // Throws Error saying what is wrong with the file.
   PluginLibrary(const std::string &path, std::string_view expectedName);
   ~PluginLibrary();
   PluginLibrary(const PluginLibrary &) = delete;

@@ -210,7 +210,7 @@ std::string RunMetrics::Text(Session &session, const LineStats &lines, const Lin
   return p.Text();
 }
 
-static_assert(std::string_view(RunMetrics::kFileName) == host::RunFiles::kMetrics,
+static_assert(std::string_view(RunMetrics::kFileName) == RunFiles::kMetrics,
               "the run directory's check must know the metrics file");
 
 std::string RunMetrics::PluginErrorText(const PluginErrorLogs &logs) {
@@ -226,10 +226,10 @@ std::string RunMetrics::PluginErrorText(const PluginErrorLogs &logs) {
 void RunMetrics::Write(Session &session, const LineStats &lines, const LineSource &source) const {
   errorLogs_.Update();
   const std::string text = Text(session, lines, source, syslog_) + PluginErrorText(errorLogs_);
-  host::WriteFileAtomically(path_, text, "the metrics");
+  WriteFileAtomically(path_, text, "the metrics");
   // The operator's copy is for node_exporter, which reads it as a user of its own; the figures
   // are counts, nothing of a visitor.
-  if (!extraPath_.empty()) host::WriteFileAtomically(extraPath_, text, "the metrics", 0644);
+  if (!extraPath_.empty()) WriteFileAtomically(extraPath_, text, "the metrics", 0644);
 }
 
 }  // namespace host

@@ -27,7 +27,7 @@ class RunMetrics {
         syslog_(syslog),
         errorLogs_(runDirectory, fresh) {}
 
-  // Throws host::Error naming the file that cannot be written.
+  // Throws Error naming the file that cannot be written.
   void Write(Session &session, const LineStats &lines, const LineSource &source) const;
   // The lines the plug-ins wrote to their error logs since the run started, by plug-in.
   static std::string PluginErrorText(const PluginErrorLogs &logs);

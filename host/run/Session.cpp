@@ -29,7 +29,7 @@ double ReadHostClock(void *context) {
 // The plug-in copied into the run directory, which it takes for its own.
 std::string PlaceFile(const std::string &from, const std::string &dir) {
   const std::string target = (fs::path(dir) / fs::path(from).filename()).string();
-  host::CopyFileAtomically(from, target, "the plug-in");
+  CopyFileAtomically(from, target, "the plug-in");
   return target;
 }
 
@@ -45,8 +45,8 @@ std::string AbsoluteDir(const std::string &dir) {
     if (error.value() == EEXIST && fs::is_directory(run)) error.clear();  // made meanwhile
   }
   if (error)
-    throw host::Error(dir, std::string("cannot create the output directory: ") + error.message());
-  host::RunFiles::CheckWritable(run.string());
+    throw Error(dir, std::string("cannot create the output directory: ") + error.message());
+  RunFiles::CheckWritable(run.string());
   return path.string();
 }
 
@@ -66,7 +66,7 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
       ignore_(AddressRanges::Parse(config_.Get("IgnoreAddresses"))) {
   if (config_.Get("FernwickPath").empty()) config_.Set("FernwickPath", outDir_ + "/", "default");
   if (!options.restore) {
-    for (const std::string &name : host::RunFiles::FreshStartNames()) {
+    for (const std::string &name : RunFiles::FreshStartNames()) {
       fs::remove(fs::path(outDir_) / name);
     }
   }
@@ -82,8 +82,8 @@ Session::Session(const SessionOptions &options, HostConfig config, std::ostream 
   monitor_ = std::make_unique<PluginLibrary>(PlaceFile(options.monitorPlugin, outDir_),
                                              "KvCorvane.Corvane");
   feed_ = std::make_unique<MonitorFeed>(*monitor_);
-  feed_->FindFilesAt(outDir_ + "/" + host::RunFiles::kSnapshot,
-                     config_.Get("FernwickPath") + host::RunFiles::kAlerts);
+  feed_->FindFilesAt(outDir_ + "/" + RunFiles::kSnapshot,
+                     config_.Get("FernwickPath") + RunFiles::kAlerts);
   // Last: once it exists, commands may come, and everything they reach is in place.
   if (options.control) control_ = std::make_unique<ControlSocket>(outDir_);
 }
@@ -220,8 +220,8 @@ std::string Session::Reload(HostConfig config, const std::string &tripwires) {
     said +=
         std::to_string(covered.lifted.size()) + " shield(s) that NeverShield now covers lifted; ";
   }
-  feed_->FindFilesAt(outDir_ + "/" + host::RunFiles::kSnapshot,
-                     config_.Get("FernwickPath") + host::RunFiles::kAlerts);
+  feed_->FindFilesAt(outDir_ + "/" + RunFiles::kSnapshot,
+                     config_.Get("FernwickPath") + RunFiles::kAlerts);
   if (!pluginsChanged) return said + "the plug-ins' settings are unchanged: every visitor is kept";
   SendConfig();
   return said +
@@ -234,7 +234,7 @@ void Session::CopyDefinitions(const std::string &tripwires) {
 
 // The text that was checked is the text placed: a file changed meanwhile waits for its own check.
 void Session::PlaceDefinitions(const std::string &text) {
-  host::WriteFileAtomically(outDir_ + "/" + host::RunFiles::kDefinitions, text, "the tripwires");
+  WriteFileAtomically(outDir_ + "/" + RunFiles::kDefinitions, text, "the tripwires");
 }
 
 void Session::Finish() {

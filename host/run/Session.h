@@ -46,7 +46,7 @@ struct SessionOptions {
 // the configured actions), its address locked in the monitor until it is lifted.
 class Session {
  public:
-  // Prepares the output directory and loads both plug-ins; throws host::Error.
+  // Prepares the output directory and loads both plug-ins; throws Error.
   Session(const SessionOptions &options, HostConfig config, std::ostream &out, std::ostream &err);
   ~Session();
 

@@ -69,17 +69,17 @@ void Field(std::string &out, const char *name, std::string_view value, bool firs
 // Orders are written in a run's directory only, never in one that merely was named.
 void CheckRunDirectory(const std::string &dir) {
   struct stat info {};
-  if (stat(dir.c_str(), &info) != 0) throw host::Error(dir, std::strerror(errno));
-  if (!S_ISDIR(info.st_mode)) throw host::Error(dir, "not a directory");
-  for (const char *name : {host::RunFiles::kRunInfo, host::RunFiles::kShieldRecord}) {
+  if (stat(dir.c_str(), &info) != 0) throw Error(dir, std::strerror(errno));
+  if (!S_ISDIR(info.st_mode)) throw Error(dir, "not a directory");
+  for (const char *name : {RunFiles::kRunInfo, RunFiles::kShieldRecord}) {
     if (lstat((dir + "/" + name).c_str(), &info) == 0) return;
   }
   if (errno == EACCES) {
-    throw host::Error(
-        dir, std::string() + std::strerror(errno) + " (run as the run's user, or with sudo)");
+    throw Error(dir,
+                std::string() + std::strerror(errno) + " (run as the run's user, or with sudo)");
   }
-  throw host::Error(dir, std::string("not a run directory (no ") + host::RunFiles::kRunInfo +
-                             "; give the --out of a replay or follow)");
+  throw Error(dir, std::string("not a run directory (no ") + RunFiles::kRunInfo +
+                       "; give the --out of a replay or follow)");
 }
 
 ControlReply NotRunning(ControlReply reply, const std::string &dir) {
@@ -161,10 +161,10 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
   using Verb = SteerOrder::Verb;
   CheckRunDirectory(dir);
   ControlReply reply;
-  ShieldBook book(dir + "/" + host::RunFiles::kShieldRecord);
+  ShieldBook book(dir + "/" + RunFiles::kShieldRecord);
   book.Load();
   if (order.verb == Verb::kShields) {
-    OffenceBook offences(dir + "/" + host::RunFiles::kOffences, kEveryOffence);
+    OffenceBook offences(dir + "/" + RunFiles::kOffences, kEveryOffence);
     offences.Load();
     ShieldListing listing;
     for (Shield &shield : book.Active()) {
@@ -192,7 +192,7 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
       return reply;
     }
     book.Save();
-    KeepOwner(dir, host::RunFiles::kShieldRecord);
+    KeepOwner(dir, RunFiles::kShieldRecord);
     return NotRunning(reply, dir);
   }
   if (order.verb == Verb::kShield) {
@@ -211,11 +211,11 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
       return reply;
     }
     book.Save();
-    KeepOwner(dir, host::RunFiles::kShieldRecord);
+    KeepOwner(dir, RunFiles::kShieldRecord);
     reply.out = "shielded: " + ShieldName(shield) + " -> " + shield.deflect + "\n";
     return NotRunning(reply, dir);
   }
-  AllowList allow(dir + "/" + host::RunFiles::kAllowList);
+  AllowList allow(dir + "/" + RunFiles::kAllowList);
   allow.Load();
   if (order.list) {
     reply.out = AllowTable(allow.Entries());
@@ -228,7 +228,7 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
       return reply;
     }
     allow.Save();
-    KeepOwner(dir, host::RunFiles::kAllowList);
+    KeepOwner(dir, RunFiles::kAllowList);
     reply.out = "removed from the allow list: " + order.target->text + "\n";
     return NotRunning(reply, dir);
   }
@@ -240,7 +240,7 @@ ControlReply SteerFiles(const std::string &dir, const SteerOrder &order, int64_t
     return reply;
   }
   allow.Save();
-  KeepOwner(dir, host::RunFiles::kAllowList);
+  KeepOwner(dir, RunFiles::kAllowList);
   reply.out = AllowedLine(entry);
   return NotRunning(reply, dir);
 }

@@ -35,7 +35,7 @@ std::string AllowedLine(const AllowEntry &entry);
 std::string AllowTable(const std::vector<AllowEntry> &entries);
 
 // Sends the order to the follow that runs on the directory, which carries it out at once; when
-// none runs, carries it out on the files (SteerFiles). Throws host::Error with the path
+// none runs, carries it out on the files (SteerFiles). Throws Error with the path
 // and the cause when neither can be done.
 ControlReply SteerRun(const std::string &runDirectory, const SteerOrder &order);
 

@@ -69,8 +69,8 @@ void AllowList::Load() {
     std::optional<int64_t> added, expires = 0;
     if (fields.size() == 4) {
       selector = AddressSelector::Parse(fields[0]);
-      added = host::ReadTimeStamp(fields[1]);
-      if (fields[2] != "-") expires = host::ReadTimeStamp(fields[2]);
+      added = ReadTimeStamp(fields[1]);
+      if (fields[2] != "-") expires = ReadTimeStamp(fields[2]);
     }
     if (!selector || !added || !expires || entries_.size() >= kMostEntries) {
       ++unreadLines_;
@@ -126,14 +126,13 @@ void AllowList::Save() {
   if (!changed_) return;
   std::string text = kHeader;
   for (const AllowEntry &entry : entries_) {
-    text.append(entry.selector.text).append(1, '\t').append(host::FormatTimeStamp(entry.added));
-    text.append(1, '\t').append(entry.expires == 0 ? "-" : host::FormatTimeStamp(entry.expires));
+    text.append(entry.selector.text).append(1, '\t').append(FormatTimeStamp(entry.added));
+    text.append(1, '\t').append(entry.expires == 0 ? "-" : FormatTimeStamp(entry.expires));
     text.append(1, '\t');
     AppendEscaped(text, entry.why);
     text.append(1, '\n');
   }
-  host::WriteFileAtomically(path_, text, "the allow list", kRunFileMode,
-                            Durability::kSurvivesCrash);
+  WriteFileAtomically(path_, text, "the allow list", kRunFileMode, Durability::kSurvivesCrash);
   changed_ = false;
 }
 

@@ -50,7 +50,7 @@ class AllowList {
   std::vector<AllowEntry> Expire(int64_t now);
   const std::vector<AllowEntry> &Entries() const { return entries_; }
 
-  // Replaces the file when the list changed; throws host::Error naming it.
+  // Replaces the file when the list changed; throws Error naming it.
   void Save();
 
  private:

@@ -30,10 +30,10 @@ class BotClaims {
   static const std::vector<std::string> &SettingNames();
   static const std::vector<std::string> &CrawlerNames();
   // The crawlers a VerifiedBots value turns on, one bit per index; empty turns all off.
-  // Throws host::Error naming the setting for a name it does not know.
+  // Throws Error naming the setting for a name it does not know.
   static uint32_t ActiveCrawlers(std::string_view verifiedBots);
 
-  // Throws host::Error for a VerifiedBots value it cannot use.
+  // Throws Error for a VerifiedBots value it cannot use.
   explicit BotClaims(const HostConfig &config);
   explicit BotClaims(uint32_t active) : active_(active) {}
 

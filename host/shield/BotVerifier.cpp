@@ -104,7 +104,7 @@ std::string BotVerifier::ResolverServers(const std::string &resolver) {
 namespace {
 
 // One line of the ranges file, "CRAWLER ADDRESS/PREFIX", added to its crawler's list; a comment
-// or a blank line adds nothing. Throws host::Error for a line it cannot use.
+// or a blank line adds nothing. Throws Error for a line it cannot use.
 void ReadRangeLine(const std::string &line, std::string lists[BotClaims::kCrawlers]) {
   const std::string content = Trim(std::string_view(line).substr(0, line.find('#')));
   if (content.empty()) return;

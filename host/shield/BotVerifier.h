@@ -55,7 +55,7 @@ class BotVerifier {
   static constexpr size_t kRangesFileLines = 100000;
 
   // Reads VerifiedBots, VerifiedBotRanges (the file, now) and Resolver. Throws
-  // host::Error naming the setting for a value it cannot use.
+  // Error naming the setting for a value it cannot use.
   explicit BotVerifier(const HostConfig &config,
                        std::chrono::milliseconds timeLimit = std::chrono::milliseconds(2000));
   ~BotVerifier();
@@ -67,13 +67,13 @@ class BotVerifier {
   // shapes the answer's text.
   Answer Check(const std::string &address, std::string_view claimed, int64_t nowMs);
   // Takes changed settings; the ranges file is read again. The cache and the lookups under way
-  // are kept unless VerifiedBots or Resolver changed. Throws host::Error, changing
+  // are kept unless VerifiedBots or Resolver changed. Throws Error, changing
   // nothing, for a value it cannot use.
   void Reconfigure(const HostConfig &config);
   Counts Stats() const;
 
   // The c-ares server list of a Resolver value ("127.0.0.1:5353", "[::1]:53"), empty for
-  // empty; throws host::Error for one that is no ADDRESS[:PORT].
+  // empty; throws Error for one that is no ADDRESS[:PORT].
   static std::string ResolverServers(const std::string &resolver);
 
  private:

@@ -51,7 +51,7 @@ class CrawlerDns {
   static constexpr size_t kNamesLooked = 8;
 
   // `servers` is c-ares's list ("127.0.0.1:5353", "[::1]:53"), empty for the system's resolver.
-  // Throws host::Error when c-ares cannot start or does not take the servers.
+  // Throws Error when c-ares cannot start or does not take the servers.
   CrawlerDns(const std::string &servers, std::chrono::milliseconds timeLimit, Owner owner,
              Done done);
   // Ends the lookups under way without results.

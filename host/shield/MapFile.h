@@ -15,7 +15,7 @@ namespace host {
 // name is read or replaced: the directory may be one that others can write in.
 class MapFile {
  public:
-  // Throws host::Error naming the path when something other than a regular file (a
+  // Throws Error naming the path when something other than a regular file (a
   // symbolic link, a FIFO, a directory) stands under its name.
   explicit MapFile(std::string path);
 

@@ -30,7 +30,7 @@ void OffenceBook::Load() {
   ForEachRecordLine(path_, kLargestFile, [&](std::string_view line) {
     const size_t tab = line.find('\t');
     const std::optional<int64_t> time =
-        tab == std::string_view::npos ? std::nullopt : host::ReadTimeStamp(line.substr(0, tab));
+        tab == std::string_view::npos ? std::nullopt : ReadTimeStamp(line.substr(0, tab));
     IpAddress address;
     if (!time || !IpAddress::Parse(line.substr(tab + 1), address)) {
       ++unreadLines_;
@@ -87,10 +87,9 @@ void OffenceBook::Save(int64_t now) {
   });
   std::string text = kHeader;
   for (const auto &[time, address] : lines) {
-    text.append(host::FormatTimeStamp(time)).append(1, '\t').append(*address).append(1, '\n');
+    text.append(FormatTimeStamp(time)).append(1, '\t').append(*address).append(1, '\n');
   }
-  host::WriteFileAtomically(path_, text, "the offence record", kRunFileMode,
-                            Durability::kSurvivesCrash);
+  WriteFileAtomically(path_, text, "the offence record", kRunFileMode, Durability::kSurvivesCrash);
   changed_ = false;
 }
 

@@ -29,7 +29,7 @@ class OffenceBook {
   void SetMemory(int64_t seconds) { memory_ = seconds; }
 
   // Forgets what is older than the memory and replaces the file when anything changed; throws
-  // host::Error naming the file when it cannot.
+  // Error naming the file when it cannot.
   void Save(int64_t now);
 
  private:

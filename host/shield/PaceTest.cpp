@@ -70,8 +70,8 @@ PaceTest::PaceTest(const std::string &runDirectory, const HostConfig &config)
   Reconfigure(config);
   ReadDefinitionsIfChanged();  // notes the file the definitions below are read from
   // Without a trace: the test reads the plug-in's definitions, it does not write its trace.
-  definitions_ = std::make_unique<vantrel::clsShieldedResources>(vantrel::DefinitionsSettings{
-      runDirectory_ + "/" + host::RunFiles::kDefinitions, nullptr, nullptr});
+  definitions_ = std::make_unique<vantrel::clsShieldedResources>(
+      vantrel::DefinitionsSettings{runDirectory_ + "/" + RunFiles::kDefinitions, nullptr, nullptr});
   ReadDefinitions();
 }
 
@@ -208,7 +208,7 @@ std::vector<ShieldRequest> PaceTest::Cycle(int64_t now) {
 
 bool PaceTest::ReadDefinitionsIfChanged() {
   struct stat info {};
-  const std::string path = runDirectory_ + "/" + host::RunFiles::kDefinitions;
+  const std::string path = runDirectory_ + "/" + RunFiles::kDefinitions;
   std::string stamp;
   if (stat(path.c_str(), &info) == 0) {
     stamp = std::to_string(info.st_ino) + ":" + std::to_string(info.st_size) + ":" +

@@ -57,7 +57,7 @@ class ShieldActions {
   // How long a reload, nft or the command may run before it is killed.
   static constexpr std::chrono::milliseconds kDefaultTimeLimit{10000};
 
-  // Throws host::Error naming the setting of a value that cannot be used.
+  // Throws Error naming the setting of a value that cannot be used.
   explicit ShieldActions(const HostConfig &config,
                          std::chrono::milliseconds timeLimit = kDefaultTimeLimit);
   // Finishes what is queued.

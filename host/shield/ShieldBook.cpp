@@ -31,7 +31,7 @@ void AppendEscaped(std::string &out, std::string_view value) {
 bool ParseTime(std::string_view text, int64_t &value) {
   auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error == std::errc() && end == text.data() + text.size()) return true;
-  const std::optional<int64_t> stamp = host::ReadTimeStamp(text);
+  const std::optional<int64_t> stamp = ReadTimeStamp(text);
   if (stamp) value = *stamp;
   return stamp.has_value();
 }
@@ -218,8 +218,8 @@ void ShieldBook::Save() {
   if (!changed_) return;
   std::string text = kHeader;
   for (const auto &[key, shield] : shields_) text.append(RecordLine(shield)).append(1, '\n');
-  host::WriteFileAtomically(recordPath_, text, "the shield record", kRunFileMode,
-                            Durability::kSurvivesCrash);
+  WriteFileAtomically(recordPath_, text, "the shield record", kRunFileMode,
+                      Durability::kSurvivesCrash);
   changed_ = false;
 }
 

@@ -77,7 +77,7 @@ class ShieldBook {
   size_t Size() const { return shields_.size(); }
 
   // Replaces the record when the shields changed since it was last written; throws
-  // host::Error naming the file when it cannot.
+  // Error naming the file when it cannot.
   void Save();
 
   // One shield as a record line, and back (false for a line that is not one).

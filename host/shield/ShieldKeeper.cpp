@@ -43,15 +43,15 @@ Shield FromRequest(ShieldRequest &request) {
 }  // namespace
 
 ShieldKeeper::ShieldKeeper(const HostConfig &config, const Options &options)
-    : book_(options.runDirectory + "/" + host::RunFiles::kShieldRecord),
-      offences_(options.runDirectory + "/" + host::RunFiles::kOffences,
+    : book_(options.runDirectory + "/" + RunFiles::kShieldRecord),
+      offences_(options.runDirectory + "/" + RunFiles::kOffences,
                 config.GetSeconds("OffenceMemory")),
-      allow_(options.runDirectory + "/" + host::RunFiles::kAllowList),
+      allow_(options.runDirectory + "/" + RunFiles::kAllowList),
       act_(options.act),
       actionSettings_(ActionSettings(config)),
       neverShield_(AddressRanges::Parse(config.Get("NeverShield"))),
       restore_(options.restore),
-      eventsPath_(options.runDirectory + "/" + host::RunFiles::kShieldEvents) {
+      eventsPath_(options.runDirectory + "/" + RunFiles::kShieldEvents) {
   TakeSettings(config);
   auto actions = std::make_unique<ShieldActions>(config);
   configured_ = actions->Configured();
@@ -494,7 +494,7 @@ void ShieldKeeper::Note(int64_t now, std::string_view event, const Shield &shiel
   if (!why.empty()) line.append(" (").append(Printable(why, false)).append(")");
   line.append("\n");
   // Never through a symbolic link someone put under the log's name, never waiting on a FIFO.
-  if (std::string problem = host::AppendToFile(eventsPath_, line); !problem.empty())
+  if (std::string problem = AppendToFile(eventsPath_, line); !problem.empty())
     problems_.push_back(std::move(problem));
 }
 

@@ -21,7 +21,7 @@ class ShieldRoute {
     kAuthentic,  // the plug-in's own
   };
 
-  // Draws the key; throws host::Error when the kernel gives no random bytes.
+  // Draws the key; throws Error when the kernel gives no random bytes.
   explicit ShieldRoute(const HostConfig &config);
   // Takes a changed FlowdeckURL, FlowdeckFilterURI or AddShieldURL; the key stays.
   void Reconfigure(const HostConfig &config);

@@ -30,7 +30,7 @@ TripwireDefinitions TripwireDefinitions::Read(const std::string &runDirectory,
                                               const std::string &path) {
   TripwireDefinitions read;
   read.path = path;
-  const std::string copy = runDirectory + "/" + host::RunFiles::kDefinitions;
+  const std::string copy = runDirectory + "/" + RunFiles::kDefinitions;
   read.elements = CountElements(copy);
   // Read as the plug-in reads it, without its trace.
   vantrel::clsShieldedResources definitions(vantrel::DefinitionsSettings{copy, nullptr, nullptr});
