@@ -101,8 +101,14 @@ SteerOrder SteerOrder::Parse(const std::vector<std::string> &words) {
         if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f)
           throw OrderError(word + " cannot hold a control character");
       }
-      // Shields key their host in lower case, as the web servers' maps do.
-      if (word == "--host") common::LowerAsciiInPlace(value);
+      if (word == "--host") {
+        // Shields key their host in lower case, as the web servers' maps do; a host no shield
+        // can hold (a blank, a separator of a map key) is refused here rather than matched
+        // against nothing or raised into a map.
+        common::LowerAsciiInPlace(value);
+        if (std::string refusal = ShieldValues::HostRefusal(value); !refusal.empty())
+          throw OrderError("--host '" + value + "': " + refusal);
+      }
     } else if (word == "--seconds" && verb == Verb::kShield) {
       order.seconds = Seconds(word, rest.Value(word));
     } else if (word == "--deflect" && verb == Verb::kShield) {

@@ -260,6 +260,8 @@ TEST(SteerOrder, ReadsEachCommandsOptionsAndRefusesWhatCannotBeMeant) {
            {"shield", "10.0.0.1", "--host", "a b", "--resource", "/x"},
            {"shield", "10.0.0.1", "--host", "a", "--resource", "/l\x01\nin"},
            {"lift", "10.0.0.1", "--host", "a\tb"},
+           {"lift", "10.0.0.1", "--host", "-6:shield 0:--all", "--resource", "/x"},
+           {"lift", "10.0.0.1", "--host", "shop.example/x", "--resource", "/x"},
            {"shield", "10.0.0.1", "--seconds", "0"},
            {"shield", "10.0.0.1", "--seconds", "5 m"},
            {"allow", "--list", "10.0.0.1"},
