@@ -114,10 +114,7 @@ std::shared_ptr<const clsShieldedResource> clsShieldedResources::ItemByHostAndRe
 }
 
 void clsShieldedResources::Cycle() {
-  common::Guard(kSite, "Sub: Cycle", [&] {
-    Clear();
-    Read();
-  });
+  common::Guard(kSite, "Sub: Cycle", [&] { Read(); });
 }
 
 // Named as the procedure that first read the file, as every failure of a reading is told.

@@ -1,6 +1,7 @@
 // flowdeck: runs the shield and visitor-monitor plug-ins on web-server access logs.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -15,6 +16,10 @@
 
 namespace {
 
+// Every command, as main tells them apart.
+const std::vector<std::string> kCommands = {"replay",  "follow", "report", "status",
+                                            "shields", "lift",   "shield", "allow"};
+
 int Run(const std::vector<std::string> &args) {
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     std::cout << host::MainHelp();
@@ -26,12 +31,11 @@ int Run(const std::vector<std::string> &args) {
   }
   const std::string &command = args[0];
   const std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (command != "replay" && command != "follow" && command != "report" && command != "status" &&
-      !host::IsSteerCommand(command)) {
+  if (std::find(kCommands.begin(), kCommands.end(), command) == kCommands.end()) {
+    std::vector<std::string> known = kCommands;
+    known.push_back("--version");
     host::Say(std::cerr, host::Level::kFailure,
-              "unknown command '" + command + "'" +
-                  host::DidYouMean(command, {"replay", "follow", "report", "status", "shields",
-                                             "lift", "shield", "allow", "--version"}));
+              "unknown command '" + command + "'" + host::DidYouMean(command, known));
     std::cerr << host::MainHelp();
     return 2;
   }

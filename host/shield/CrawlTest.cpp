@@ -1,5 +1,4 @@
 #include "shield/CrawlTest.h"
-#include "base/Error.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,6 +8,7 @@
 
 #include "AsciiCase.h"
 #include "StreamFields.h"
+#include "base/Error.h"
 #include "shield/ShieldValues.h"
 
 namespace host {

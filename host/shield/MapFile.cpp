@@ -18,8 +18,8 @@ namespace {
 // The largest map flowdeck reads back to compare; a larger one is simply written again.
 constexpr size_t kLargestMap = 256u << 20;
 
-std::string Refusal(const std::string &path, const std::string &refusal) {
-  return "refusing to replace " + path + ": it " + refusal;
+Error Refusal(const std::string &path, const std::string &refusal) {
+  return Error("refusing to replace " + path, "it " + refusal);
 }
 
 // The problem of a failed write, as the operator reads it beside the map's setting.
@@ -28,7 +28,7 @@ std::string Problem(const common::FileFailure &failure) {
     case common::FileFailure::Step::kNone:
       return "";
     case common::FileFailure::Step::kRefused:
-      return Refusal(failure.path, failure.cause);
+      return Refusal(failure.path, failure.cause).what();
     case common::FileFailure::Step::kCreate:
       return "cannot create a temporary file beside " + failure.path + ": " + failure.cause;
     case common::FileFailure::Step::kWrite:
@@ -71,7 +71,7 @@ void DateAfter(int fd, const std::string &previous) {
 
 MapFile::MapFile(std::string path) : path_(std::move(path)) {
   if (std::string refusal = common::WriteRefusal(path_); !refusal.empty()) {
-    throw Error("refusing to replace " + path_, "it " + refusal);
+    throw Refusal(path_, refusal);
   }
 }
 

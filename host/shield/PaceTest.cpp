@@ -1,5 +1,4 @@
 #include "shield/PaceTest.h"
-#include "base/Error.h"
 
 #include <sys/stat.h>
 
@@ -9,9 +8,11 @@
 
 #include "KvError.h"
 #include "StreamFields.h"
+#include "base/Error.h"
 #include "base/RunFiles.h"
 #include "clsHit.h"
 #include "modVantrel.h"
+#include "shield/TripwireDefinitions.h"
 
 namespace host {
 
@@ -27,10 +28,6 @@ const common::Site kSite{"  Class: PaceTest  ", "flowdeck.PaceTest"};
 
 std::string_view View(const flowdeck_text &text) {
   return {text.data, text.size};
-}
-
-std::string FailureText(const common::KvError &error) {
-  return "error " + std::to_string(error.Number()) + " " + error.Description();
 }
 
 // What the test judged, for the event log and the report: a timer's spread is near 0, delays
@@ -82,7 +79,7 @@ void PaceTest::ReadDefinitions() {
   } catch (const common::KvError &error) {
     // Said at the start of the run and at each change of the file, as the plug-in will stop
     // there too; the test watches what came before it.
-    definitionsFailure_ = FailureText(error);
+    definitionsFailure_ = TripwireDefinitions::FailureText(error);
   }
 }
 

@@ -1,5 +1,4 @@
 #include "shield/TripwireCheck.h"
-#include "base/Error.h"
 
 #include <algorithm>
 #include <array>
@@ -12,9 +11,11 @@
 #include "OwnFiles.h"
 #include "UrlText.h"
 #include "base/DidYouMean.h"
+#include "base/Error.h"
 #include "clsShieldedResources.h"
 #include "modVantrel.h"
 #include "shield/ShieldValues.h"
+#include "shield/TripwireDefinitions.h"
 
 namespace host {
 
@@ -173,8 +174,7 @@ void TripwireCheck::CheckPluginTakes(std::string_view element) {
   try {
     vantrel::clsShieldedResources::DefinitionOf(element);
   } catch (const common::KvError &error) {
-    Fault("the plug-in stops reading at this element: error " + std::to_string(error.Number()) +
-          " " + error.Description());
+    Fault("the plug-in stops reading at this element: " + TripwireDefinitions::FailureText(error));
   }
 }
 

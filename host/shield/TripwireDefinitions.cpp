@@ -26,6 +26,10 @@ size_t CountElements(const std::string &path) {
 
 }  // namespace
 
+std::string TripwireDefinitions::FailureText(const common::KvError &error) {
+  return "error " + std::to_string(error.Number()) + " " + error.Description();
+}
+
 TripwireDefinitions TripwireDefinitions::Read(const std::string &runDirectory,
                                               const std::string &path) {
   TripwireDefinitions read;
@@ -37,7 +41,7 @@ TripwireDefinitions TripwireDefinitions::Read(const std::string &runDirectory,
   try {
     definitions.Read();
   } catch (const common::KvError &error) {
-    read.failure = "error " + std::to_string(error.Number()) + " " + error.Description();
+    read.failure = FailureText(error);
   }
   read.active = definitions.Count();  // those before a failure, which the plug-in keeps
   return read;

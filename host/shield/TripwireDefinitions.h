@@ -3,6 +3,10 @@
 #include <cstdint>
 #include <string>
 
+namespace common {
+class KvError;
+}
+
 namespace host {
 
 // What the definitions file gives the shield plug-in, found by the plug-in's own reader: how
@@ -17,6 +21,8 @@ struct TripwireDefinitions {
   // Reads `runDirectory`/KvVantrel.CFG, the copy of `path` the plug-in reads, with the
   // plug-in's reader.
   static TripwireDefinitions Read(const std::string &runDirectory, const std::string &path);
+  // Why the plug-in's reader stopped, as flowdeck tells it: "error 13 Type mismatch".
+  static std::string FailureText(const common::KvError &error);
 
   // "5 active tripwires from FILE".
   std::string Description() const;
